@@ -1,0 +1,90 @@
+#include "directive.h"
+
+#include <cstring>
+
+namespace skelvane {
+
+namespace {
+
+// ASCII-only case folding: the keywords are ASCII, and the locale must not
+// change what counts as a directive.
+char lowered(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool beginsnocase(std::string_view text, std::string_view keyword) {
+    if (text.size() < keyword.size()) return false;
+    for (std::size_t i = 0; i < keyword.size(); ++i)
+        if (lowered(text[i]) != lowered(keyword[i])) return false;
+    return true;
+}
+
+}  // namespace
+
+std::string_view directivetext(std::string_view piece) {
+    if (const void* nul = std::memchr(piece.data(), '\0', piece.size()))
+        piece = piece.substr(0, static_cast<const char*>(nul) - piece.data());
+    std::size_t first = piece.find_first_not_of(" \t");
+    return first == std::string_view::npos ? std::string_view() : piece.substr(first);
+}
+
+bool isstartdirective(std::string_view piece) {
+    return beginsnocase(directivetext(piece), startkeyword);
+}
+
+bool isenddirective(std::string_view piece) {
+    return beginsnocase(directivetext(piece), endkeyword);
+}
+
+std::optional<std::string_view> getpatternname(std::string_view rest) {
+    std::size_t attribute = rest.find(fileattribute);
+    if (attribute == std::string_view::npos) return std::nullopt;
+    std::size_t first = attribute + fileattribute.size();
+    std::size_t quote = rest.find('"', first);
+    if (quote == std::string_view::npos) return std::nullopt;
+    return rest.substr(first, quote - first);
+}
+
+passresult processfile(piecereader& fin, bytesink& fout, patterninserter& inserter) {
+    passresult result;
+    int skipping = 0;
+    long line = 1;
+    std::string_view piece;
+    while (fin.next(piece)) {
+        std::string_view text = directivetext(piece);
+        // The end keyword is tested before the write so that the end
+        // directive itself is copied even though it closes a dropped region.
+        if (beginsnocase(text, endkeyword)) skipping = 0;
+        if (skipping == 0) fout.write(piece);
+        // The start directive is written before its pattern text, which
+        // therefore begins a new line only when the directive's piece ends one.
+        if (beginsnocase(text, startkeyword)) {
+            switch (inserter.insertpattern(text.substr(startkeyword.size()), line, fout)) {
+            case insertresult::inserted:
+                if (skipping == 0) result.regionline = line;
+                skipping = -1;
+                break;
+            case insertresult::skipped:
+                break;
+            case insertresult::failed:
+                result.status = passstatus::insertfailed;
+                return result;
+            }
+        }
+        if (fout.error() != 0) {
+            result.status = passstatus::writefailed;
+            result.error = fout.error();
+            return result;
+        }
+        if (endsline(piece)) ++line;
+    }
+    if (fin.error() != 0) {
+        result.status = passstatus::readfailed;
+        result.error = fin.error();
+    } else if (skipping != 0) {
+        result.status = passstatus::unclosed;
+    }
+    return result;
+}
+
+}  // namespace skelvane

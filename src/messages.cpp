@@ -1,0 +1,50 @@
+#include "messages.h"
+
+#include <cstdio>
+#include <string>
+
+namespace skelvane {
+
+int verbose = 0;
+
+namespace {
+
+void tostderr(std::string_view prefix, std::string_view subject, std::string_view reason) {
+    // Flushing stdout first keeps the two streams in order when they share
+    // one log file.
+    std::fflush(stdout);
+    std::string line = "skelvane: ";
+    line.append(prefix).append(subject).append(": ").append(reason).append("\n");
+    std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+}  // namespace
+
+void showopening(const char* path) {
+    if (verbose == 1) std::printf("Opening file %s\n", path);
+}
+
+void showincluding(std::string_view name) {
+    if (verbose == 1)
+        std::printf("Including %.*s\n", static_cast<int>(name.size()), name.data());
+}
+
+int faildocument(std::string_view path, std::string_view reason) {
+    std::printf("File error.\n");
+    reportproblem(path, reason);
+    return -1;
+}
+
+void reportproblem(std::string_view subject, std::string_view reason) {
+    tostderr("", subject, reason);
+}
+
+void warn(std::string_view subject, std::string_view reason) {
+    tostderr("warning: ", subject, reason);
+}
+
+std::string fileline(std::string_view name, long line) {
+    return std::string(name) + ":" + std::to_string(line);
+}
+
+}  // namespace skelvane

@@ -1,0 +1,140 @@
+// The thin layer over the operating system's file calls; the only module
+// that knows the platform.
+//
+// Documents and pattern files are read through inputfile, which opens
+// nothing but regular files and never blocks on a FIFO. A document's new
+// text is written into a stagingfile created beside it and renamed over it,
+// so the document holds its complete old text or its complete new text at
+// every moment. Every staging file carries an advisory lock while its owner
+// lives, which lets a later run recognise and remove the ones that a killed
+// run left behind.
+//
+// Errors are errno values (0 for success), or notregular for a file that is
+// neither missing nor a regular file; describe() turns them into text.
+#ifndef SKELVANE_OSFILE_H
+#define SKELVANE_OSFILE_H
+
+#include "bytestream.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace skelvane {
+
+inline constexpr int notregular = -1;
+
+std::string describe(int error);
+
+struct fileid {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool operator==(const fileid&) const = default;
+};
+
+struct filestatus {
+    fileid id;
+    std::uint64_t size = 0;
+    std::int64_t modifiedseconds = 0;
+    std::int64_t modifiednanoseconds = 0;
+    unsigned mode = 0;  // permission bits only
+    unsigned owner = 0;
+    unsigned group = 0;
+    std::uint64_t links = 0;
+
+    // True when the file's content may differ from what was seen before.
+    bool changedsince(const filestatus& before) const;
+};
+
+// Follows symbolic links unless told not to.
+int statpath(const std::string& path, filestatus& status, bool followlinks = true);
+
+// The path with every symbolic link resolved, so that a rename replaces the
+// file a link points to rather than the link.
+int resolvepath(const std::string& path, std::string& resolved);
+std::string directoryof(const std::string& path);
+
+// Whether the process may write the file, tested by opening it for writing
+// without changing it.
+int checkwritable(const std::string& path);
+
+int removefile(const std::string& path);
+
+class inputfile : public bytesource {
+public:
+    inputfile() = default;
+    inputfile(const inputfile&) = delete;
+    inputfile& operator=(const inputfile&) = delete;
+    ~inputfile() override;
+
+    // Opens a regular file for reading; anything else is refused without
+    // being read or waited on.
+    int open(const std::string& path);
+    int status(filestatus& status) const;
+    // Waits for an exclusive advisory lock; succeeds where the file system
+    // has no such locks.
+    int lock();
+    void close();
+
+    std::size_t readsome(char* buffer, std::size_t size) override;
+    int error() const override { return error_; }
+
+private:
+    int fd_ = -1;
+    int error_ = 0;
+};
+
+class stagingfile : public bytesink {
+public:
+    stagingfile();
+    stagingfile(const stagingfile&) = delete;
+    stagingfile& operator=(const stagingfile&) = delete;
+    // Removes the file unless it was renamed away.
+    ~stagingfile() override;
+
+    // Creates a new, locked, private file with a unique hidden name in the
+    // directory.
+    int create(const std::string& directory);
+    const std::string& path() const { return path_; }
+    fileid id() const { return id_; }
+
+    void write(std::string_view bytes) override;
+    int error() const override { return error_; }
+
+    // Writes out what is buffered and waits until the text is on the disk.
+    int finish();
+    // Gives the file the permission bits, and where allowed the owner and
+    // group, of the file it is about to replace.
+    int copymetadata(const filestatus& from);
+    // Renames the file over target (or to a new name), after finish().
+    int renameto(const std::string& target);
+    // Keeps the text under name, copying it when a rename cannot reach there.
+    int leaveas(const std::string& name);
+    // Last resort when the text can go nowhere else: leaves the file in its
+    // directory under a name no later run removes, and says which.
+    int keep(std::string& kept);
+    void discard();
+
+private:
+    int flush();
+
+    static constexpr std::size_t buffersize = 64 * 1024;
+    int fd_ = -1;
+    int error_ = 0;
+    std::string path_;
+    fileid id_;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t used_ = 0;
+};
+
+// Removes staging files that runs which were killed left in the directory;
+// a staging file whose owner still runs is locked and stays.
+void sweepstale(const std::string& directory);
+
+// Process-wide settings: a closed pipe on stdout must not kill the process
+// half way through its work.
+void prepareprocess();
+
+}  // namespace skelvane
+
+#endif

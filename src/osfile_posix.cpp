@@ -1,0 +1,309 @@
+#include "osfile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace skelvane {
+
+namespace {
+
+constexpr char stagingprefix[] = ".skelvane-";
+constexpr std::size_t stagingsuffixlength = 6;  // the XXXXXX of mkostemp
+constexpr char keptsuffix[] = ".saved";
+
+filestatus fromstat(const struct stat& st) {
+    filestatus status;
+    status.id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    status.size = static_cast<std::uint64_t>(st.st_size);
+    status.modifiedseconds = st.st_mtim.tv_sec;
+    status.modifiednanoseconds = st.st_mtim.tv_nsec;
+    status.mode = st.st_mode & 07777;
+    status.owner = st.st_uid;
+    status.group = st.st_gid;
+    status.links = st.st_nlink;
+    return status;
+}
+
+int fdstatus(int fd, filestatus& status) {
+    struct stat st;
+    if (fstat(fd, &st) != 0) return errno;
+    status = fromstat(st);
+    return 0;
+}
+
+// Where flock() is not supported the lock is only lost, not the data.
+bool lockunsupported(int error) {
+    return error == EOPNOTSUPP || error == ENOLCK || error == EINVAL || error == ENOSYS;
+}
+
+bool isstagingname(const char* name) {
+    std::size_t prefix = sizeof stagingprefix - 1;
+    return std::strncmp(name, stagingprefix, prefix) == 0 &&
+           std::strlen(name) == prefix + stagingsuffixlength;
+}
+
+}  // namespace
+
+std::string describe(int error) {
+    if (error == notregular) return "not a regular file";
+    return std::strerror(error);
+}
+
+bool filestatus::changedsince(const filestatus& before) const {
+    return !(id == before.id) || size != before.size ||
+           modifiedseconds != before.modifiedseconds ||
+           modifiednanoseconds != before.modifiednanoseconds;
+}
+
+int statpath(const std::string& path, filestatus& status, bool followlinks) {
+    struct stat st;
+    int result = followlinks ? stat(path.c_str(), &st) : lstat(path.c_str(), &st);
+    if (result != 0) return errno;
+    status = fromstat(st);
+    return 0;
+}
+
+int resolvepath(const std::string& path, std::string& resolved) {
+    char* full = realpath(path.c_str(), nullptr);
+    if (full == nullptr) return errno;
+    resolved = full;
+    std::free(full);
+    return 0;
+}
+
+std::string directoryof(const std::string& path) {
+    std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+int checkwritable(const std::string& path) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    ::close(fd);
+    return 0;
+}
+
+int removefile(const std::string& path) {
+    return unlink(path.c_str()) == 0 ? 0 : errno;
+}
+
+inputfile::~inputfile() { close(); }
+
+int inputfile::open(const std::string& path) {
+    close();
+    error_ = 0;
+    // O_NONBLOCK keeps a FIFO without a writer from stalling the run; it
+    // is cleared again once the file is known to be regular.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        int error = errno;
+        ::close(fd);
+        return error;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return S_ISDIR(st.st_mode) ? EISDIR : notregular;
+    }
+    int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        int error = errno;
+        ::close(fd);
+        return error;
+    }
+    fd_ = fd;
+    return 0;
+}
+
+int inputfile::status(filestatus& status) const { return fdstatus(fd_, status); }
+
+int inputfile::lock() {
+    while (flock(fd_, LOCK_EX) != 0) {
+        if (errno == EINTR) continue;
+        return lockunsupported(errno) ? 0 : errno;
+    }
+    return 0;
+}
+
+void inputfile::close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
+std::size_t inputfile::readsome(char* buffer, std::size_t size) {
+    if (error_ != 0 || fd_ < 0) return 0;
+    for (;;) {
+        ssize_t count = ::read(fd_, buffer, size);
+        if (count >= 0) return static_cast<std::size_t>(count);
+        if (errno == EINTR) continue;
+        error_ = errno;
+        return 0;
+    }
+}
+
+stagingfile::stagingfile() : buffer_(new char[buffersize]) {}
+
+stagingfile::~stagingfile() { discard(); }
+
+int stagingfile::create(const std::string& directory) {
+    discard();
+    error_ = 0;
+    used_ = 0;
+    // A sweeping run may lock and remove the new file between its creation
+    // and our lock; the name is checked once the lock is ours, and a file
+    // lost that way is simply made again.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = directory + "/" + stagingprefix + "XXXXXX";
+        int fd = mkostemp(name.data(), O_CLOEXEC);
+        if (fd < 0) return errno;
+        int locked = 0;
+        while ((locked = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+        }
+        struct stat byfd;
+        struct stat byname;
+        bool ours = (locked == 0 || lockunsupported(errno)) && fstat(fd, &byfd) == 0 &&
+                    lstat(name.c_str(), &byname) == 0 && byfd.st_dev == byname.st_dev &&
+                    byfd.st_ino == byname.st_ino;
+        if (ours) {
+            fd_ = fd;
+            path_ = name;
+            id_ = fromstat(byfd).id;
+            return 0;
+        }
+        ::close(fd);
+    }
+    return EEXIST;
+}
+
+void stagingfile::write(std::string_view bytes) {
+    while (!bytes.empty() && error_ == 0) {
+        if (used_ == buffersize && flush() != 0) return;
+        std::size_t part = std::min(bytes.size(), buffersize - used_);
+        std::memcpy(buffer_.get() + used_, bytes.data(), part);
+        used_ += part;
+        bytes.remove_prefix(part);
+    }
+}
+
+int stagingfile::flush() {
+    const char* next = buffer_.get();
+    while (used_ > 0 && error_ == 0) {
+        ssize_t count = ::write(fd_, next, used_);
+        if (count < 0) {
+            if (errno != EINTR) error_ = errno;
+            continue;
+        }
+        next += count;
+        used_ -= static_cast<std::size_t>(count);
+    }
+    used_ = 0;
+    return error_;
+}
+
+int stagingfile::finish() {
+    if (flush() != 0) return error_;
+    while (fsync(fd_) != 0) {
+        if (errno == EINTR) continue;
+        // Some file systems cannot sync at all; that is no failure of the text.
+        if (errno == EINVAL || errno == EROFS || errno == ENOTSUP) break;
+        return error_ = errno;
+    }
+    return 0;
+}
+
+int stagingfile::copymetadata(const filestatus& from) {
+    struct stat st;
+    if (fstat(fd_, &st) != 0) return errno;
+    // Ownership is kept where the process may set it; a user who may not
+    // give a file away still gets the new text under their own name. The
+    // mode comes after the owner, since changing the owner clears set-id bits.
+    if (st.st_uid != from.owner || st.st_gid != from.group) {
+        if (fchown(fd_, from.owner, from.group) != 0 && st.st_gid != from.group)
+            (void)fchown(fd_, static_cast<uid_t>(-1), from.group);
+    }
+    return fchmod(fd_, from.mode) == 0 ? 0 : errno;
+}
+
+int stagingfile::renameto(const std::string& target) {
+    if (rename(path_.c_str(), target.c_str()) != 0) return errno;
+    path_.clear();
+    return 0;
+}
+
+int stagingfile::leaveas(const std::string& name) {
+    if (flush() != 0) return error_;
+    int error = renameto(name);
+    if (error != EXDEV) return error;
+
+    stagingfile copy;
+    if ((error = copy.create(directoryof(name))) != 0) return error;
+    if (lseek(fd_, 0, SEEK_SET) != 0) return errno;
+    for (;;) {
+        ssize_t count = ::read(fd_, buffer_.get(), buffersize);
+        if (count < 0 && errno == EINTR) continue;
+        if (count < 0) return errno;
+        if (count == 0) break;
+        copy.write(std::string_view(buffer_.get(), static_cast<std::size_t>(count)));
+    }
+    if ((error = copy.finish()) != 0) return error;
+    if ((error = copy.renameto(name)) != 0) return error;
+    discard();
+    return 0;
+}
+
+int stagingfile::keep(std::string& kept) {
+    if (flush() != 0) return error_;
+    // The suffix takes the file out of the sweep's reach once it is unlocked.
+    kept = path_ + keptsuffix;
+    int error = renameto(kept);
+    if (error != 0) kept = path_;
+    path_.clear();
+    return 0;
+}
+
+void stagingfile::discard() {
+    if (!path_.empty()) unlink(path_.c_str());
+    path_.clear();
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    used_ = 0;
+}
+
+void sweepstale(const std::string& directory) {
+    DIR* dir = opendir(directory.c_str());
+    if (dir == nullptr) return;
+    int dirfd = ::dirfd(dir);
+    while (struct dirent* entry = readdir(dir)) {
+        if (!isstagingname(entry->d_name)) continue;
+        int fd = openat(dirfd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat byfd;
+        struct stat byname;
+        // Only an unlocked regular file that is still the one under that
+        // name is stale; a running owner holds its lock to the end.
+        if (fstat(fd, &byfd) == 0 && S_ISREG(byfd.st_mode) &&
+            flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+            fstatat(dirfd, entry->d_name, &byname, AT_SYMLINK_NOFOLLOW) == 0 &&
+            byfd.st_dev == byname.st_dev && byfd.st_ino == byname.st_ino)
+            unlinkat(dirfd, entry->d_name, 0);
+        ::close(fd);
+    }
+    closedir(dir);
+}
+
+void prepareprocess() { std::signal(SIGPIPE, SIG_IGN); }
+
+}  // namespace skelvane

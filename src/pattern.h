@@ -1,0 +1,43 @@
+// Pattern insertion: opens the file that a start directive names and copies
+// its text, whole and unchanged, followed by one line end.
+//
+// A directive that names no file, or a file that cannot be opened, is not
+// a regular file, or is one of the run's own staging files, inserts nothing
+// and draws a warning; the pass then goes on as if the line were plain text.
+// A pattern that fails while it is being read fails the document instead,
+// since half a pattern must never reach it; failure() then says why.
+#ifndef SKELVANE_PATTERN_H
+#define SKELVANE_PATTERN_H
+
+#include "directive.h"
+#include "osfile.h"
+#include "pieces.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace skelvane {
+
+class patternfiles : public patterninserter {
+public:
+    // document: the name for messages; unreadable: files that must never be
+    // inserted (the staging files, which may hold this very output).
+    patternfiles(std::string_view document, std::vector<fileid> unreadable);
+
+    insertresult insertpattern(std::string_view rest, long line, bytesink& out) override;
+    const std::string& failure() const { return failure_; }
+
+private:
+    void copy(const std::string& name, bytesink& out, bool checklines);
+
+    std::string document_;
+    std::vector<fileid> unreadable_;
+    inputfile fpat_;
+    piecereader reader_;
+    std::string failure_;
+};
+
+}  // namespace skelvane
+
+#endif

@@ -1,0 +1,56 @@
+#include "pieces.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace skelvane {
+
+std::size_t stringsource::readsome(char* buffer, std::size_t size) {
+    std::size_t count = std::min(size, text_.size());
+    if (chunk_ != 0) count = std::min(count, chunk_);
+    std::memcpy(buffer, text_.data(), count);
+    text_.remove_prefix(count);
+    return count;
+}
+
+piecereader::piecereader(bytesource& source)
+    : source_(source), buffer_(new char[buffersize]) {}
+
+void piecereader::reset() {
+    begin_ = 0;
+    end_ = 0;
+    ended_ = false;
+}
+
+bool piecereader::next(std::string_view& piece) {
+    for (;;) {
+        const char* start = buffer_.get() + begin_;
+        std::size_t available = end_ - begin_;
+        std::size_t window = std::min(available, piecelimit);
+        std::size_t length = 0;
+        if (const void* lineend = std::memchr(start, '\n', window))
+            length = static_cast<const char*>(lineend) - start + 1;
+        else if (available >= piecelimit || (ended_ && available > 0))
+            length = window;
+        if (length > 0) {
+            piece = std::string_view(start, length);
+            begin_ += length;
+            return true;
+        }
+        if (ended_) return false;
+
+        // Too little buffered to decide where the piece ends: keep the
+        // unfinished tail and read more behind it.
+        std::memmove(buffer_.get(), start, available);
+        begin_ = 0;
+        end_ = available;
+        std::size_t count = source_.readsome(buffer_.get() + end_, buffersize - end_);
+        if (count == 0) {
+            if (source_.error() != 0) return false;
+            ended_ = true;
+        }
+        end_ += count;
+    }
+}
+
+}  // namespace skelvane

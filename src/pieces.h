@@ -1,0 +1,49 @@
+// Line pieces: the unit in which documents and pattern files are scanned.
+//
+// A piece is what a bounded line read with a 255-byte buffer yields: it ends
+// after a line end, after 254 bytes, or at the end of the input, whichever
+// comes first. Long lines therefore arrive as several pieces, and every
+// piece is scanned for directives as if it were a line of its own. NUL bytes
+// are ordinary bytes here: they neither end a piece nor get lost.
+//
+// Calling sequence: construct over a bytesource, call next() until it
+// returns false, then check error(). A piece stays valid until the next call.
+#ifndef SKELVANE_PIECES_H
+#define SKELVANE_PIECES_H
+
+#include "bytestream.h"
+
+#include <cstddef>
+#include <memory>
+#include <string_view>
+
+namespace skelvane {
+
+inline constexpr std::size_t piecelimit = 254;
+
+class piecereader {
+public:
+    explicit piecereader(bytesource& source);
+    // False at the end of the input or after a read error.
+    bool next(std::string_view& piece);
+    int error() const { return source_.error(); }
+    // Forgets what is buffered, for a source that was reopened.
+    void reset();
+
+private:
+    static constexpr std::size_t buffersize = 64 * 1024;
+    bytesource& source_;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t begin_ = 0;
+    std::size_t end_ = 0;
+    bool ended_ = false;
+};
+
+// True when the piece ends with a line end, so the next piece starts a line.
+inline bool endsline(std::string_view piece) {
+    return !piece.empty() && piece.back() == '\n';
+}
+
+}  // namespace skelvane
+
+#endif
