@@ -1,0 +1,286 @@
+// The black-box case table: each case runs the built binary once in a fresh
+// directory and checks stdout byte for byte, the exit status, what stderr
+// must say (or that it says nothing), and every file afterwards.
+#include "harness.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace skelvane::test {
+namespace {
+
+using namespace std::string_literals;
+
+const std::string helptext =
+    "skelvane, HTML pattern includer\n"
+    "Usage: skelvane [OPTION] <files>\n"
+    "\n"
+    "  -v, --verbose   : Verbose output\n"
+    "  -h, --help      : Display this help and exit\n"
+    "      --version   : Display version info and exit\n"
+    "\n";
+const std::string versiontext = "skelvane, HTML pattern includer, v. 1.0\n";
+const std::string usagetext =
+    "Missing file arguments\nTry skelvane --help' for more information.\n";
+const std::string fileerror = "File error.\n";
+
+// In an expected tree: the file must not exist afterwards.
+const std::string gone = "\x01(gone)";
+
+std::string start(const std::string& name) { return "<!--#pattern file=\"" + name + "\" -->\n"; }
+const std::string end = "<!--#endpattern -->\n";
+std::string x(std::size_t count) { return std::string(count, 'x'); }
+
+// A document with one region, before and after p.txt ("new\n") goes in.
+const std::string olddoc = "<html>\n" + start("p.txt") + "old\n" + end + "</html>\n";
+const std::string newdoc = "<html>\n" + start("p.txt") + "new\n\n" + end + "</html>\n";
+const std::string pattern = "new\n";
+
+struct file {
+    std::string name;
+    std::string content;
+};
+
+struct blackboxcase {
+    const char* name;
+    std::vector<std::string> args;
+    std::vector<file> before;
+    std::vector<file> after;  // changes to `before`; every other file stays as it was
+    std::string out;
+    int status = 0;
+    std::string err = {};  // lines that stderr must contain; empty: stderr is empty
+};
+
+const std::vector<file> simple = {{"a.html", olddoc}, {"p.txt", pattern}};
+const std::vector<file> three = {{"a.html", olddoc}, {"c.html", olddoc}, {"p.txt", pattern}};
+
+const blackboxcase cases[] = {
+    // The command line.
+    {"no_arguments_print_usage", {}, {}, {}, usagetext},
+    {"only_options_print_nothing", {"-v"}, simple, {}, ""},
+    {"help_anywhere_stops_before_documents", {"a.html", "--help"}, simple, {}, helptext},
+    {"version_before_help_wins", {"--version", "--help", "a.html"}, simple, {}, versiontext},
+    {"help_in_cluster_vh", {"-vh", "a.html"}, simple, {}, helptext},
+    {"help_in_cluster_hv", {"a.html", "-hv"}, simple, {}, helptext},
+    {"option_after_document_applies", {"a.html", "-v"}, simple, {{"a.html", newdoc}},
+     "Opening file a.html\nIncluding p.txt\n"},
+    {"long_verbose_option", {"--verbose", "a.html"}, simple, {{"a.html", newdoc}},
+     "Opening file a.html\nIncluding p.txt\n"},
+    {"unknown_options_ignored", {"--verbosity", "--HELP", "-x", "-H", "-V", "--", "a.html"}, simple,
+     {{"a.html", newdoc}}, ""},
+    {"lone_dash_ignored", {"-", "a.html"}, simple, {{"a.html", newdoc}}, ""},
+    {"dash_word_with_h_prints_help", {"a.html", "-index.html"}, simple, {}, helptext},
+    {"dash_word_without_h_is_skipped", {"-a.txt"}, {{"-a.txt", olddoc}, {"p.txt", pattern}}, {}, ""},
+    {"dash_name_reached_through_directory", {"./-a.html"}, {{"-a.html", olddoc}, {"p.txt", pattern}},
+     {{"-a.html", newdoc}}, ""},
+    {"empty_argument_fails_and_stops", {"a.html", "", "c.html"}, three, {{"a.html", newdoc}}, fileerror,
+     1, ": No such file or directory"},
+    {"missing_document_stops_the_run", {"a.html", "missing.html", "c.html"}, three,
+     {{"a.html", newdoc}}, fileerror, 1, "missing.html: No such file or directory"},
+    {"verbose_missing_document", {"-v", "missing.html"}, {}, {}, "Opening file missing.html\n" + fileerror,
+     1, "missing.html: No such file or directory"},
+    {"same_document_twice", {"-v", "a.html", "a.html"}, simple, {{"a.html", newdoc}},
+     "Opening file a.html\nIncluding p.txt\nOpening file a.html\nIncluding p.txt\n"},
+
+    // The directive format and the region state.
+    {"worked_example", {"index.html"},
+     {{"index.html", "<html>\n  <!--#pattern file=\"nav.txt\" -->\nold text\n<!--#endpattern -->\n</html>\n"},
+      {"nav.txt", "one\ntwo\n"}},
+     {{"index.html", "<html>\n  <!--#pattern file=\"nav.txt\" -->\none\ntwo\n\n<!--#endpattern -->\n</html>\n"}},
+     ""},
+    {"second_run_gives_the_same_text", {"a.html"}, {{"a.html", newdoc}, {"p.txt", pattern}}, {}, ""},
+    {"document_without_directives_unchanged", {"a.html"}, {{"a.html", "<p>\r\nno directives\n\ttail"}}, {}, ""},
+    {"empty_document_stays_empty", {"a.html"}, {{"a.html", ""}}, {}, ""},
+    {"keywords_in_any_case", {"a.html"},
+     {{"a.html", "<!--#PaTtErN file=\"p.txt\"-->\nold\n<!--#EndPATTERN-->\n"}, {"p.txt", pattern}},
+     {{"a.html", "<!--#PaTtErN file=\"p.txt\"-->\nnew\n\n<!--#EndPATTERN-->\n"}}, ""},
+    {"keywords_with_letters_after_them", {"a.html"},
+     {{"a.html", "<!--#patterns file=\"p.txt\"\nold\n<!--#endpatternfoo\n"}, {"p.txt", pattern}},
+     {{"a.html", "<!--#patterns file=\"p.txt\"\nnew\n\n<!--#endpatternfoo\n"}}, ""},
+    {"blanks_before_keywords", {"a.html"},
+     {{"a.html", " \t <!--#pattern file=\"p.txt\" -->\nold\n\t  <!--#endpattern -->\n"}, {"p.txt", pattern}},
+     {{"a.html", " \t <!--#pattern file=\"p.txt\" -->\nnew\n\n\t  <!--#endpattern -->\n"}}, ""},
+    {"other_characters_before_keyword_make_plain_text", {"a.html"},
+     {{"a.html", "x" + start("p.txt") + "\f" + start("p.txt") + "\r" + start("p.txt") + "<p>" +
+                     start("p.txt") + "old\n" + end},
+      {"p.txt", pattern}},
+     {}, ""},
+    {"attribute_variants_that_are_not_found", {"a.html"},
+     {{"a.html", "<!--#pattern FILE=\"p.txt\" -->\n<!--#pattern file = \"p.txt\" -->\n"
+                 "<!--#pattern file='p.txt' -->\nold\n" + end},
+      {"p.txt", pattern}},
+     {}, "", 0,
+     "a.html:1: start directive names no pattern file\na.html:2: start directive names no pattern "
+     "file\na.html:3: start directive names no pattern file"},
+    {"attribute_ending_a_longer_name_counts", {"a.html"},
+     {{"a.html", "<!--#pattern profile=\"p.txt\" -->\nold\n" + end}, {"p.txt", pattern}},
+     {{"a.html", "<!--#pattern profile=\"p.txt\" -->\nnew\n\n" + end}}, ""},
+    {"attribute_after_other_text", {"a.html"},
+     {{"a.html", "<!--#pattern class=\"x\" file=\"p.txt\" -->\nold\n" + end}, {"p.txt", pattern}},
+     {{"a.html", "<!--#pattern class=\"x\" file=\"p.txt\" -->\nnew\n\n" + end}}, ""},
+    {"name_with_blanks_and_directories", {"-v", "a.html"},
+     {{"a.html", start("my dir/p 1.txt") + "old\n" + end}, {"my dir/p 1.txt", pattern}},
+     {{"a.html", start("my dir/p 1.txt") + "new\n\n" + end}},
+     "Opening file a.html\nIncluding my dir/p 1.txt\n"},
+    {"names_resolve_against_the_current_directory", {"sub/a.html"},
+     {{"sub/a.html", olddoc}, {"sub/p.txt", "wrong\n"}, {"p.txt", pattern}}, {{"sub/a.html", newdoc}}, ""},
+    {"start_and_end_on_one_line_leave_the_region_open", {"a.html"},
+     {{"a.html", "<!--#pattern file=\"p.txt\" --><!--#endpattern -->\nold\n" + end + "after\n"},
+      {"p.txt", pattern}},
+     {{"a.html", "<!--#pattern file=\"p.txt\" --><!--#endpattern -->\nnew\n\n" + end + "after\n"}}, ""},
+    {"end_then_start_on_one_line_inserts_nothing", {"a.html"},
+     {{"a.html", "<!--#endpattern --><!--#pattern file=\"p.txt\" -->\nold\n"}, {"p.txt", pattern}}, {}, ""},
+    {"end_outside_a_region_is_copied", {"a.html"}, {{"a.html", end + "text\n" + end}}, {}, ""},
+    {"start_inside_a_region_inserts_its_pattern_there", {"-v", "a.html"},
+     {{"a.html", start("p.txt") + "old\n" + start("q.txt") + "old2\n" + end + "tail\n"},
+      {"p.txt", "P\n"}, {"q.txt", "Q\n"}},
+     {{"a.html", start("p.txt") + "P\n\nQ\n\n" + end + "tail\n"}},
+     "Opening file a.html\nIncluding p.txt\nIncluding q.txt\n"},
+    {"missing_pattern_inside_a_region_keeps_dropping", {"a.html"},
+     {{"a.html", start("p.txt") + "old\n" + start("missing.txt") + "old2\n" + end}, {"p.txt", pattern}},
+     {{"a.html", start("p.txt") + "new\n\n" + end}}, "", 0,
+     "warning: a.html:3: cannot include \"missing.txt\": No such file or directory"},
+    {"pattern_without_final_line_end", {"a.html"}, {{"a.html", olddoc}, {"p.txt", "new"}},
+     {{"a.html", "<html>\n" + start("p.txt") + "new\n" + end + "</html>\n"}}, ""},
+    {"empty_pattern_gives_one_empty_line", {"a.html"}, {{"a.html", olddoc}, {"p.txt", ""}},
+     {{"a.html", "<html>\n" + start("p.txt") + "\n" + end + "</html>\n"}}, ""},
+    {"missing_pattern_keeps_the_old_text", {"-v", "a.html"}, {{"a.html", olddoc}}, {},
+     "Opening file a.html\n", 0, "warning: a.html:2: cannot include \"p.txt\": No such file or directory"},
+    {"name_without_closing_quote", {"a.html"},
+     {{"a.html", "<!--#pattern file=\"p.txt -->\nold\n" + end}, {"p.txt", pattern}}, {}, "", 0,
+     "a.html:1: start directive names no pattern file"},
+    {"empty_name", {"a.html"}, {{"a.html", start("") + "old\n" + end}}, {}, "", 0,
+     "a.html:1: start directive names an empty pattern file name"},
+    {"directive_lines_in_a_pattern_are_inserted_as_text", {"a.html"},
+     {{"a.html", olddoc}, {"p.txt", "x\n  <!--#endpattern -->\ny\n"}},
+     {{"a.html", "<html>\n" + start("p.txt") + "x\n  <!--#endpattern -->\ny\n\n" + end + "</html>\n"}},
+     "", 0, "warning: p.txt:2: pattern line begins with a directive keyword"},
+    {"unclosed_region_fails_and_leaves_the_document", {"a.html", "c.html"},
+     {{"a.html", "top\n" + start("p.txt") + "old\nrest\n"}, {"c.html", olddoc}, {"p.txt", pattern}},
+     {{"skelvane.tmp", "top\n" + start("p.txt") + "new\n\n"}}, fileerror, 1,
+     "a.html:2: the pattern region that starts here has no end directive"},
+    {"failed_insertion_opens_no_region", {"a.html"}, {{"a.html", start("missing.txt") + "rest\n"}}, {},
+     "", 0, "cannot include \"missing.txt\""},
+    {"start_directive_on_a_last_line_without_line_end", {"a.html"},
+     {{"a.html", "top\n<!--#pattern file=\"p.txt\" -->"}, {"p.txt", pattern}},
+     {{"skelvane.tmp", "top\n<!--#pattern file=\"p.txt\" -->new\n\n"}}, fileerror, 1,
+     "a.html:2: the pattern region"},
+
+    // Line pieces of at most 254 characters.
+    {"lines_around_the_piece_limit_are_copied_unchanged", {"a.html"},
+     {{"a.html", x(253) + "\n" + x(254) + "\n" + x(255) + "\n" + x(508) + "\n" + x(509) + "\nlast"}}, {},
+     ""},
+    {"keyword_starting_the_second_piece_counts", {"a.html"},
+     {{"a.html", x(254) + start("p.txt") + "old\n" + end}, {"p.txt", pattern}},
+     {{"a.html", x(254) + start("p.txt") + "new\n\n" + end}}, ""},
+    {"blanks_then_keyword_starting_a_later_piece", {"a.html"},
+     {{"a.html", x(508) + "  " + start("p.txt") + "old\n" + end}, {"p.txt", pattern}},
+     {{"a.html", x(508) + "  " + start("p.txt") + "new\n\n" + end}}, ""},
+    {"keyword_one_past_the_piece_start_is_plain", {"a.html"},
+     {{"a.html", x(255) + start("p.txt") + "old\n" + end}, {"p.txt", pattern}}, {}, ""},
+    {"long_directive_line_continues_into_the_region", {"a.html"},
+     {{"a.html", "<!--#pattern file=\"p.txt\" " + std::string(300, 'y') + "-->\nold\n" + end},
+      {"p.txt", pattern}},
+     {{"a.html", "<!--#pattern file=\"p.txt\" " + std::string(228, 'y') + "new\n\n" + end}}, ""},
+    {"attribute_beyond_the_first_piece_is_not_found", {"a.html"},
+     {{"a.html", "<!--#pattern " + std::string(260, 'y') + " file=\"p.txt\" -->\nold\n" + end},
+      {"p.txt", pattern}},
+     {}, "", 0, "a.html:1: start directive names no pattern file"},
+
+    // NUL bytes.
+    {"nul_bytes_are_carried_through", {"a.html"},
+     {{"a.html", "a\0b\n"s + start("p.txt") + "old\0x\n"s + end}, {"p.txt", "n\0ul\n"s}},
+     {{"a.html", "a\0b\n"s + start("p.txt") + "n\0ul\n\n"s + end}}, ""},
+    {"nul_inside_a_keyword_makes_plain_text", {"a.html"},
+     {{"a.html", "<!--#pat\0tern file=\"p.txt\"\nold\n"s}, {"p.txt", pattern}}, {}, ""},
+    {"nul_before_the_attribute_hides_the_name", {"a.html"},
+     {{"a.html", "<!--#pattern \0file=\"p.txt\" -->\nold\n"s + end}, {"p.txt", pattern}}, {}, "", 0,
+     "a.html:1: start directive names no pattern file"},
+    {"nul_does_not_move_piece_boundaries", {"a.html"},
+     {{"a.html", std::string(10, '\0') + x(244) + start("p.txt") + "old\n" + end}, {"p.txt", pattern}},
+     {{"a.html", std::string(10, '\0') + x(244) + start("p.txt") + "new\n\n" + end}}, ""},
+
+    // Several documents.
+    {"document_including_an_earlier_document", {"a.html", "b.html"},
+     {{"a.html", olddoc}, {"b.html", start("a.html") + "old\n" + end}, {"p.txt", pattern}},
+     {{"a.html", newdoc}, {"b.html", start("a.html") + newdoc + "\n" + end}}, "", 0,
+     "warning: a.html:2: pattern line begins with a directive keyword"},
+    {"document_including_itself_reads_its_old_text", {"a.html"},
+     {{"a.html", start("a.html") + "old\n" + end}},
+     {{"a.html", start("a.html") + start("a.html") + "old\n" + end + "\n" + end}}, "", 0,
+     "warning: a.html:1: pattern line begins with a directive keyword"},
+
+    // The staging file skelvane.tmp.
+    {"leftover_staging_file_is_removed", {"a.html"}, {{"a.html", olddoc}, {"p.txt", pattern}, {"skelvane.tmp", "junk"}},
+     {{"a.html", newdoc}, {"skelvane.tmp", gone}}, ""},
+    {"leftover_staging_file_stays_when_the_document_is_missing", {"missing.html"},
+     {{"skelvane.tmp", "junk"}}, {}, fileerror, 1, "missing.html"},
+    {"staging_file_named_as_a_document_is_refused", {"skelvane.tmp"},
+     {{"skelvane.tmp", olddoc}, {"p.txt", pattern}}, {}, fileerror, 1, "skelvane.tmp: this is the staging file"},
+    {"staging_file_by_another_path_is_refused", {"sub/../skelvane.tmp"},
+     {{"skelvane.tmp", olddoc}, {"sub/p.txt", pattern}}, {}, fileerror, 1, "this is the staging file"},
+    {"directive_naming_the_staging_file_inserts_nothing", {"a.html"},
+     {{"a.html", start("skelvane.tmp") + "old\n" + end}, {"skelvane.tmp", "junk\n"}},
+     {{"skelvane.tmp", gone}}, "", 0, "cannot include \"skelvane.tmp\""},
+    {"document_in_another_directory", {"sub/a.html"}, {{"sub/a.html", olddoc}, {"p.txt", pattern}},
+     {{"sub/a.html", newdoc}}, ""},
+
+    // Files that are not regular files.
+    {"directory_as_document", {"d", "a.html"}, {{"d/x", ""}, {"a.html", olddoc}}, {}, fileerror, 1,
+     "d: Is a directory"},
+    {"device_as_document", {"/dev/null"}, {}, {}, fileerror, 1, "/dev/null: not a regular file"},
+    {"endless_device_as_document", {"/dev/zero"}, {}, {}, fileerror, 1, "/dev/zero: not a regular file"},
+    {"device_as_pattern", {"a.html"}, {{"a.html", start("/dev/zero") + "old\n" + end}}, {}, "", 0,
+     "cannot include \"/dev/zero\": not a regular file"},
+    {"directory_as_pattern", {"a.html"}, {{"a.html", start("d") + "old\n" + end}, {"d/x", ""}}, {}, "", 0,
+     "cannot include \"d\": Is a directory"},
+};
+
+// Keeps test names and failure messages readable.
+void PrintTo(const blackboxcase& c, std::ostream* out) { *out << c.name; }
+
+class blackbox : public testing::TestWithParam<blackboxcase> {};
+
+TEST_P(blackbox, run) {
+    const blackboxcase& c = GetParam();
+    scratch dir;
+    tree expected;
+    for (const file& f : c.before) {
+        dir.write(f.name, f.content);
+        expected[f.name] = f.content;
+    }
+    for (const file& f : c.after) {
+        if (f.content == gone)
+            expected.erase(f.name);
+        else
+            expected[f.name] = f.content;
+    }
+    runresult result = runskelvane(dir, c.args);
+
+    std::string command = "skelvane";
+    for (const std::string& arg : c.args) command += " '" + arg + "'";
+    SCOPED_TRACE(command + "\nstderr:\n" + result.err);
+    EXPECT_EQ(result.out, c.out);
+    EXPECT_EQ(result.status, c.status);
+    tree actual = dir.snapshot();
+    EXPECT_EQ(actual, expected) << "files afterwards:\n" << describe(actual) << "expected:\n"
+                                << describe(expected);
+    if (c.err.empty()) {
+        EXPECT_EQ(result.err, "");
+    } else {
+        std::istringstream lines(c.err);
+        for (std::string line; std::getline(lines, line);)
+            EXPECT_NE(result.err.find(line), std::string::npos) << "stderr lacks: " << line;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(cases, blackbox, testing::ValuesIn(cases),
+                         [](const testing::TestParamInfo<blackboxcase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+}  // namespace
+}  // namespace skelvane::test

@@ -1,0 +1,145 @@
+#include "harness.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace skelvane::test {
+
+namespace {
+
+constexpr uid_t nobody = 65534;
+
+fs::path maketemp(const char* prefix) {
+    std::string name = (fs::temp_directory_path() / prefix).string() + "XXXXXX";
+    if (mkdtemp(name.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    return name;
+}
+
+std::string slurp(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+}  // namespace
+
+scratch::scratch() : path_(maketemp("skelvane-case-")) {
+    fs::permissions(path_, fs::perms(0755));
+}
+
+scratch::~scratch() {
+    std::error_code ignored;
+    // Tests may leave read-only directories behind.
+    for (auto& entry : fs::recursive_directory_iterator(path_, ignored))
+        if (entry.is_directory(ignored) && !entry.is_symlink(ignored))
+            fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(path_, ignored);
+}
+
+void scratch::write(const std::string& name, const std::string& content) const {
+    fs::path file = path_ / name;
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << content;
+}
+
+std::string scratch::read(const std::string& name) const { return slurp(path_ / name); }
+
+bool scratch::exists(const std::string& name) const {
+    std::error_code ignored;
+    return fs::symlink_status(path_ / name, ignored).type() != fs::file_type::not_found;
+}
+
+tree scratch::snapshot() const {
+    tree files;
+    for (auto& entry : fs::recursive_directory_iterator(path_)) {
+        std::string name = entry.path().lexically_relative(path_).string();
+        if (entry.is_symlink())
+            files[name] = "-> " + fs::read_symlink(entry.path()).string();
+        else if (entry.is_regular_file())
+            files[name] = slurp(entry.path());
+    }
+    return files;
+}
+
+void scratch::giveaway() const {
+    if (geteuid() != 0) return;
+    if (lchown(path_.c_str(), nobody, nobody) != 0) throw std::runtime_error("lchown failed");
+    for (auto& entry : fs::recursive_directory_iterator(path_))
+        if (lchown(entry.path().c_str(), nobody, nobody) != 0)
+            throw std::runtime_error("lchown failed");
+}
+
+runresult runskelvane(const scratch& dir, const std::vector<std::string>& args,
+                      const runoptions& options) {
+    fs::path outputs = maketemp("skelvane-output-");
+    fs::path outfile = options.stdoutpath.empty() ? outputs / "stdout" : fs::path(options.stdoutpath);
+    fs::path errfile = outputs / "stderr";
+
+    std::vector<char*> argv;
+    std::string program = SKELVANE_BINARY;
+    argv.push_back(program.data());
+    std::vector<std::string> copies(args);
+    for (auto& arg : copies) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    pid_t child = fork();
+    if (child == 0) {
+        int out = open(outfile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = open(errfile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(120);
+        if (chdir(dir.path().c_str()) != 0) _exit(121);
+        if (options.filesizelimit >= 0) {
+            struct rlimit limit = {static_cast<rlim_t>(options.filesizelimit),
+                                   static_cast<rlim_t>(options.filesizelimit)};
+            std::signal(SIGXFSZ, SIG_IGN);
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(122);
+        }
+        if (options.unprivileged && geteuid() == 0) {
+            if (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0) _exit(123);
+        }
+        execv(program.c_str(), argv.data());
+        _exit(124);
+    }
+    runresult result;
+    int wstatus = 0;
+    // A run that hangs is a failure of its own, not a reason to stall the suite.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (waitpid(child, &wstatus, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(child, SIGKILL);
+            waitpid(child, &wstatus, 0);
+            result.err = "(killed after 60 seconds)\n";
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    if (options.stdoutpath.empty()) result.out = slurp(outfile);
+    result.err += slurp(errfile);
+    std::error_code ignored;
+    fs::remove_all(outputs, ignored);
+    return result;
+}
+
+std::string describe(const tree& files) {
+    std::string text;
+    for (auto& [name, content] : files) {
+        std::string shown = content.size() > 300 ? content.substr(0, 300) + "..." : content;
+        text += "  " + name + " (" + std::to_string(content.size()) + " bytes): " + shown + "\n";
+    }
+    return text;
+}
+
+}  // namespace skelvane::test

@@ -1,0 +1,57 @@
+// Black-box test harness: runs the built skelvane in a fresh scratch
+// directory and reads back everything it left there.
+#ifndef SKELVANE_TESTS_HARNESS_H
+#define SKELVANE_TESTS_HARNESS_H
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace skelvane::test {
+
+namespace fs = std::filesystem;
+
+// Relative path -> content; a symbolic link appears as "-> TARGET".
+using tree = std::map<std::string, std::string>;
+
+struct runoptions {
+    bool unprivileged = false;    // run as nobody when the tests run as root
+    long filesizelimit = -1;      // RLIMIT_FSIZE in bytes, SIGXFSZ ignored
+    std::string stdoutpath;       // send stdout here instead of capturing it
+};
+
+struct runresult {
+    int status = -1;  // exit status, or 128 + signal
+    std::string out;
+    std::string err;
+};
+
+// A fresh directory, removed again with everything in it.
+class scratch {
+public:
+    scratch();
+    ~scratch();
+    scratch(const scratch&) = delete;
+    scratch& operator=(const scratch&) = delete;
+
+    const fs::path& path() const { return path_; }
+    void write(const std::string& name, const std::string& content) const;
+    std::string read(const std::string& name) const;
+    bool exists(const std::string& name) const;
+    tree snapshot() const;
+    // Hands the whole directory to the unprivileged user.
+    void giveaway() const;
+
+private:
+    fs::path path_;
+};
+
+runresult runskelvane(const scratch& dir, const std::vector<std::string>& args,
+                      const runoptions& options = {});
+
+std::string describe(const tree& files);
+
+}  // namespace skelvane::test
+
+#endif

@@ -1,0 +1,273 @@
+// Black-box tests of what protects the user's documents: failed writes,
+// permissions, links, special files, leftovers of killed runs and runs at
+// the same time. Each needs set-up that the case table cannot express.
+#include "harness.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace skelvane::test {
+namespace {
+
+const std::string olddoc = "<html>\n<!--#pattern file=\"p.txt\" -->\nold\n<!--#endpattern -->\n</html>\n";
+const std::string newdoc = "<html>\n<!--#pattern file=\"p.txt\" -->\nnew\n\n<!--#endpattern -->\n</html>\n";
+
+struct stat statof(const scratch& dir, const std::string& name) {
+    struct stat st {};
+    EXPECT_EQ(lstat((dir.path() / name).c_str(), &st), 0) << name;
+    return st;
+}
+
+// Names of files that only a run's own bookkeeping could have made.
+std::vector<std::string> strays(const scratch& dir) {
+    std::vector<std::string> found;
+    for (auto& [name, content] : dir.snapshot())
+        if (name.find(".skelvane-") != std::string::npos || name.find("skelvane.tmp") != std::string::npos)
+            found.push_back(name);
+    return found;
+}
+
+void setup(const scratch& dir) {
+    dir.write("a.html", olddoc);
+    dir.write("c.html", olddoc);
+    dir.write("p.txt", "new\n");
+}
+
+TEST(safety, read_only_document_is_left_with_its_text_in_skelvane_tmp) {
+    scratch dir;
+    setup(dir);
+    chmod((dir.path() / "a.html").c_str(), 0444);
+    dir.giveaway();
+    runresult result = runskelvane(dir, {"a.html", "c.html"}, {.unprivileged = true, .filesizelimit = -1, .stdoutpath = {}});
+    EXPECT_EQ(result.out, "File error.\n");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("a.html: cannot write: Permission denied"), std::string::npos) << result.err;
+    EXPECT_EQ(dir.read("a.html"), olddoc);
+    EXPECT_EQ(statof(dir, "a.html").st_mode & 07777, 0444u);
+    EXPECT_EQ(dir.read("skelvane.tmp"), newdoc);
+    EXPECT_EQ(dir.read("c.html"), olddoc);
+}
+
+TEST(safety, writable_document_in_unwritable_directory_is_left_unchanged) {
+    scratch dir;
+    dir.write("sub/a.html", olddoc);
+    dir.write("p.txt", "new\n");
+    dir.giveaway();
+    chmod((dir.path() / "sub").c_str(), 0555);
+    runresult result = runskelvane(dir, {"sub/a.html"}, {.unprivileged = true, .filesizelimit = -1, .stdoutpath = {}});
+    EXPECT_EQ(result.out, "File error.\n");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("cannot create a file in"), std::string::npos) << result.err;
+    EXPECT_EQ(dir.read("sub/a.html"), olddoc);
+    EXPECT_EQ(dir.read("skelvane.tmp"), newdoc);
+}
+
+TEST(safety, unwritable_current_directory_does_not_matter_on_success) {
+    scratch dir;
+    dir.write("sub/a.html", olddoc);
+    dir.write("p.txt", "new\n");
+    dir.giveaway();
+    chmod(dir.path().c_str(), 0555);
+    runresult result = runskelvane(dir, {"sub/a.html"}, {.unprivileged = true, .filesizelimit = -1, .stdoutpath = {}});
+    chmod(dir.path().c_str(), 0755);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(dir.read("sub/a.html"), newdoc);
+}
+
+// A write that fails part way must never leave a shortened document; the
+// file-size limit makes the staging file's writes fail at chosen offsets.
+TEST(safety, failed_write_at_any_size_leaves_the_document_whole) {
+    std::string big = "<html>\n<!--#pattern file=\"p.txt\" -->\nold\n<!--#endpattern -->\n";
+    for (int i = 0; i < 3000; ++i) big += "<p>line " + std::to_string(i) + " of the body text</p>\n";
+    // The limit also applies to the files that catch stdout and stderr, so
+    // it starts where those still fit.
+    for (long limit : {200L, 4096L, 65535L, 65536L, 65537L, 80000L}) {
+        SCOPED_TRACE("file size limit " + std::to_string(limit));
+        scratch dir;
+        dir.write("a.html", big);
+        dir.write("c.html", olddoc);
+        dir.write("p.txt", std::string(20000, 'n') + "\n");
+        runresult result = runskelvane(dir, {"a.html", "c.html"}, {.unprivileged = false, .filesizelimit = limit, .stdoutpath = {}});
+        EXPECT_EQ(result.out, "File error.\n");
+        EXPECT_EQ(result.status, 1);
+        EXPECT_NE(result.err.find("a.html: cannot write the new text: File too large"), std::string::npos)
+            << result.err;
+        EXPECT_EQ(dir.read("a.html"), big);
+        EXPECT_EQ(dir.read("c.html"), olddoc);
+        EXPECT_EQ(strays(dir), std::vector<std::string>{});
+    }
+}
+
+TEST(safety, permission_bits_and_owner_are_kept) {
+    for (mode_t mode : {0600, 0640, 0755, 0444}) {
+        SCOPED_TRACE("mode " + std::to_string(mode));
+        scratch dir;
+        setup(dir);
+        chmod((dir.path() / "a.html").c_str(), mode);
+        bool root = geteuid() == 0;
+        if (root) {
+            ASSERT_EQ(chown((dir.path() / "a.html").c_str(), 65534, 65534), 0);
+        }
+        runresult result = runskelvane(dir, {"a.html"});
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(dir.read("a.html"), newdoc);
+        struct stat st = statof(dir, "a.html");
+        EXPECT_EQ(st.st_mode & 07777, mode);
+        if (root) {
+            EXPECT_EQ(st.st_uid, 65534u);
+            EXPECT_EQ(st.st_gid, 65534u);
+        }
+    }
+}
+
+TEST(safety, symbolic_link_stays_a_link_and_its_target_gets_the_text) {
+    scratch dir;
+    dir.write("real/a.html", olddoc);
+    dir.write("p.txt", "new\n");
+    fs::create_symlink("real/a.html", dir.path() / "link.html");
+    runresult result = runskelvane(dir, {"link.html"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    tree files = dir.snapshot();
+    EXPECT_EQ(files["link.html"], "-> real/a.html");
+    EXPECT_EQ(files["real/a.html"], newdoc);
+    EXPECT_EQ(strays(dir), std::vector<std::string>{});
+}
+
+TEST(safety, broken_links_fail_with_their_reason) {
+    scratch dir;
+    fs::create_symlink("nowhere.html", dir.path() / "dangling.html");
+    fs::create_symlink("loop2.html", dir.path() / "loop1.html");
+    fs::create_symlink("loop1.html", dir.path() / "loop2.html");
+    runresult result = runskelvane(dir, {"dangling.html"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("dangling.html: No such file or directory"), std::string::npos) << result.err;
+    result = runskelvane(dir, {"loop1.html"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("loop1.html: Too many levels of symbolic links"), std::string::npos)
+        << result.err;
+}
+
+TEST(safety, hard_linked_document_gets_a_name_of_its_own) {
+    scratch dir;
+    setup(dir);
+    fs::create_hard_link(dir.path() / "a.html", dir.path() / "b.html");
+    runresult result = runskelvane(dir, {"a.html"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_NE(result.err.find("a.html: has 2 hard links"), std::string::npos) << result.err;
+    EXPECT_EQ(dir.read("a.html"), newdoc);
+    EXPECT_EQ(dir.read("b.html"), olddoc);
+}
+
+TEST(safety, staging_file_by_hard_link_is_refused) {
+    scratch dir;
+    dir.write("skelvane.tmp", olddoc);
+    dir.write("p.txt", "new\n");
+    fs::create_hard_link(dir.path() / "skelvane.tmp", dir.path() / "a.html");
+    runresult result = runskelvane(dir, {"a.html"});
+    EXPECT_EQ(result.out, "File error.\n");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(dir.read("skelvane.tmp"), olddoc);
+    EXPECT_EQ(dir.read("a.html"), olddoc);
+}
+
+TEST(safety, fifo_is_refused_without_waiting) {
+    scratch dir;
+    ASSERT_EQ(mkfifo((dir.path() / "fifo").c_str(), 0644), 0);
+    dir.write("a.html", "<!--#pattern file=\"fifo\" -->\nold\n<!--#endpattern -->\n");
+    runresult result = runskelvane(dir, {"fifo"});
+    EXPECT_EQ(result.out, "File error.\n");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("fifo: not a regular file"), std::string::npos) << result.err;
+    result = runskelvane(dir, {"a.html"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_NE(result.err.find("cannot include \"fifo\": not a regular file"), std::string::npos)
+        << result.err;
+}
+
+TEST(safety, leftover_staging_file_of_odd_kinds_never_blocks_a_run) {
+    scratch dir;
+    setup(dir);
+    dir.write("keep.txt", "precious\n");
+    fs::create_symlink("keep.txt", dir.path() / "skelvane.tmp");
+    runresult result = runskelvane(dir, {"a.html"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(dir.read("a.html"), newdoc);
+    EXPECT_EQ(dir.read("keep.txt"), "precious\n");
+    EXPECT_FALSE(dir.exists("skelvane.tmp"));
+
+    fs::create_directory(dir.path() / "skelvane.tmp");
+    dir.write("skelvane.tmp/inside", "x");
+    result = runskelvane(dir, {"c.html"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(dir.read("c.html"), newdoc);
+    EXPECT_EQ(dir.read("skelvane.tmp/inside"), "x");
+}
+
+// What a killed run leaves behind is cleared by the next run; a staging
+// file whose owner still holds its lock, and the user's own files, stay.
+TEST(safety, staging_files_of_killed_runs_are_removed) {
+    scratch dir;
+    setup(dir);
+    dir.write(".skelvane-Ab12Cd", "stale");
+    dir.write(".skelvane-InUse1", "busy");
+    dir.write(".skelvane-notes.txt", "mine");
+    int held = open((dir.path() / ".skelvane-InUse1").c_str(), O_RDONLY);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    runresult result = runskelvane(dir, {"a.html"});
+    close(held);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_FALSE(dir.exists(".skelvane-Ab12Cd"));
+    EXPECT_TRUE(dir.exists(".skelvane-InUse1"));
+    EXPECT_EQ(dir.read(".skelvane-notes.txt"), "mine");
+}
+
+TEST(safety, failed_standard_output_is_a_failure) {
+    scratch dir;
+    setup(dir);
+    runresult result = runskelvane(dir, {"--help"}, {.unprivileged = false, .filesizelimit = -1, .stdoutpath = "/dev/full"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("standard output: No space left on device"), std::string::npos) << result.err;
+    result = runskelvane(dir, {"-v", "a.html"}, {.unprivileged = false, .filesizelimit = -1, .stdoutpath = "/dev/full"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(dir.read("a.html"), newdoc);
+}
+
+// Runs at the same time in one directory, over the same documents and over
+// documents of their own, must each leave exactly the right text.
+TEST(safety, concurrent_runs_in_one_directory) {
+    scratch dir;
+    dir.write("p.txt", "new\n");
+    constexpr int runs = 8;
+    for (int round = 0; round < 15; ++round) {
+        std::vector<std::string> shared = {"s1.html", "s2.html", "s3.html"};
+        for (auto& name : shared) dir.write(name, olddoc);
+        for (int i = 0; i < runs; ++i) dir.write("own" + std::to_string(i) + ".html", olddoc);
+        std::vector<int> statuses(runs, -1);
+        std::vector<std::thread> threads;
+        for (int i = 0; i < runs; ++i)
+            threads.emplace_back([&, i] {
+                std::vector<std::string> args = shared;
+                args.insert(args.begin() + i % 3, "own" + std::to_string(i) + ".html");
+                statuses[i] = runskelvane(dir, args).status;
+            });
+        for (auto& thread : threads) thread.join();
+        for (int i = 0; i < runs; ++i) {
+            EXPECT_EQ(statuses[i], 0);
+            EXPECT_EQ(dir.read("own" + std::to_string(i) + ".html"), newdoc);
+        }
+        for (auto& name : shared) EXPECT_EQ(dir.read(name), newdoc);
+        EXPECT_EQ(strays(dir), std::vector<std::string>{});
+    }
+}
+
+}  // namespace
+}  // namespace skelvane::test
