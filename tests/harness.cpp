@@ -33,6 +33,31 @@ std::string slurp(const fs::path& path) {
     return text.str();
 }
 
+// An unprivileged child may not reach the build tree (a checkout under a
+// home directory, say), so it runs a copy of the binary from a public place.
+class publiccopy {
+public:
+    publiccopy() : directory_(maketemp("skelvane-binary-")) {
+        fs::permissions(directory_, fs::perms(0755));
+        fs::copy_file(SKELVANE_BINARY, directory_ / "skelvane");
+        fs::permissions(directory_ / "skelvane", fs::perms(0755));
+    }
+    ~publiccopy() {
+        std::error_code ignored;
+        fs::remove_all(directory_, ignored);
+    }
+    std::string path() const { return (directory_ / "skelvane").string(); }
+
+private:
+    fs::path directory_;
+};
+
+std::string binaryfor(const runoptions& options) {
+    if (!options.unprivileged || geteuid() != 0) return SKELVANE_BINARY;
+    static const publiccopy copy;
+    return copy.path();
+}
+
 }  // namespace
 
 scratch::scratch() : path_(maketemp("skelvane-case-")) {
@@ -88,7 +113,7 @@ runresult runskelvane(const scratch& dir, const std::vector<std::string>& args,
     fs::path errfile = outputs / "stderr";
 
     std::vector<char*> argv;
-    std::string program = SKELVANE_BINARY;
+    std::string program = binaryfor(options);
     argv.push_back(program.data());
     std::vector<std::string> copies(args);
     for (auto& arg : copies) argv.push_back(arg.data());
