@@ -114,8 +114,9 @@ runresult runskelvane(const scratch& dir, const std::vector<std::string>& args,
 
     std::vector<char*> argv;
     std::string program = binaryfor(options);
-    argv.push_back(program.data());
-    std::vector<std::string> copies(args);
+    std::vector<std::string> copies(options.wrapper);
+    copies.push_back(program);
+    copies.insert(copies.end(), args.begin(), args.end());
     for (auto& arg : copies) argv.push_back(arg.data());
     argv.push_back(nullptr);
 
@@ -134,7 +135,7 @@ runresult runskelvane(const scratch& dir, const std::vector<std::string>& args,
         if (options.unprivileged && geteuid() == 0) {
             if (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0) _exit(123);
         }
-        execv(program.c_str(), argv.data());
+        execvp(argv[0], argv.data());
         _exit(124);
     }
     runresult result;

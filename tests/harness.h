@@ -19,6 +19,7 @@ struct runoptions {
     bool unprivileged = false;    // run as nobody when the tests run as root
     long filesizelimit = -1;      // RLIMIT_FSIZE in bytes, SIGXFSZ ignored
     std::string stdoutpath;       // send stdout here instead of capturing it
+    std::vector<std::string> wrapper;  // a command that runs skelvane, such as strace
 };
 
 struct runresult {

@@ -35,6 +35,24 @@ std::vector<std::string> strays(const scratch& dir) {
     return found;
 }
 
+runoptions asnobody() {
+    runoptions options;
+    options.unprivileged = true;
+    return options;
+}
+
+runoptions withfilesizelimit(long limit) {
+    runoptions options;
+    options.filesizelimit = limit;
+    return options;
+}
+
+runoptions stdoutto(const std::string& path) {
+    runoptions options;
+    options.stdoutpath = path;
+    return options;
+}
+
 void setup(const scratch& dir) {
     dir.write("a.html", olddoc);
     dir.write("c.html", olddoc);
@@ -46,7 +64,7 @@ TEST(safety, read_only_document_is_left_with_its_text_in_skelvane_tmp) {
     setup(dir);
     chmod((dir.path() / "a.html").c_str(), 0444);
     dir.giveaway();
-    runresult result = runskelvane(dir, {"a.html", "c.html"}, {.unprivileged = true, .filesizelimit = -1, .stdoutpath = {}});
+    runresult result = runskelvane(dir, {"a.html", "c.html"}, asnobody());
     EXPECT_EQ(result.out, "File error.\n");
     EXPECT_EQ(result.status, 1);
     EXPECT_NE(result.err.find("a.html: cannot write: Permission denied"), std::string::npos) << result.err;
@@ -62,7 +80,7 @@ TEST(safety, writable_document_in_unwritable_directory_is_left_unchanged) {
     dir.write("p.txt", "new\n");
     dir.giveaway();
     chmod((dir.path() / "sub").c_str(), 0555);
-    runresult result = runskelvane(dir, {"sub/a.html"}, {.unprivileged = true, .filesizelimit = -1, .stdoutpath = {}});
+    runresult result = runskelvane(dir, {"sub/a.html"}, asnobody());
     EXPECT_EQ(result.out, "File error.\n");
     EXPECT_EQ(result.status, 1);
     EXPECT_NE(result.err.find("cannot create a file in"), std::string::npos) << result.err;
@@ -76,7 +94,7 @@ TEST(safety, unwritable_current_directory_does_not_matter_on_success) {
     dir.write("p.txt", "new\n");
     dir.giveaway();
     chmod(dir.path().c_str(), 0555);
-    runresult result = runskelvane(dir, {"sub/a.html"}, {.unprivileged = true, .filesizelimit = -1, .stdoutpath = {}});
+    runresult result = runskelvane(dir, {"sub/a.html"}, asnobody());
     chmod(dir.path().c_str(), 0755);
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(dir.read("sub/a.html"), newdoc);
@@ -95,7 +113,7 @@ TEST(safety, failed_write_at_any_size_leaves_the_document_whole) {
         dir.write("a.html", big);
         dir.write("c.html", olddoc);
         dir.write("p.txt", std::string(20000, 'n') + "\n");
-        runresult result = runskelvane(dir, {"a.html", "c.html"}, {.unprivileged = false, .filesizelimit = limit, .stdoutpath = {}});
+        runresult result = runskelvane(dir, {"a.html", "c.html"}, withfilesizelimit(limit));
         EXPECT_EQ(result.out, "File error.\n");
         EXPECT_EQ(result.status, 1);
         EXPECT_NE(result.err.find("a.html: cannot write the new text: File too large"), std::string::npos)
@@ -233,10 +251,10 @@ TEST(safety, staging_files_of_killed_runs_are_removed) {
 TEST(safety, failed_standard_output_is_a_failure) {
     scratch dir;
     setup(dir);
-    runresult result = runskelvane(dir, {"--help"}, {.unprivileged = false, .filesizelimit = -1, .stdoutpath = "/dev/full"});
+    runresult result = runskelvane(dir, {"--help"}, stdoutto("/dev/full"));
     EXPECT_EQ(result.status, 1);
     EXPECT_NE(result.err.find("standard output: No space left on device"), std::string::npos) << result.err;
-    result = runskelvane(dir, {"-v", "a.html"}, {.unprivileged = false, .filesizelimit = -1, .stdoutpath = "/dev/full"});
+    result = runskelvane(dir, {"-v", "a.html"}, stdoutto("/dev/full"));
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(dir.read("a.html"), newdoc);
 }

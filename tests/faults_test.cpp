@@ -1,0 +1,104 @@
+// Failed system calls, injected with strace: whatever fails, the document
+// keeps its old text, and a complete new text is kept in skelvane.tmp.
+#include "harness.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace skelvane::test {
+namespace {
+
+struct faultcase {
+    const char* name;
+    std::vector<std::string> injection;  // strace arguments
+    std::string reason;                  // what stderr must say
+    bool newtextkept;                    // skelvane.tmp holds the new text afterwards
+};
+
+const faultcase faults[] = {
+    {"document_read_fails_part_way", {"-P", "a.html", "-e", "inject=read:error=EIO:when=2"},
+     "a.html: cannot read: Input/output error", false},
+    {"pattern_read_fails", {"-P", "p.txt", "-e", "inject=read:error=EIO"},
+     "cannot read pattern file \"p.txt\": Input/output error", false},
+    {"first_write_fails", {"-e", "inject=write:error=EIO:when=1"},
+     "a.html: cannot write the new text: Input/output error", false},
+    {"disk_full_on_first_write", {"-e", "inject=write:error=ENOSPC:when=1"},
+     "a.html: cannot write the new text: No space left on device", false},
+    // After a failed sync the file's pages may be gone, so its text is not
+    // trusted enough to keep.
+    {"sync_fails", {"-e", "inject=fsync:error=EIO"}, "cannot write the new text: Input/output error", false},
+    {"permissions_cannot_be_set", {"-e", "inject=fchmod:error=EPERM"},
+     "cannot give the new text the document's permissions: Operation not permitted", true},
+    {"rename_over_the_document_fails", {"-e", "inject=rename:error=EIO:when=1"},
+     "cannot replace it: Input/output error", true},
+    {"lock_fails", {"-e", "inject=flock:error=EIO:when=1"}, "a.html: Input/output error", false},
+};
+
+class injected : public testing::TestWithParam<faultcase> {};
+
+TEST_P(injected, document_keeps_its_old_text) {
+    if (std::system("strace -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "strace is not installed";
+    const faultcase& c = GetParam();
+    const std::string other = "<!--#pattern file=\"p.txt\" -->\nold\n<!--#endpattern -->\n";
+    std::string body;
+    for (int i = 0; i < 4000; ++i) body += "<p>paragraph " + std::to_string(i) + "</p>\n";
+    const std::string document = other + body;
+    const std::string newtext = "<!--#pattern file=\"p.txt\" -->\nnew\n\n<!--#endpattern -->\n" + body;
+    scratch dir;
+    dir.write("a.html", document);
+    dir.write("c.html", other);
+    dir.write("p.txt", "new\n");
+
+    runoptions options;
+    options.wrapper = {"strace", "-f", "-qq", "-o", "/dev/null"};
+    options.wrapper.insert(options.wrapper.end(), c.injection.begin(), c.injection.end());
+    runresult result = runskelvane(dir, {"a.html", "c.html"}, options);
+
+    EXPECT_EQ(result.out, "File error.\n");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find(c.reason), std::string::npos) << result.err;
+    tree expected = {{"a.html", document}, {"c.html", other}, {"p.txt", "new\n"}};
+    if (c.newtextkept) expected["skelvane.tmp"] = newtext;
+    tree actual = dir.snapshot();
+    EXPECT_EQ(actual, expected) << describe(actual);
+}
+
+void PrintTo(const faultcase& c, std::ostream* out) { *out << c.name; }
+
+INSTANTIATE_TEST_SUITE_P(faults, injected, testing::ValuesIn(faults),
+                         [](const testing::TestParamInfo<faultcase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// A run killed at any of its steps leaves the document whole, old or new,
+// and the next run finishes the job without a stray file.
+TEST(killed, document_is_whole_and_the_next_run_cleans_up) {
+    if (std::system("strace -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "strace is not installed";
+    const std::string olddoc = "<!--#pattern file=\"p.txt\" -->\nold\n<!--#endpattern -->\n" + std::string(100000, 'b');
+    const std::string newdoc = "<!--#pattern file=\"p.txt\" -->\nnew\n\n<!--#endpattern -->\n" + std::string(100000, 'b');
+    for (const char* call : {"openat", "flock", "read", "write", "fsync", "fchmod", "rename", "unlink", "close"}) {
+        for (int when : {1, 2, 3}) {
+            SCOPED_TRACE(std::string(call) + " number " + std::to_string(when));
+            scratch dir;
+            dir.write("a.html", olddoc);
+            dir.write("p.txt", "new\n");
+            runoptions options;
+            options.wrapper = {"strace", "-f", "-qq", "-o", "/dev/null", "-e",
+                               "inject=" + std::string(call) + ":signal=KILL:when=" + std::to_string(when)};
+            runskelvane(dir, {"a.html"}, options);
+            std::string text = dir.read("a.html");
+            EXPECT_TRUE(text == olddoc || text == newdoc) << text.size() << " bytes";
+
+            runresult again = runskelvane(dir, {"a.html"});
+            EXPECT_EQ(again.status, 0) << again.err;
+            tree expected = {{"a.html", newdoc}, {"p.txt", "new\n"}};
+            EXPECT_EQ(dir.snapshot(), expected);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace skelvane::test
