@@ -172,12 +172,16 @@ int stagingfile::create(const std::string& directory) {
         int locked = 0;
         while ((locked = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
         }
+        if (locked != 0 && !lockunsupported(errno)) {
+            int error = errno;
+            unlink(name.c_str());
+            ::close(fd);
+            return error;
+        }
         struct stat byfd;
         struct stat byname;
-        bool ours = (locked == 0 || lockunsupported(errno)) && fstat(fd, &byfd) == 0 &&
-                    lstat(name.c_str(), &byname) == 0 && byfd.st_dev == byname.st_dev &&
-                    byfd.st_ino == byname.st_ino;
-        if (ours) {
+        if (fstat(fd, &byfd) == 0 && lstat(name.c_str(), &byname) == 0 &&
+            byfd.st_dev == byname.st_dev && byfd.st_ino == byname.st_ino) {
             fd_ = fd;
             path_ = name;
             id_ = fromstat(byfd).id;

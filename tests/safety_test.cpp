@@ -196,6 +196,41 @@ TEST(safety, staging_file_by_hard_link_is_refused) {
     EXPECT_EQ(dir.read("a.html"), olddoc);
 }
 
+TEST(safety, staging_file_through_a_symbolic_link_is_refused) {
+    scratch dir;
+    dir.write("skelvane.tmp", olddoc);
+    dir.write("p.txt", "new\n");
+    fs::create_symlink("skelvane.tmp", dir.path() / "a.html");
+    runresult result = runskelvane(dir, {"a.html"});
+    EXPECT_EQ(result.out, "File error.\n");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(dir.read("skelvane.tmp"), olddoc);
+}
+
+// When skelvane.tmp cannot take the new text, it stays beside the document
+// under a name that no later run removes.
+TEST(safety, new_text_is_kept_when_skelvane_tmp_cannot_take_it) {
+    scratch dir;
+    setup(dir);
+    dir.write("skelvane.tmp/inside", "x");
+    chmod((dir.path() / "a.html").c_str(), 0444);
+    dir.giveaway();
+    runresult result = runskelvane(dir, {"a.html"}, asnobody());
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(dir.read("a.html"), olddoc);
+    std::string kept;
+    for (auto& [name, content] : dir.snapshot())
+        if (name.size() > 6 && name.substr(name.size() - 6) == ".saved") kept = name;
+    ASSERT_FALSE(kept.empty()) << describe(dir.snapshot());
+    EXPECT_EQ(dir.read(kept), newdoc);
+    EXPECT_NE(result.err.find("the new text is in " + (dir.path() / kept).string()), std::string::npos)
+        << result.err;
+
+    runresult again = runskelvane(dir, {"c.html"});
+    EXPECT_EQ(again.status, 0);
+    EXPECT_TRUE(dir.exists(kept));
+}
+
 TEST(safety, fifo_is_refused_without_waiting) {
     scratch dir;
     ASSERT_EQ(mkfifo((dir.path() / "fifo").c_str(), 0644), 0);
