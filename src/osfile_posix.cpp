@@ -223,7 +223,8 @@ int stagingfile::finish() {
         if (errno == EINTR) continue;
         // Some file systems cannot sync at all; that is no failure of the text.
         if (errno == EINVAL || errno == EROFS || errno == ENOTSUP) break;
-        return error_ = errno;
+        // Not sticky: the written text can still be kept for the user.
+        return errno;
     }
     return 0;
 }

@@ -27,9 +27,7 @@ const faultcase faults[] = {
      "a.html: cannot write the new text: Input/output error", false},
     {"disk_full_on_first_write", {"-e", "inject=write:error=ENOSPC:when=1"},
      "a.html: cannot write the new text: No space left on device", false},
-    // After a failed sync the file's pages may be gone, so its text is not
-    // trusted enough to keep.
-    {"sync_fails", {"-e", "inject=fsync:error=EIO"}, "cannot write the new text: Input/output error", false},
+    {"sync_fails", {"-e", "inject=fsync:error=EIO"}, "cannot write the new text: Input/output error", true},
     {"permissions_cannot_be_set", {"-e", "inject=fchmod:error=EPERM"},
      "cannot give the new text the document's permissions: Operation not permitted", true},
     {"rename_over_the_document_fails", {"-e", "inject=rename:error=EIO:when=1"},
