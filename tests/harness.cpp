@@ -141,15 +141,22 @@ runresult runskelvane(const scratch& dir, const std::vector<std::string>& args,
     runresult result;
     int wstatus = 0;
     // A run that hangs is a failure of its own, not a reason to stall the suite.
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    auto started = std::chrono::steady_clock::now();
+    auto deadline = started + std::chrono::seconds(60);
     while (waitpid(child, &wstatus, WNOHANG) == 0) {
+        if (options.killafter >= 0 &&
+            std::chrono::steady_clock::now() > started + std::chrono::microseconds(options.killafter)) {
+            kill(child, SIGKILL);
+            waitpid(child, &wstatus, 0);
+            break;
+        }
         if (std::chrono::steady_clock::now() > deadline) {
             kill(child, SIGKILL);
             waitpid(child, &wstatus, 0);
             result.err = "(killed after 60 seconds)\n";
             break;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        std::this_thread::sleep_for(std::chrono::microseconds(options.killafter >= 0 ? 100 : 2000));
     }
     result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
     if (options.stdoutpath.empty()) result.out = slurp(outfile);

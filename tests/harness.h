@@ -20,6 +20,7 @@ struct runoptions {
     long filesizelimit = -1;      // RLIMIT_FSIZE in bytes, SIGXFSZ ignored
     std::string stdoutpath;       // send stdout here instead of capturing it
     std::vector<std::string> wrapper;  // a command that runs skelvane, such as strace
+    long killafter = -1;          // microseconds after the start to send SIGKILL
 };
 
 struct runresult {

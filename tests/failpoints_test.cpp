@@ -1,0 +1,253 @@
+// Every failure point: a clean run is traced to count its system calls,
+// then the run is repeated once for every call of every kind with that call
+// failing (and, for writes, every call from there on). After each run the
+// documents must be whole, old or new, in command-line order; a complete
+// new text that could not be put in place must survive; and a clean run
+// afterwards must finish the job and leave no stray file.
+#include "harness.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <random>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace skelvane::test {
+namespace {
+
+struct workload {
+    const char* name;
+    std::string oldtext;
+    std::string pattern;
+    std::string newtext;
+};
+
+workload makeworkload(const char* name, std::size_t bodylines, std::size_t oldlines, std::size_t patternlines) {
+    std::string body;
+    for (std::size_t i = 0; i < bodylines; ++i) body += "<p>body line " + std::to_string(i) + " of the page</p>\n";
+    std::string old;
+    for (std::size_t i = 0; i < oldlines; ++i) old += "old " + std::to_string(i) + "\n";
+    std::string pattern;
+    for (std::size_t i = 0; i < patternlines; ++i) pattern += "new " + std::to_string(i) + "\n";
+    const std::string start = "<!--#pattern file=\"p.txt\" -->\n";
+    const std::string end = "<!--#endpattern -->\n";
+    return {name, start + old + end + body, pattern, start + pattern + "\n" + end + body};
+}
+
+// A faulty call: its name, the error, and whether it keeps failing.
+struct fault {
+    std::string call;
+    std::string error;
+    bool onward;
+};
+
+std::vector<fault> faultsfor(const std::string& call) {
+    if (call == "write")
+        return {{call, "ENOSPC", false}, {call, "ENOSPC", true}, {call, "EIO", false},
+                {call, "EIO", true},     {call, "EFBIG", false}, {call, "EFBIG", true}};
+    if (call == "openat") return {{call, "EACCES", false}};
+    if (call == "rename") return {{call, "EXDEV", false}, {call, "EACCES", false}};
+    return {{call, "EIO", false}};
+}
+
+// Calls after which the new text is complete: a failure there must not lose it.
+bool textcompletebefore(const std::string& call) {
+    return call == "fsync" || call == "fchmod" || call == "fchown" || call == "rename";
+}
+
+const std::vector<std::string> calls = {"read",  "write",  "openat", "close",  "fsync", "rename",
+                                        "unlink", "fchmod", "fchown", "flock", "newfstatat",
+                                        "fcntl", "getdents64", "readlink", "unlinkat"};
+
+bool havestrace() { return std::system("strace -V >/dev/null 2>&1") == 0; }
+
+std::map<std::string, int> countcalls(const scratch& dir, const std::vector<std::string>& args) {
+    std::string log = (fs::temp_directory_path() / "skelvane-trace-XXXXXX").string();
+    int fd = mkstemp(log.data());
+    close(fd);
+    std::string traced;
+    for (const std::string& call : calls) traced += (traced.empty() ? "" : ",") + call;
+    runoptions options;
+    options.wrapper = {"strace", "-f", "-qq", "--seccomp-bpf", "-o", log, "-e", "trace=" + traced};
+    runskelvane(dir, args, options);
+    std::map<std::string, int> counts;
+    std::ifstream in(log);
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::string pid;
+        std::string call;
+        words >> pid >> call;
+        counts[call.substr(0, call.find('('))]++;
+    }
+    fs::remove(log);
+    return counts;
+}
+
+class failpoints : public testing::TestWithParam<workload> {};
+
+TEST_P(failpoints, every_failed_call_leaves_whole_documents) {
+    if (!havestrace()) GTEST_SKIP() << "strace is not installed";
+    const workload& w = GetParam();
+    const std::string smallold = "<!--#pattern file=\"p.txt\" -->\nold\n<!--#endpattern -->\n";
+    const std::string smallnew = "<!--#pattern file=\"p.txt\" -->\n" + w.pattern + "\n<!--#endpattern -->\n";
+    auto prepare = [&](const scratch& dir) {
+        dir.write("a.html", w.oldtext);
+        dir.write("c.html", smallold);
+        dir.write("p.txt", w.pattern);
+    };
+    std::map<std::string, int> counts;
+    {
+        scratch dir;
+        prepare(dir);
+        counts = countcalls(dir, {"a.html", "c.html"});
+        ASSERT_EQ(dir.read("a.html"), w.newtext);
+    }
+
+    int runs = 0;
+    for (const std::string& call : calls) {
+        for (const fault& f : faultsfor(call)) {
+            for (int k = 1; k <= counts[call]; ++k) {
+                std::string injection = "inject=" + call + ":error=" + f.error + ":when=" + std::to_string(k) +
+                                        (f.onward ? "+" : "");
+                SCOPED_TRACE(injection);
+                scratch dir;
+                prepare(dir);
+                runoptions options;
+                // Stopping only at the traced call keeps a run cheap.
+                options.wrapper = {"strace", "-f", "-qq", "--seccomp-bpf", "-o", "/dev/null",
+                                   "-e", "trace=" + call, "-e", injection};
+                runresult result = runskelvane(dir, {"a.html", "c.html"}, options);
+                ++runs;
+
+                tree files = dir.snapshot();
+                std::string a = files["a.html"];
+                std::string c = files["c.html"];
+                ASSERT_TRUE(a == w.oldtext || a == w.newtext) << "a.html is " << a.size() << " bytes";
+                ASSERT_TRUE(c == smallold || c == smallnew) << "c.html is " << c.size() << " bytes";
+                // A pattern that cannot be opened inserts nothing and fails nothing.
+                bool patternmissed = result.err.find("cannot include") != std::string::npos;
+                if (result.status == 0 && !patternmissed) {
+                    EXPECT_EQ(a, w.newtext);
+                    EXPECT_EQ(c, smallnew);
+                } else if (result.status != 0) {
+                    // The run stops at the first failed document.
+                    EXPECT_TRUE(a == w.newtext || c == smallold);
+                }
+                bool documentfailed = result.out.find("File error.") != std::string::npos;
+                if (documentfailed) {
+                    EXPECT_EQ(result.status, 1);
+                }
+                const std::string& failedtext = a == w.newtext ? smallnew : w.newtext;
+                if (documentfailed && textcompletebefore(call)) {
+                    bool kept = false;
+                    for (auto& [name, content] : files) kept = kept || (content == failedtext && name != "a.html");
+                    EXPECT_TRUE(kept) << result.err << describe(files);
+                }
+
+                runresult again = runskelvane(dir, {"a.html", "c.html"});
+                EXPECT_EQ(again.status, 0) << again.err;
+                tree expected = {{"a.html", w.newtext}, {"c.html", smallnew}, {"p.txt", w.pattern}};
+                for (auto& [name, content] : dir.snapshot())
+                    if (name.ends_with(".saved")) expected[name] = content;
+                EXPECT_EQ(dir.snapshot(), expected) << result.err;
+                if (testing::Test::HasFailure()) return;
+            }
+        }
+    }
+    RecordProperty("runs", runs);
+    std::printf("%s: %d failure points injected\n", w.name, runs);
+}
+
+// A run killed at any call leaves whole documents, and the next run
+// finishes the job without tripping over what the killed one left.
+TEST_P(failpoints, a_run_killed_at_any_call_leaves_whole_documents) {
+    if (!havestrace()) GTEST_SKIP() << "strace is not installed";
+    const workload& w = GetParam();
+    std::map<std::string, int> counts;
+    {
+        scratch dir;
+        dir.write("a.html", w.oldtext);
+        dir.write("p.txt", w.pattern);
+        counts = countcalls(dir, {"a.html"});
+    }
+    int kills = 0;
+    for (const std::string& call : calls) {
+        for (int k = 1; k <= counts[call]; ++k) {
+            std::string injection = "inject=" + call + ":signal=KILL:when=" + std::to_string(k);
+            SCOPED_TRACE(injection);
+            scratch dir;
+            dir.write("a.html", w.oldtext);
+            dir.write("p.txt", w.pattern);
+            runoptions options;
+            // A signal is injected only where strace stops at every call.
+            options.wrapper = {"strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=" + call, "-e", injection};
+            runresult result = runskelvane(dir, {"a.html"}, options);
+            kills += result.status == 128 + 9;
+            std::string a = dir.read("a.html");
+            ASSERT_TRUE(a == w.oldtext || a == w.newtext) << "a.html is " << a.size() << " bytes";
+
+            runresult again = runskelvane(dir, {"a.html"});
+            EXPECT_EQ(again.status, 0) << again.err;
+            tree expected = {{"a.html", w.newtext}, {"p.txt", w.pattern}};
+            EXPECT_EQ(dir.snapshot(), expected);
+            if (testing::Test::HasFailure()) return;
+        }
+    }
+    EXPECT_GT(kills, 0);
+    std::printf("%s: killed at %d calls\n", w.name, kills);
+}
+
+// Kills at random moments of a run over a large document, from a fixed
+// seed so that a failure can be repeated.
+TEST(randomkills, document_is_whole_and_the_next_run_cleans_up) {
+    const workload w = makeworkload("random", 400000, 100, 200000);
+    scratch timing;
+    timing.write("a.html", w.oldtext);
+    timing.write("p.txt", w.pattern);
+    auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(runskelvane(timing, {"a.html"}).status, 0);
+    long duration = std::chrono::duration_cast<std::chrono::microseconds>(
+                        std::chrono::steady_clock::now() - started).count();
+
+    std::mt19937 random(20261206);
+    int killed = 0;
+    for (int round = 0; round < 40; ++round) {
+        long moment = std::uniform_int_distribution<long>(0, duration * 5 / 4)(random);
+        SCOPED_TRACE("killed after " + std::to_string(moment) + " microseconds");
+        scratch dir;
+        dir.write("a.html", w.oldtext);
+        dir.write("p.txt", w.pattern);
+        runoptions options;
+        options.killafter = moment;
+        killed += runskelvane(dir, {"a.html"}, options).status == 128 + 9;
+        std::string a = dir.read("a.html");
+        ASSERT_TRUE(a == w.oldtext || a == w.newtext) << "a.html is " << a.size() << " bytes";
+        runresult again = runskelvane(dir, {"a.html"});
+        EXPECT_EQ(again.status, 0) << again.err;
+        tree expected = {{"a.html", w.newtext}, {"p.txt", w.pattern}};
+        EXPECT_EQ(dir.snapshot(), expected);
+    }
+    std::printf("random kills: %d of 40 runs killed before they ended\n", killed);
+}
+
+const workload workloads[] = {
+    makeworkload("small_growing", 10, 1, 20),
+    makeworkload("small_shrinking", 10, 20, 1),
+    makeworkload("large_growing", 60000, 5, 30000),
+    makeworkload("large_shrinking", 60000, 30000, 5),
+};
+
+void PrintTo(const workload& w, std::ostream* out) { *out << w.name; }
+
+INSTANTIATE_TEST_SUITE_P(documents, failpoints, testing::ValuesIn(workloads),
+                         [](const testing::TestParamInfo<workload>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace skelvane::test
