@@ -203,6 +203,15 @@ const blackboxcase cases[] = {
      {{"a.html", std::string(10, '\0') + x(244) + start("p.txt") + "old\n" + end}, {"p.txt", pattern}},
      {{"a.html", std::string(10, '\0') + x(244) + start("p.txt") + "new\n\n" + end}}, ""},
 
+    // Odd pattern names.
+    {"quote_ends_a_name", {"a.html"}, {{"a.html", start("a\"b.txt") + "old\n" + end}, {"a", pattern}},
+     {{"a.html", start("a\"b.txt") + "new\n\n" + end}}, ""},
+    {"name_of_invalid_utf8", {"-v", "a.html"},
+     {{"a.html", start("\xff\xfe.txt") + "old\n" + end}, {"\xff\xfe.txt", pattern}},
+     {{"a.html", start("\xff\xfe.txt") + "new\n\n" + end}}, "Opening file a.html\nIncluding \xff\xfe.txt\n"},
+    {"name_longer_than_a_piece", {"a.html"}, {{"a.html", start(std::string(4100, 'n')) + "old\n" + end}}, {},
+     "", 0, "a.html:1: start directive names no pattern file"},
+
     // Several documents.
     {"document_including_an_earlier_document", {"a.html", "b.html"},
      {{"a.html", olddoc}, {"b.html", start("a.html") + "old\n" + end}, {"p.txt", pattern}},
@@ -222,6 +231,8 @@ const blackboxcase cases[] = {
      {{"skelvane.tmp", olddoc}, {"p.txt", pattern}}, {}, fileerror, 1, "skelvane.tmp: this is the staging file"},
     {"staging_file_by_another_path_is_refused", {"sub/../skelvane.tmp"},
      {{"skelvane.tmp", olddoc}, {"sub/p.txt", pattern}}, {}, fileerror, 1, "this is the staging file"},
+    {"staging_file_by_dot_path_is_refused", {"./skelvane.tmp"}, {{"skelvane.tmp", olddoc}, {"p.txt", pattern}},
+     {}, fileerror, 1, "this is the staging file"},
     {"directive_naming_the_staging_file_inserts_nothing", {"a.html"},
      {{"a.html", start("skelvane.tmp") + "old\n" + end}, {"skelvane.tmp", "junk\n"}},
      {{"skelvane.tmp", gone}}, "", 0, "cannot include \"skelvane.tmp\""},
@@ -233,8 +244,12 @@ const blackboxcase cases[] = {
      "d: Is a directory"},
     {"device_as_document", {"/dev/null"}, {}, {}, fileerror, 1, "/dev/null: not a regular file"},
     {"endless_device_as_document", {"/dev/zero"}, {}, {}, fileerror, 1, "/dev/zero: not a regular file"},
-    {"device_as_pattern", {"a.html"}, {{"a.html", start("/dev/zero") + "old\n" + end}}, {}, "", 0,
-     "cannot include \"/dev/zero\": not a regular file"},
+    {"full_device_as_document", {"/dev/full"}, {}, {}, fileerror, 1, "/dev/full: not a regular file"},
+    {"devices_as_patterns", {"a.html"},
+     {{"a.html", start("/dev/zero") + start("/dev/null") + start("/dev/full") + "old\n" + end}}, {}, "", 0,
+     "a.html:1: cannot include \"/dev/zero\": not a regular file\n"
+     "a.html:2: cannot include \"/dev/null\": not a regular file\n"
+     "a.html:3: cannot include \"/dev/full\": not a regular file"},
     {"directory_as_pattern", {"a.html"}, {{"a.html", start("d") + "old\n" + end}, {"d/x", ""}}, {}, "", 0,
      "cannot include \"d\": Is a directory"},
 };

@@ -143,21 +143,23 @@ runresult runskelvane(const scratch& dir, const std::vector<std::string>& args,
     // A run that hangs is a failure of its own, not a reason to stall the suite.
     auto started = std::chrono::steady_clock::now();
     auto deadline = started + std::chrono::seconds(60);
-    while (waitpid(child, &wstatus, WNOHANG) == 0) {
+    struct rusage usage {};
+    while (wait4(child, &wstatus, WNOHANG, &usage) == 0) {
         if (options.killafter >= 0 &&
             std::chrono::steady_clock::now() > started + std::chrono::microseconds(options.killafter)) {
             kill(child, SIGKILL);
-            waitpid(child, &wstatus, 0);
+            wait4(child, &wstatus, 0, &usage);
             break;
         }
         if (std::chrono::steady_clock::now() > deadline) {
             kill(child, SIGKILL);
-            waitpid(child, &wstatus, 0);
+            wait4(child, &wstatus, 0, &usage);
             result.err = "(killed after 60 seconds)\n";
             break;
         }
         std::this_thread::sleep_for(std::chrono::microseconds(options.killafter >= 0 ? 100 : 2000));
     }
+    result.peakkib = usage.ru_maxrss;
     result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
     if (options.stdoutpath.empty()) result.out = slurp(outfile);
     result.err += slurp(errfile);

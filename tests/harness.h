@@ -27,6 +27,7 @@ struct runresult {
     int status = -1;  // exit status, or 128 + signal
     std::string out;
     std::string err;
+    long peakkib = 0;  // the child's peak resident memory
 };
 
 // A fresh directory, removed again with everything in it.

@@ -300,7 +300,7 @@ TEST(safety, concurrent_runs_in_one_directory) {
     scratch dir;
     dir.write("p.txt", "new\n");
     constexpr int runs = 8;
-    for (int round = 0; round < 15; ++round) {
+    for (int round = 0; round < 50; ++round) {
         std::vector<std::string> shared = {"s1.html", "s2.html", "s3.html"};
         for (auto& name : shared) dir.write(name, olddoc);
         for (int i = 0; i < runs; ++i) dir.write("own" + std::to_string(i) + ".html", olddoc);
