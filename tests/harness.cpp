@@ -115,6 +115,11 @@ runresult runskelvane(const scratch& dir, const std::vector<std::string>& args,
     std::vector<char*> argv;
     std::string program = binaryfor(options);
     std::vector<std::string> copies(options.wrapper);
+    // SKELVANE_WRAPPER runs every case under a checker such as valgrind.
+    if (const char* wrapper = std::getenv("SKELVANE_WRAPPER"); wrapper != nullptr && options.wrapper.empty()) {
+        std::istringstream words(wrapper);
+        for (std::string word; words >> word;) copies.push_back(word);
+    }
     copies.push_back(program);
     copies.insert(copies.end(), args.begin(), args.end());
     for (auto& arg : copies) argv.push_back(arg.data());

@@ -24,13 +24,28 @@ const std::string end = "<!--#endpattern -->\n";
 
 bool havestrace() { return std::system("strace -V >/dev/null 2>&1") == 0; }
 
-// Holds the run at its second read of the named file for half a second,
+// Holds the run at its second read of the named file for a second,
 // long enough for the test to change things under it.
 runoptions pausedatsecondread(const std::string& name) {
     runoptions options;
     options.wrapper = {"strace", "-f", "-qq", "-o", "/dev/null", "-P", name,
-                       "-e", "inject=read:delay_enter=500000:when=2"};
+                       "-e", "inject=read:delay_enter=1000000:when=2"};
     return options;
+}
+
+// Waits until the run has made its staging file, which it does right
+// before it reads the document, then a little longer so that it is held
+// at the paused read.
+void waitforrun(const scratch& dir) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+        for (auto& entry : fs::directory_iterator(dir.path()))
+            if (entry.path().filename().string().starts_with(".skelvane-")) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                return;
+            }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 std::string bigdocument() {
@@ -46,7 +61,7 @@ TEST(hostile, document_changed_during_the_run_is_not_overwritten) {
     dir.write("a.html", old);
     dir.write("p.txt", "new\n");
     auto run = std::async(std::launch::async, [&] { return runskelvane(dir, {"a.html"}, pausedatsecondread("a.html")); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    waitforrun(dir);
     std::ofstream(dir.path() / "a.html", std::ios::app) << "<p>added by an editor</p>\n";
     runresult result = run.get();
     EXPECT_EQ(result.status, 1);
@@ -61,7 +76,7 @@ TEST(hostile, document_removed_during_the_run_stays_removed) {
     dir.write("a.html", bigdocument());
     dir.write("p.txt", "new\n");
     auto run = std::async(std::launch::async, [&] { return runskelvane(dir, {"a.html"}, pausedatsecondread("a.html")); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    waitforrun(dir);
     fs::remove(dir.path() / "a.html");
     runresult result = run.get();
     EXPECT_EQ(result.status, 1);
@@ -77,7 +92,7 @@ TEST(hostile, pattern_removed_during_its_insertion_is_inserted_whole) {
     dir.write("a.html", start + "old\n" + end);
     dir.write("p.txt", pattern);
     auto run = std::async(std::launch::async, [&] { return runskelvane(dir, {"a.html"}, pausedatsecondread("p.txt")); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    waitforrun(dir);
     fs::remove(dir.path() / "p.txt");
     runresult result = run.get();
     EXPECT_EQ(result.status, 0) << result.err;
@@ -92,7 +107,7 @@ TEST(hostile, pattern_growing_during_its_insertion_ends) {
     dir.write("a.html", start + "old\n" + end);
     dir.write("p.txt", pattern);
     auto run = std::async(std::launch::async, [&] { return runskelvane(dir, {"a.html"}, pausedatsecondread("p.txt")); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    waitforrun(dir);
     std::ofstream(dir.path() / "p.txt", std::ios::app) << "appended\n";
     runresult result = run.get();
     EXPECT_EQ(result.status, 0) << result.err;

@@ -1,0 +1,113 @@
+// Fuzz target for the directive pass: the production pass must give the
+// same bytes, the same insertions and the same ending as a plain model
+// written the way a C program with a 255-byte line buffer would do it.
+//
+// Input: one byte that sets the largest read the source hands out, then
+// the document, then the texts of the pattern files "a" and "b", separated
+// by lines of "=====". Any other pattern name cannot be opened.
+#include "directive.h"
+#include "pieces.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <string_view>
+#include <strings.h>
+#include <vector>
+
+namespace {
+
+using namespace skelvane;
+
+struct outcome {
+    std::string text;
+    std::vector<std::string> inserted;
+    bool unclosed = false;
+};
+
+// The model: pieces cut like a bounded line read, tested like C strings.
+outcome model(const std::string& document, const std::map<std::string, std::string>& patterns) {
+    outcome result;
+    bool skipping = false;
+    std::size_t position = 0;
+    while (position < document.size()) {
+        std::size_t length = 0;
+        while (length < 254 && position + length < document.size()) {
+            ++length;
+            if (document[position + length - 1] == '\n') break;
+        }
+        const std::string piece = document.substr(position, length);
+        position += length;
+        const char* p = piece.c_str();  // stops at the first NUL, as C would
+        while (*p == ' ' || *p == '\t') ++p;
+        bool isend = strncasecmp(p, "<!--#endpattern", 15) == 0;
+        bool isstart = strncasecmp(p, "<!--#pattern", 12) == 0;
+        if (isend) skipping = false;
+        if (!skipping) result.text += piece;
+        if (!isstart) continue;
+        const char* attribute = std::strstr(p + 12, "file=\"");
+        if (attribute == nullptr) continue;
+        const char* quote = std::strchr(attribute + 6, '"');
+        if (quote == nullptr) continue;
+        std::string name(attribute + 6, quote);
+        auto found = patterns.find(name);
+        if (found == patterns.end()) continue;
+        result.text += found->second + "\n";
+        result.inserted.push_back(name);
+        skipping = true;
+    }
+    result.unclosed = skipping;
+    return result;
+}
+
+class memorypatterns : public patterninserter {
+public:
+    explicit memorypatterns(const std::map<std::string, std::string>& patterns) : patterns_(patterns) {}
+    insertresult insertpattern(std::string_view rest, long, bytesink& out) override {
+        std::optional<std::string_view> name = getpatternname(rest);
+        if (!name) return insertresult::skipped;
+        auto found = patterns_.find(std::string(*name));
+        if (found == patterns_.end()) return insertresult::skipped;
+        out.write(found->second);
+        out.write("\n");
+        inserted.emplace_back(*name);
+        return insertresult::inserted;
+    }
+    std::vector<std::string> inserted;
+
+private:
+    const std::map<std::string, std::string>& patterns_;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) return 0;
+    const std::size_t chunk = data[0];  // 0: no limit
+    std::string input(reinterpret_cast<const char*>(data + 1), size - 1);
+    const std::string separator = "\n=====\n";
+    std::vector<std::string> parts;
+    for (std::size_t from = 0;;) {
+        std::size_t at = parts.size() < 2 ? input.find(separator, from) : std::string::npos;
+        parts.push_back(input.substr(from, at == std::string::npos ? std::string::npos : at - from));
+        if (at == std::string::npos) break;
+        from = at + separator.size();
+    }
+    parts.resize(3);
+    const std::map<std::string, std::string> patterns = {{"a", parts[1]}, {"b", parts[2]}};
+
+    stringsource source(parts[0], chunk);
+    piecereader reader(source);
+    stringsink sink;
+    memorypatterns inserter(patterns);
+    passresult result = processfile(reader, sink, inserter);
+
+    outcome expected = model(parts[0], patterns);
+    if (sink.text != expected.text || inserter.inserted != expected.inserted ||
+        (result.status == passstatus::unclosed) != expected.unclosed ||
+        (result.status != passstatus::unclosed && result.status != passstatus::complete))
+        std::abort();
+    return 0;
+}
