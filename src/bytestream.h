@@ -8,6 +8,7 @@
 #define SKELVANE_BYTESTREAM_H
 
 #include <cstddef>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -22,12 +23,40 @@ public:
     virtual int error() const = 0;
 };
 
+// Writes go into a buffer that the derived class provides and drains, so
+// that appending one short piece costs a copy, not a call.
 class bytesink {
 public:
     virtual ~bytesink() = default;
     // Appends bytes. A failure is remembered and later writes are dropped.
-    virtual void write(std::string_view bytes) = 0;
-    virtual int error() const = 0;
+    void write(std::string_view bytes) {
+        if (bytes.size() <= static_cast<std::size_t>(end_ - next_)) {
+            std::memcpy(next_, bytes.data(), bytes.size());
+            next_ += bytes.size();
+        } else {
+            overflow(bytes);
+        }
+    }
+    int error() const { return error_; }
+
+protected:
+    // Called when bytes do not fit into the rest of the buffer: drains the
+    // buffer and takes the bytes.
+    virtual void overflow(std::string_view bytes) = 0;
+    void setbuffer(char* begin, std::size_t size) {
+        begin_ = next_ = begin;
+        end_ = begin + size;
+    }
+    // A failed sink takes nothing more into its buffer.
+    void fail(int error) {
+        error_ = error;
+        end_ = next_;
+    }
+
+    char* begin_ = nullptr;
+    char* next_ = nullptr;
+    char* end_ = nullptr;
+    int error_ = 0;
 };
 
 // In-memory ends for tests and for callers that already hold the text.
@@ -45,9 +74,10 @@ private:
 
 class stringsink : public bytesink {
 public:
-    void write(std::string_view bytes) override { text.append(bytes); }
-    int error() const override { return 0; }
     std::string text;
+
+protected:
+    void overflow(std::string_view bytes) override { text.append(bytes); }
 };
 
 }  // namespace skelvane

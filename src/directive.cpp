@@ -51,6 +51,16 @@ passresult processfile(piecereader& fin, bytesink& fout, patterninserter& insert
     long line = 1;
     std::string_view piece;
     while (fin.next(piece)) {
+        // Only a piece whose first byte after blanks is '<' can be a
+        // directive; every other piece is copied or dropped at once.
+        std::size_t first = 0;
+        while (first < piece.size() && (piece[first] == ' ' || piece[first] == '\t')) ++first;
+        if (first == piece.size() || piece[first] != '<') {
+            if (skipping == 0) fout.write(piece);
+            if (fout.error() != 0) break;
+            if (endsline(piece)) ++line;
+            continue;
+        }
         std::string_view text = directivetext(piece);
         // The end keyword is tested before the write so that the end
         // directive itself is copied even though it closes a dropped region.
@@ -71,14 +81,13 @@ passresult processfile(piecereader& fin, bytesink& fout, patterninserter& insert
                 return result;
             }
         }
-        if (fout.error() != 0) {
-            result.status = passstatus::writefailed;
-            result.error = fout.error();
-            return result;
-        }
+        if (fout.error() != 0) break;
         if (endsline(piece)) ++line;
     }
-    if (fin.error() != 0) {
+    if (fout.error() != 0) {
+        result.status = passstatus::writefailed;
+        result.error = fout.error();
+    } else if (fin.error() != 0) {
         result.status = passstatus::readfailed;
         result.error = fin.error();
     } else if (skipping != 0) {

@@ -98,9 +98,6 @@ public:
     const std::string& path() const { return path_; }
     fileid id() const { return id_; }
 
-    void write(std::string_view bytes) override;
-    int error() const override { return error_; }
-
     // Writes out what is buffered and waits until the text is on the disk.
     int finish();
     // Gives the file the permission bits, and where allowed the owner and
@@ -115,16 +112,18 @@ public:
     int keep(std::string& kept);
     void discard();
 
+protected:
+    void overflow(std::string_view bytes) override;
+
 private:
     int flush();
+    void writeall(std::string_view bytes);
 
     static constexpr std::size_t buffersize = 64 * 1024;
     int fd_ = -1;
-    int error_ = 0;
     std::string path_;
     fileid id_;
     std::unique_ptr<char[]> buffer_;
-    std::size_t used_ = 0;
 };
 
 // Removes staging files that runs which were killed left in the directory;

@@ -154,14 +154,15 @@ std::size_t inputfile::readsome(char* buffer, std::size_t size) {
     }
 }
 
-stagingfile::stagingfile() : buffer_(new char[buffersize]) {}
+stagingfile::stagingfile() : buffer_(new char[buffersize]) {
+    // No buffer until a file is open, so a write before create() fails.
+    fail(EBADF);
+}
 
 stagingfile::~stagingfile() { discard(); }
 
 int stagingfile::create(const std::string& directory) {
     discard();
-    error_ = 0;
-    used_ = 0;
     // A sweeping run may lock and remove the new file between its creation
     // and our lock; the name is checked once the lock is ours, and a file
     // lost that way is simply made again.
@@ -185,6 +186,8 @@ int stagingfile::create(const std::string& directory) {
             fd_ = fd;
             path_ = name;
             id_ = fromstat(byfd).id;
+            error_ = 0;
+            setbuffer(buffer_.get(), buffersize);
             return 0;
         }
         ::close(fd);
@@ -192,28 +195,29 @@ int stagingfile::create(const std::string& directory) {
     return EEXIST;
 }
 
-void stagingfile::write(std::string_view bytes) {
+void stagingfile::overflow(std::string_view bytes) {
+    if (flush() != 0) return;
+    if (bytes.size() < buffersize) {
+        write(bytes);
+        return;
+    }
+    writeall(bytes);
+}
+
+void stagingfile::writeall(std::string_view bytes) {
     while (!bytes.empty() && error_ == 0) {
-        if (used_ == buffersize && flush() != 0) return;
-        std::size_t part = std::min(bytes.size(), buffersize - used_);
-        std::memcpy(buffer_.get() + used_, bytes.data(), part);
-        used_ += part;
-        bytes.remove_prefix(part);
+        ssize_t count = ::write(fd_, bytes.data(), bytes.size());
+        if (count < 0) {
+            if (errno != EINTR) fail(errno);
+            continue;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(count));
     }
 }
 
 int stagingfile::flush() {
-    const char* next = buffer_.get();
-    while (used_ > 0 && error_ == 0) {
-        ssize_t count = ::write(fd_, next, used_);
-        if (count < 0) {
-            if (errno != EINTR) error_ = errno;
-            continue;
-        }
-        next += count;
-        used_ -= static_cast<std::size_t>(count);
-    }
-    used_ = 0;
+    writeall(std::string_view(begin_, static_cast<std::size_t>(next_ - begin_)));
+    if (error_ == 0) next_ = begin_;
     return error_;
 }
 
@@ -284,7 +288,7 @@ void stagingfile::discard() {
     path_.clear();
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
-    used_ = 0;
+    fail(EBADF);
 }
 
 void sweepstale(const std::string& directory) {

@@ -22,7 +22,7 @@ void piecereader::reset() {
     ended_ = false;
 }
 
-bool piecereader::next(std::string_view& piece) {
+bool piecereader::nextslow(std::string_view& piece) {
     for (;;) {
         const char* start = buffer_.get() + begin_;
         std::size_t available = end_ - begin_;

@@ -14,6 +14,7 @@
 #include "bytestream.h"
 
 #include <cstddef>
+#include <cstring>
 #include <memory>
 #include <string_view>
 
@@ -25,12 +26,26 @@ class piecereader {
 public:
     explicit piecereader(bytesource& source);
     // False at the end of the input or after a read error.
-    bool next(std::string_view& piece);
+    bool next(std::string_view& piece) {
+        // Most pieces end inside what is already buffered.
+        const char* start = buffer_.get() + begin_;
+        std::size_t available = end_ - begin_;
+        std::size_t window = available < piecelimit ? available : piecelimit;
+        if (const void* lineend = std::memchr(start, '\n', window)) {
+            std::size_t length = static_cast<const char*>(lineend) - start + 1;
+            piece = std::string_view(start, length);
+            begin_ += length;
+            return true;
+        }
+        return nextslow(piece);
+    }
     int error() const { return source_.error(); }
     // Forgets what is buffered, for a source that was reopened.
     void reset();
 
 private:
+    bool nextslow(std::string_view& piece);
+
     static constexpr std::size_t buffersize = 64 * 1024;
     bytesource& source_;
     std::unique_ptr<char[]> buffer_;

@@ -21,6 +21,7 @@ struct runoptions {
     std::string stdoutpath;       // send stdout here instead of capturing it
     std::vector<std::string> wrapper;  // a command that runs skelvane, such as strace
     long killafter = -1;          // microseconds after the start to send SIGKILL
+    int timeoutseconds = 60;      // a run still going then is killed and fails
 };
 
 struct runresult {
