@@ -30,6 +30,7 @@ public:
     virtual ~bytesink() = default;
     // Appends bytes. A failure is remembered and later writes are dropped.
     void write(std::string_view bytes) {
+        if (bytes.empty()) return;  // a sink without a buffer has no place to copy to
         if (bytes.size() <= static_cast<std::size_t>(end_ - next_)) {
             std::memcpy(next_, bytes.data(), bytes.size());
             next_ += bytes.size();

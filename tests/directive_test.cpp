@@ -124,6 +124,15 @@ TEST(directive, region_state_machine) {
     }
 }
 
+// An empty pattern is written as an empty run of bytes; a sink without a
+// buffer of its own must take it without touching memory.
+TEST(directive, empty_pattern_text_into_an_unbuffered_sink) {
+    stringsink sink;
+    sink.write("");
+    sink.write("x");
+    EXPECT_EQ(sink.text, "x");
+}
+
 TEST(directive, line_numbers_count_lines_not_pieces) {
     std::string document = std::string(600, 'x') + "\n\n" + s("p") + e + std::string(300, 'y') + s("q");
     stringsource source(document);

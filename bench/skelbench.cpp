@@ -1,0 +1,359 @@
+// skelbench: generates seeded corpora and times skelvane against the lower
+// bound of its job and against cat+mv, alternating the programs, each run
+// on a fresh copy of the corpus. Checks that skelvane's output is exactly
+// the expected text. Prints medians, throughput, peak memory, the ratios
+// that the performance targets are stated in, and a one-line summary.
+//
+// usage: skelbench [--quick] [--runs N] [--only site,big,line] [--dir DIR]
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct settings {
+    bool quick = false;
+    int runs = 5;
+    std::vector<std::string> only = {"site", "big", "line"};
+    fs::path directory;
+    fs::path skelvane;
+    fs::path lowerbound;
+};
+
+// ---- Corpora ----------------------------------------------------------------
+
+const char* const words[] = {"bread", "harbour", "lane", "oven", "rye", "spelt", "crust", "flour",
+                             "morning", "market", "baker", "loaf", "sourdough", "butter", "salt"};
+const char* const patternnames[] = {"parts/header.inc", "parts/nav.inc", "parts/footer.inc"};
+
+class textmaker {
+public:
+    explicit textmaker(std::uint64_t seed) : random_(seed) {}
+    std::size_t between(std::size_t low, std::size_t high) {
+        return std::uniform_int_distribution<std::size_t>(low, high)(random_);
+    }
+    // One line of HTML of about the given length, with its line end.
+    std::string line(std::size_t length) {
+        std::string text = "<p class=\"c" + std::to_string(between(0, 9)) + "\">";
+        while (text.size() + 5 < length) {
+            text += words[between(0, std::size(words) - 1)];
+            text += ' ';
+        }
+        text.resize(std::max<std::size_t>(length, 8) - 5);
+        return text + "</p>\n";
+    }
+    std::string lines(std::size_t bytes) {
+        std::string text;
+        while (text.size() < bytes) text += line(between(40, 200));
+        return text;
+    }
+
+private:
+    std::mt19937_64 random_;
+};
+
+struct corpus {
+    std::vector<std::string> documents;  // relative to the corpus root
+    std::uint64_t bytes = 0;             // the documents' size before the run
+};
+
+// Writes the same document twice: as it stands before the run (old region
+// text) and as skelvane must leave it.
+class docpair {
+public:
+    docpair(const fs::path& master, const fs::path& expected, const std::string& name)
+        : old_(master / name, std::ios::binary), new_(expected / name, std::ios::binary) {}
+    void both(const std::string& text) {
+        old_ << text;
+        new_ << text;
+        bytes += text.size();
+    }
+    void region(const std::string& pattern, const std::string& patterntext, const std::string& oldtext) {
+        both("  <!--#pattern file=\"" + pattern + "\" -->\n");
+        old_ << oldtext;
+        bytes += oldtext.size();
+        new_ << patterntext << "\n";
+        both("  <!--#endpattern -->\n");
+    }
+    std::uint64_t bytes = 0;
+
+private:
+    std::ofstream old_;
+    std::ofstream new_;
+};
+
+std::map<std::string, std::string> writepatterns(textmaker& make, const fs::path& master,
+                                                 const fs::path& expected) {
+    std::map<std::string, std::string> patterns;
+    for (const char* name : patternnames) {
+        patterns[name] = make.lines(make.between(1000, 5000));
+        for (const fs::path& root : {master, expected}) {
+            fs::create_directories(root / "parts");
+            std::ofstream(root / name, std::ios::binary) << patterns[name];
+        }
+    }
+    return patterns;
+}
+
+corpus makesite(const settings& s, const fs::path& master, const fs::path& expected) {
+    textmaker make(1);
+    auto patterns = writepatterns(make, master, expected);
+    corpus c;
+    std::size_t count = s.quick ? 200 : 5000;
+    for (std::size_t i = 0; i < count; ++i) {
+        std::string name = "page" + std::to_string(i) + ".html";
+        docpair doc(master, expected, name);
+        doc.both("<!DOCTYPE html>\n<html>\n<head><title>Page " + std::to_string(i) + "</title></head>\n<body>\n");
+        doc.region(patternnames[0], patterns[patternnames[0]], make.lines(make.between(100, 600)));
+        doc.region(patternnames[1], patterns[patternnames[1]], make.lines(make.between(100, 600)));
+        std::string body;
+        while (body.size() < 13000) {
+            // Some lines are longer than a piece.
+            body += make.between(0, 49) == 0 ? make.line(make.between(300, 1000)) : make.line(make.between(40, 200));
+        }
+        doc.both(body);
+        doc.region(patternnames[2], patterns[patternnames[2]], make.lines(make.between(100, 600)));
+        doc.both("</body>\n</html>\n");
+        c.documents.push_back(name);
+        c.bytes += doc.bytes;
+    }
+    return c;
+}
+
+corpus makebig(const settings& s, const fs::path& master, const fs::path& expected) {
+    textmaker make(2);
+    auto patterns = writepatterns(make, master, expected);
+    const std::uint64_t target = s.quick ? (8ull << 20) : (512ull << 20);
+    docpair doc(master, expected, "big.html");
+    std::size_t region = 0;
+    while (doc.bytes < target) {
+        const char* pattern = patternnames[region++ % 3];
+        doc.region(pattern, patterns[pattern], make.lines(make.between(100, 400)));
+        std::string block;
+        for (std::size_t n = make.between(150, 250); n > 0; --n)
+            block += make.between(0, 4999) == 0 ? make.line(make.between(100000, 200000)) : make.line(make.between(40, 200));
+        doc.both(block);
+    }
+    return {{"big.html"}, doc.bytes};
+}
+
+corpus makeline(const settings& s, const fs::path& master, const fs::path& expected) {
+    const std::uint64_t target = s.quick ? (16ull << 20) : (1ull << 30);
+    docpair doc(master, expected, "line.html");
+    const std::string block(1 << 20, 'x');
+    while (doc.bytes < target) doc.both(block);
+    return {{"line.html"}, doc.bytes};
+}
+
+// ---- Runs -------------------------------------------------------------------
+
+struct measurement {
+    double seconds = 0;
+    long peakkib = 0;
+};
+
+measurement runin(const fs::path& directory, const std::vector<std::vector<std::string>>& commands) {
+    auto started = std::chrono::steady_clock::now();
+    std::vector<pid_t> children;
+    for (const auto& command : commands) {
+        std::vector<char*> argv;
+        std::vector<std::string> copy(command);
+        for (auto& word : copy) argv.push_back(word.data());
+        argv.push_back(nullptr);
+        pid_t child = fork();
+        if (child == 0) {
+            if (chdir(directory.c_str()) != 0) _exit(126);
+            execvp(argv[0], argv.data());
+            _exit(127);
+        }
+        children.push_back(child);
+    }
+    measurement m;
+    for (pid_t child : children) {
+        int status = 0;
+        struct rusage usage {};
+        wait4(child, &status, 0, &usage);
+        m.peakkib = std::max(m.peakkib, usage.ru_maxrss);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            std::fprintf(stderr, "skelbench: %s failed\n", commands.front().front().c_str());
+            std::exit(1);
+        }
+    }
+    m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    return m;
+}
+
+bool sametree(const fs::path& a, const fs::path& b) {
+    for (auto& entry : fs::recursive_directory_iterator(b)) {
+        if (!entry.is_regular_file()) continue;
+        fs::path other = a / fs::relative(entry.path(), b);
+        std::ifstream x(entry.path(), std::ios::binary);
+        std::ifstream y(other, std::ios::binary);
+        std::vector<char> bx(1 << 20);
+        std::vector<char> by(1 << 20);
+        for (;;) {
+            x.read(bx.data(), static_cast<std::streamsize>(bx.size()));
+            y.read(by.data(), static_cast<std::streamsize>(by.size()));
+            if (x.gcount() != y.gcount() || !std::equal(bx.begin(), bx.begin() + x.gcount(), by.begin())) {
+                std::fprintf(stderr, "skelbench: %s differs from the expected text\n", other.c_str());
+                return false;
+            }
+            if (x.gcount() == 0) break;
+        }
+    }
+    return true;
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+struct program {
+    std::string name;
+    std::vector<std::vector<std::string>> commands;  // run at once
+};
+
+struct result {
+    std::string workload;
+    std::map<std::string, double> seconds;
+    std::map<std::string, long> peakkib;
+    std::uint64_t bytes = 0;
+};
+
+result measure(const settings& s, const std::string& workload) {
+    fs::path master = s.directory / ("master-" + workload);
+    fs::path expected = s.directory / ("expected-" + workload);
+    fs::path work = s.directory / "work";
+    for (const fs::path& p : {master, expected}) {
+        fs::remove_all(p);
+        fs::create_directories(p);
+    }
+    corpus c = workload == "site" ? makesite(s, master, expected)
+             : workload == "big"  ? makebig(s, master, expected)
+                                  : makeline(s, master, expected);
+
+    auto with = [&](std::vector<std::string> command, std::size_t from, std::size_t to) {
+        command.insert(command.end(), c.documents.begin() + static_cast<long>(from),
+                       c.documents.begin() + static_cast<long>(to));
+        return command;
+    };
+    const std::size_t all = c.documents.size();
+    std::vector<program> programs = {
+        {"skelvane", {with({s.skelvane.string()}, 0, all)}},
+        {"lower bound (sync)", {with({s.lowerbound.string(), "--sync"}, 0, all)}},
+        {"lower bound", {with({s.lowerbound.string()}, 0, all)}},
+        {"cat + mv", {with({"sh", "-c", "for f; do cat \"$f\" > \"$f.new\" && mv \"$f.new\" \"$f\"; done", "sh"}, 0, all)}},
+    };
+    if (workload == "site")
+        programs.push_back({"skelvane, 2 at once",
+                            {with({s.skelvane.string()}, 0, all / 2), with({s.skelvane.string()}, all / 2, all)}});
+
+    std::map<std::string, std::vector<double>> times;
+    result r{workload, {}, {}, c.bytes};
+    for (int run = 0; run < s.runs; ++run) {
+        for (const program& p : programs) {
+            fs::remove_all(work);
+            fs::copy(master, work, fs::copy_options::recursive);
+            measurement m = runin(work, p.commands);
+            times[p.name].push_back(m.seconds);
+            r.peakkib[p.name] = std::max(r.peakkib[p.name], m.peakkib);
+            bool skelvane = p.name.starts_with("skelvane");
+            if ((skelvane && (run == 0 || s.quick) && !sametree(work, expected)) ||
+                (!skelvane && run == 0 && !sametree(work, master)))
+                std::exit(1);
+        }
+    }
+    for (auto& [name, list] : times) r.seconds[name] = median(list);
+    fs::remove_all(work);
+    fs::remove_all(master);
+    fs::remove_all(expected);
+    return r;
+}
+
+fs::path besideself(const char* name) {
+    return fs::read_symlink("/proc/self/exe").parent_path() / name;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    settings s;
+    s.skelvane = besideself("../skelvane");
+    s.lowerbound = besideself("lowerbound");
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--quick") {
+            s.quick = true;
+        } else if (arg == "--runs" && i + 1 < argc) {
+            s.runs = std::max(1, std::atoi(argv[++i]));
+        } else if (arg == "--dir" && i + 1 < argc) {
+            s.directory = argv[++i];
+        } else if (arg == "--only" && i + 1 < argc) {
+            s.only.clear();
+            std::string list = argv[++i];
+            for (std::size_t from = 0; from <= list.size();) {
+                std::size_t comma = std::min(list.find(',', from), list.size());
+                s.only.push_back(list.substr(from, comma - from));
+                from = comma + 1;
+            }
+        } else {
+            std::fprintf(stderr, "usage: skelbench [--quick] [--runs N] [--only site,big,line] [--dir DIR]\n");
+            return 2;
+        }
+    }
+    if (s.quick && s.runs == 5) s.runs = 1;
+    bool madedirectory = s.directory.empty();
+    if (madedirectory) {
+        std::string name = (fs::temp_directory_path() / "skelbench-XXXXXX").string();
+        if (mkdtemp(name.data()) == nullptr) return 1;
+        s.directory = name;
+    }
+
+    std::printf("%-6s %-22s %10s %10s %10s %8s\n", "load", "program", "median s", "MB/s", "peak KiB", "ratio");
+    std::vector<result> results;
+    for (const std::string& workload : s.only) {
+        result r = measure(s, workload);
+        double bound = r.seconds["lower bound (sync)"];
+        for (auto& [name, seconds] : r.seconds)
+            std::printf("%-6s %-22s %10.3f %10.1f %10ld %8.2f\n", workload.c_str(), name.c_str(), seconds,
+                        static_cast<double>(r.bytes) / 1e6 / seconds, r.peakkib[name], seconds / bound);
+        std::fflush(stdout);
+        results.push_back(r);
+    }
+    if (madedirectory) fs::remove_all(s.directory);
+
+    std::string summary = "summary:";
+    long peak = 0;
+    for (result& r : results) {
+        char part[200];
+        std::snprintf(part, sizeof part, " %s %.2fx of the lower bound (%.2fx without sync);", r.workload.c_str(),
+                      r.seconds["skelvane"] / r.seconds["lower bound (sync)"],
+                      r.seconds["skelvane"] / r.seconds["lower bound"]);
+        summary += part;
+        peak = std::max(peak, r.peakkib["skelvane"]);
+        if (r.workload == "site") {
+            std::snprintf(part, sizeof part, " two runs at once %.2fx faster than one;",
+                          r.seconds["skelvane"] / r.seconds["skelvane, 2 at once"]);
+            summary += part;
+        }
+    }
+    std::printf("%s peak memory %.1f MiB%s\n", summary.c_str(), static_cast<double>(peak) / 1024,
+                s.quick ? " (quick mode: sizes too small for the targets)" : "");
+    return 0;
+}
