@@ -260,9 +260,14 @@ result measure(const settings& s, const std::string& workload) {
         {"lower bound", {with({s.lowerbound.string()}, 0, all)}},
         {"cat + mv", {with({"sh", "-c", "for f; do cat \"$f\" > \"$f.new\" && mv \"$f.new\" \"$f\"; done", "sh"}, 0, all)}},
     };
-    if (workload == "site")
+    if (workload == "site") {
         programs.push_back({"skelvane, 2 at once",
                             {with({s.skelvane.string()}, 0, all / 2), with({s.skelvane.string()}, all / 2, all)}});
+        // What the machine allows two writers at once, for comparison.
+        programs.push_back({"lower bound (sync), 2",
+                            {with({s.lowerbound.string(), "--sync"}, 0, all / 2),
+                             with({s.lowerbound.string(), "--sync"}, all / 2, all)}});
+    }
 
     std::map<std::string, std::vector<double>> times;
     result r{workload, {}, {}, c.bytes};

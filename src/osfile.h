@@ -54,8 +54,7 @@ int statpath(const std::string& path, filestatus& status, bool followlinks = tru
 int resolvepath(const std::string& path, std::string& resolved);
 std::string directoryof(const std::string& path);
 
-// Whether the process may write the file, tested by opening it for writing
-// without changing it.
+// Whether the process may write the file, by its effective ids.
 int checkwritable(const std::string& path);
 
 int removefile(const std::string& path);
@@ -70,7 +69,8 @@ public:
     // Opens a regular file for reading; anything else is refused without
     // being read or waited on.
     int open(const std::string& path);
-    int status(filestatus& status) const;
+    // What the file was like when it was opened.
+    const filestatus& status() const { return status_; }
     // Waits for an exclusive advisory lock; succeeds where the file system
     // has no such locks.
     int lock();
@@ -82,6 +82,9 @@ public:
 private:
     int fd_ = -1;
     int error_ = 0;
+    filestatus status_;
+    std::uint64_t consumed_ = 0;
+    bool atend_ = false;
 };
 
 class stagingfile : public bytesink {
@@ -119,7 +122,7 @@ private:
     int flush();
     void writeall(std::string_view bytes);
 
-    static constexpr std::size_t buffersize = 64 * 1024;
+    static constexpr std::size_t buffersize = 256 * 1024;
     int fd_ = -1;
     std::string path_;
     fileid id_;

@@ -32,8 +32,7 @@ insertresult patternfiles::insertpattern(std::string_view rest, long line, bytes
         return insertresult::skipped;
     }
     int error = fpat_.open(name);
-    filestatus status;
-    if (error == 0) error = fpat_.status(status);
+    const filestatus& status = fpat_.status();
     if (error == 0 && std::find(unreadable_.begin(), unreadable_.end(), status.id) != unreadable_.end())
         error = EBUSY;
     if (error != 0) {

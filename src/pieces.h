@@ -46,7 +46,7 @@ public:
 private:
     bool nextslow(std::string_view& piece);
 
-    static constexpr std::size_t buffersize = 64 * 1024;
+    static constexpr std::size_t buffersize = 256 * 1024;
     bytesource& source_;
     std::unique_ptr<char[]> buffer_;
     std::size_t begin_ = 0;

@@ -29,7 +29,7 @@ int opendocument(const std::string& path, inputfile& fin, filestatus& status) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         int error = fin.open(path);
         if (error == 0) error = fin.lock();
-        if (error == 0) error = fin.status(status);
+        if (error == 0) status = fin.status();
         filestatus byname;
         if (error == 0) error = statpath(path, byname);
         if (error != 0) return error;
@@ -124,7 +124,10 @@ int dofile(const char* name) {
     if (before.links > 1)
         warn(path, "has " + std::to_string(before.links) +
                        " hard links; only this name has the new text, the others keep the old");
-    int removed = removefile(stagingname);
+    // A leftover skelvane.tmp goes once the document it may stand for is
+    // safe. One that appears meanwhile belongs to a run failing at the same
+    // time and stays.
+    int removed = hasleftover ? removefile(stagingname) : 0;
     if (removed != 0 && removed != ENOENT)
         warn(stagingname, "cannot remove it: " + describe(removed));
     return 0;

@@ -44,7 +44,7 @@ TEST_P(injected, document_keeps_its_old_text) {
     const faultcase& c = GetParam();
     const std::string other = "<!--#pattern file=\"p.txt\" -->\nold\n<!--#endpattern -->\n";
     std::string body;
-    for (int i = 0; i < 4000; ++i) body += "<p>paragraph " + std::to_string(i) + "</p>\n";
+    for (int i = 0; i < 30000; ++i) body += "<p>paragraph " + std::to_string(i) + "</p>\n";
     const std::string document = other + body;
     const std::string newtext = "<!--#pattern file=\"p.txt\" -->\nnew\n\n<!--#endpattern -->\n" + body;
     scratch dir;
