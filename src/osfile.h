@@ -37,6 +37,9 @@ struct filestatus {
     std::uint64_t size = 0;
     std::int64_t modifiedseconds = 0;
     std::int64_t modifiednanoseconds = 0;
+    std::int64_t changedseconds = 0;
+    std::int64_t changednanoseconds = 0;
+    bool regular = false;
     unsigned mode = 0;  // permission bits only
     unsigned owner = 0;
     unsigned group = 0;
@@ -44,6 +47,8 @@ struct filestatus {
 
     // True when the file's content may differ from what was seen before.
     bool changedsince(const filestatus& before) const;
+    // Stricter: also a change of the file's metadata, which any write makes.
+    bool touchedsince(const filestatus& before) const;
 };
 
 // Follows symbolic links unless told not to.

@@ -27,6 +27,9 @@ filestatus fromstat(const struct stat& st) {
     status.size = static_cast<std::uint64_t>(st.st_size);
     status.modifiedseconds = st.st_mtim.tv_sec;
     status.modifiednanoseconds = st.st_mtim.tv_nsec;
+    status.changedseconds = st.st_ctim.tv_sec;
+    status.changednanoseconds = st.st_ctim.tv_nsec;
+    status.regular = S_ISREG(st.st_mode);
     status.mode = st.st_mode & 07777;
     status.owner = st.st_uid;
     status.group = st.st_gid;
@@ -56,6 +59,11 @@ bool filestatus::changedsince(const filestatus& before) const {
     return !(id == before.id) || size != before.size ||
            modifiedseconds != before.modifiedseconds ||
            modifiednanoseconds != before.modifiednanoseconds;
+}
+
+bool filestatus::touchedsince(const filestatus& before) const {
+    return changedsince(before) || regular != before.regular || changedseconds != before.changedseconds ||
+           changednanoseconds != before.changednanoseconds;
 }
 
 int statpath(const std::string& path, filestatus& status, bool followlinks) {

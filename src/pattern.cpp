@@ -14,6 +14,43 @@ namespace {
 // footer shared by thousands of documents is reported once.
 std::set<std::pair<std::uint64_t, std::uint64_t>> checkedpatterns;
 
+// Small pattern files are kept in memory from one directive to the next.
+// A kept text is used only while a stat of its name shows the very same
+// file untouched, so each directive still gets the file's current text,
+// for one stat instead of an open, reads and a close.
+struct keptpattern {
+    std::string name;
+    filestatus status;
+    std::string text;
+    std::uint64_t lastuse = 0;
+};
+constexpr std::size_t keptpatterns = 4;
+constexpr std::uint64_t keptsizelimit = 64 * 1024;
+std::vector<keptpattern> kept;
+std::uint64_t uses = 0;
+
+const keptpattern* findkept(const std::string& name, const filestatus& now) {
+    for (keptpattern& k : kept)
+        if (k.name == name && !now.touchedsince(k.status)) {
+            k.lastuse = ++uses;
+            return &k;
+        }
+    return nullptr;
+}
+
+void keep(const std::string& name, const filestatus& status, std::string text) {
+    auto slot = std::find_if(kept.begin(), kept.end(), [&](const keptpattern& k) { return k.name == name; });
+    if (slot == kept.end()) {
+        if (kept.size() < keptpatterns)
+            slot = kept.insert(kept.end(), keptpattern{});
+        else
+            slot = std::min_element(kept.begin(), kept.end(), [](const keptpattern& a, const keptpattern& b) {
+                return a.lastuse < b.lastuse;
+            });
+    }
+    *slot = keptpattern{name, status, std::move(text), ++uses};
+}
+
 }  // namespace
 
 patternfiles::patternfiles(std::string_view document, std::vector<fileid> unreadable)
@@ -31,6 +68,17 @@ insertresult patternfiles::insertpattern(std::string_view rest, long line, bytes
         warn(where, "start directive names an empty pattern file name; nothing inserted");
         return insertresult::skipped;
     }
+    filestatus now;
+    if (statpath(name, now) == 0) {
+        const keptpattern* hit = findkept(name, now);
+        if (hit != nullptr && std::find(unreadable_.begin(), unreadable_.end(), now.id) == unreadable_.end()) {
+            showincluding(name);
+            out.write(hit->text);
+            out.write("\n");
+            return insertresult::inserted;
+        }
+    }
+
     int error = fpat_.open(name);
     const filestatus& status = fpat_.status();
     if (error == 0 && std::find(unreadable_.begin(), unreadable_.end(), status.id) != unreadable_.end())
@@ -44,19 +92,23 @@ insertresult patternfiles::insertpattern(std::string_view rest, long line, bytes
 
     showincluding(name);
     bool checklines = checkedpatterns.insert({status.id.device, status.id.inode}).second;
-    copy(name, out, checklines);
+    std::string text;
+    bool keepable = status.size <= keptsizelimit;
+    copy(name, out, checklines, keepable ? &text : nullptr);
     fpat_.close();
     if (!failure_.empty()) return insertresult::failed;
+    if (keepable && text.size() == status.size) keep(name, status, std::move(text));
     out.write("\n");
     return insertresult::inserted;
 }
 
-void patternfiles::copy(const std::string& name, bytesink& out, bool checklines) {
+void patternfiles::copy(const std::string& name, bytesink& out, bool checklines, std::string* text) {
     reader_.reset();
     long patternline = 1;
     std::string_view piece;
     while (reader_.next(piece)) {
         out.write(piece);
+        if (text != nullptr) text->append(piece);
         // Inserted text is scanned on the next run: a directive line in it
         // would then cut the region short or open another one.
         if (checklines && (isenddirective(piece) || isstartdirective(piece)))

@@ -29,7 +29,8 @@ public:
     const std::string& failure() const { return failure_; }
 
 private:
-    void copy(const std::string& name, bytesink& out, bool checklines);
+    // Copies the open pattern; also into text, when given.
+    void copy(const std::string& name, bytesink& out, bool checklines, std::string* text);
 
     std::string document_;
     std::vector<fileid> unreadable_;
