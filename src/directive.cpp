@@ -50,12 +50,20 @@ passresult processfile(piecereader& fin, bytesink& fout, patterninserter& insert
     int skipping = 0;
     long line = 1;
     std::string_view piece;
-    while (fin.next(piece)) {
-        // Only a piece whose first byte after blanks is '<' can be a
-        // directive; every other piece is copied or dropped at once.
+    for (;;) {
+        std::string_view run;
+        long lineends = 0;
+        if (fin.plainrun(run, lineends)) {
+            if (skipping == 0) fout.write(run);
+            if (fout.error() != 0) break;
+            line += lineends;
+            continue;
+        }
+        if (!fin.next(piece)) break;
+        // Most pieces cannot be directives and are copied or dropped at once.
         std::size_t first = 0;
         while (first < piece.size() && (piece[first] == ' ' || piece[first] == '\t')) ++first;
-        if (first == piece.size() || piece[first] != '<') {
+        if (!maybedirective(piece.data() + first, piece.size() - first)) {
             if (skipping == 0) fout.write(piece);
             if (fout.error() != 0) break;
             if (endsline(piece)) ++line;

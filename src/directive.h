@@ -26,6 +26,7 @@ namespace skelvane {
 inline constexpr std::string_view startkeyword = "<!--#pattern";
 inline constexpr std::string_view endkeyword = "<!--#endpattern";
 inline constexpr std::string_view fileattribute = "file=\"";
+static_assert(startkeyword.starts_with(keywordstart) && endkeyword.starts_with(keywordstart));
 
 // The part of a piece that the keyword tests see: from its first character
 // that is neither a space nor a tab up to its first NUL byte.

@@ -193,7 +193,8 @@ int stagingfile::create(const std::string& directory) {
 
 void stagingfile::overflow(std::string_view bytes) {
     if (flush() != 0) return;
-    if (bytes.size() < buffersize) {
+    // A long run goes out straight from where it stands.
+    if (bytes.size() < buffersize / 4) {
         write(bytes);
         return;
     }

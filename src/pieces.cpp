@@ -22,6 +22,33 @@ void piecereader::reset() {
     ended_ = false;
 }
 
+bool piecereader::plainrun(std::string_view& run, long& lineends) {
+    const char* const start = buffer_.get() + begin_;
+    const char* const limit = buffer_.get() + end_;
+    const char* at = start;
+    lineends = 0;
+    while (at < limit) {
+        std::size_t available = static_cast<std::size_t>(limit - at);
+        std::size_t window = available < piecelimit ? available : piecelimit;
+        const char* first = at;
+        while (first < at + window && (*first == ' ' || *first == '\t')) ++first;
+        if (maybedirective(first, static_cast<std::size_t>(at + window - first))) break;
+        const void* lineend = std::memchr(at, '\n', window);
+        if (lineend != nullptr) {
+            at = static_cast<const char*>(lineend) + 1;
+            ++lineends;
+        } else if (available >= piecelimit || ended_) {
+            at += window;
+        } else {
+            break;  // where this piece ends is not known yet
+        }
+    }
+    if (at == start) return false;
+    run = std::string_view(start, static_cast<std::size_t>(at - start));
+    begin_ += run.size();
+    return true;
+}
+
 bool piecereader::nextslow(std::string_view& piece) {
     for (;;) {
         const char* start = buffer_.get() + begin_;

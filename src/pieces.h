@@ -22,6 +22,17 @@ namespace skelvane {
 
 inline constexpr std::size_t piecelimit = 254;
 
+// What both directive keywords begin with. A piece that does not begin
+// with it after blanks is plain text, whatever else it holds.
+inline constexpr std::string_view keywordstart = "<!--#";
+
+// Whether a piece whose first byte after blanks is at first, with room
+// bytes of it buffered, may be a directive.
+inline bool maybedirective(const char* first, std::size_t room) {
+    return room > 0 && *first == '<' &&
+           (room < keywordstart.size() || std::memcmp(first, keywordstart.data(), keywordstart.size()) == 0);
+}
+
 class piecereader {
 public:
     explicit piecereader(bytesource& source);
@@ -40,6 +51,11 @@ public:
         return nextslow(piece);
     }
     int error() const { return source_.error(); }
+    // Takes at once the longest run of buffered whole pieces none of which
+    // can be a directive (see maybedirective), and
+    // counts their line ends. False when there is no such piece in the
+    // buffer; next() then reads on.
+    bool plainrun(std::string_view& run, long& lineends);
     // Forgets what is buffered, for a source that was reopened.
     void reset();
 
