@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
 #include <vector>
@@ -76,6 +77,50 @@ TEST(pieces, long_input_spanning_many_buffers) {
             joined += piece;
         }
         EXPECT_EQ(joined, input);
+    }
+}
+
+// Runs taken with plainrun() are whole pieces that cannot be directives,
+// in the same places next() alone would cut them.
+TEST(pieces, plain_runs_are_whole_pieces_that_cannot_be_directives) {
+    const std::string inputs[] = {
+        "<p>a</p>\n<!--#pattern x\n  <!--#end\nplain\n\t<!--#\n<!-- comment -->\n",
+        x(600) + "<!--#pattern\n" + x(254) + "<!--#e\n<!\n<\n",
+        "<!--#pattern",
+        "a\0<!--#\n"s + std::string(1000, '\n') + "<!--",
+    };
+    for (const std::string& input : inputs) {
+        std::vector<std::string> expected = piecesof(input, 0);
+        for (std::size_t chunk : {0, 1, 5, 254, 300}) {
+            SCOPED_TRACE("reads of " + std::to_string(chunk));
+            stringsource source(input, chunk);
+            piecereader reader(source);
+            std::size_t index = 0;
+            long lineends = 0;
+            std::string_view run;
+            std::string_view piece;
+            for (;;) {
+                long runlineends = 0;
+                if (reader.plainrun(run, runlineends)) {
+                    lineends += runlineends;
+                    while (!run.empty()) {
+                        ASSERT_LT(index, expected.size());
+                        const std::string& next = expected[index++];
+                        ASSERT_EQ(run.substr(0, next.size()), next);
+                        std::size_t first = std::min(next.find_first_not_of(" \t"), next.size());
+                        EXPECT_FALSE(std::string_view(next).substr(first).starts_with(keywordstart)) << next;
+                        run.remove_prefix(next.size());
+                    }
+                    continue;
+                }
+                if (!reader.next(piece)) break;
+                ASSERT_LT(index, expected.size());
+                ASSERT_EQ(piece, expected[index++]);
+                lineends += endsline(piece) ? 1 : 0;
+            }
+            EXPECT_EQ(index, expected.size());
+            EXPECT_EQ(lineends, std::count(input.begin(), input.end(), '\n'));
+        }
     }
 }
 
