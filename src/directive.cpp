@@ -51,6 +51,7 @@ passresult processfile(piecereader& fin, bytesink& fout, patterninserter& insert
     long line = 1;
     std::string_view piece;
     for (;;) {
+        // Most of a document is plain text, copied or dropped in runs.
         std::string_view run;
         long lineends = 0;
         if (fin.plainrun(run, lineends)) {
@@ -59,16 +60,9 @@ passresult processfile(piecereader& fin, bytesink& fout, patterninserter& insert
             line += lineends;
             continue;
         }
+        // What is left: a piece that may be a directive, or one whose end
+        // was not buffered yet.
         if (!fin.next(piece)) break;
-        // Most pieces cannot be directives and are copied or dropped at once.
-        std::size_t first = 0;
-        while (first < piece.size() && (piece[first] == ' ' || piece[first] == '\t')) ++first;
-        if (!maybedirective(piece.data() + first, piece.size() - first)) {
-            if (skipping == 0) fout.write(piece);
-            if (fout.error() != 0) break;
-            if (endsline(piece)) ++line;
-            continue;
-        }
         std::string_view text = directivetext(piece);
         // The end keyword is tested before the write so that the end
         // directive itself is copied even though it closes a dropped region.
