@@ -3,7 +3,9 @@
 #include "messages.h"
 #include "osfile.h"
 #include "rewrite.h"
+#include "settings.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -19,7 +21,23 @@ constexpr const char* helptext[] = {
     "  -v, --verbose   : Verbose output",
     "  -h, --help      : Display this help and exit",
     "      --version   : Display version info and exit",
+    "      --check     : Report documents a run would change; write nothing",
+    "      --if-changed: Leave documents whose text would not change untouched",
+    "      --strict    : Fail a document on anything that draws a warning",
+    "      --stdout    : Write the new texts to standard output instead",
     "",
+};
+
+struct longswitch {
+    const char* name;
+    bool runsettings::*field;
+};
+
+constexpr longswitch longswitches[] = {
+    {"--check", &runsettings::check},
+    {"--if-changed", &runsettings::ifchanged},
+    {"--strict", &runsettings::strict},
+    {"--stdout", &runsettings::tostdout},
 };
 
 constexpr const char* versiontext = "skelvane, HTML pattern includer, v. 1.0";
@@ -59,6 +77,8 @@ int testoption(const char* argument) {
     if (std::strcmp(argument, "--help") == 0) return showhelp();
     if (std::strcmp(argument, "--version") == 0) return showversion();
     if (std::strcmp(argument, "--verbose") == 0) verbose = 1;
+    for (const longswitch& option : longswitches)
+        if (std::strcmp(argument, option.name) == 0) settings.*option.field = true;
     if (argument[0] != '-') return 0;
     // Any other long option is accepted and ignored.
     if (argument[1] == '-') return 0;
@@ -79,7 +99,12 @@ int runcommand(int argc, char** argv) {
         for (int i = 1; i < argc && !stopped; ++i) stopped = testoption(argv[i]) != 0;
         for (int i = 1; i < argc && !stopped; ++i) {
             if (argv[i][0] == '-') continue;
-            if (dofile(argv[i]) != 0) {
+            int result = dofile(argv[i]);
+            if (settings.check) {
+                // A check goes through every document: 1 when one would
+                // change, 2 when one could not be checked.
+                if (result != 0) status = std::max(status, result < 0 ? 2 : 1);
+            } else if (result != 0) {
                 status = 1;
                 stopped = true;
             }

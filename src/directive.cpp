@@ -71,6 +71,15 @@ passresult processfile(piecereader& fin, bytesink& fout, patterninserter& insert
         // The start directive is written before its pattern text, which
         // therefore begins a new line only when the directive's piece ends one.
         if (beginsnocase(text, startkeyword)) {
+            if ((skipping != 0 &&
+                 inserter.directiveproblem(line, "start directive inside a pattern region; it is dropped, "
+                                                 "but its pattern is inserted here")) ||
+                (!endsline(piece) &&
+                 inserter.directiveproblem(line, "start directive without a line end in its first 254 "
+                                                 "characters; the pattern text continues its line"))) {
+                result.status = passstatus::insertfailed;
+                return result;
+            }
             switch (inserter.insertpattern(text.substr(startkeyword.size()), line, fout)) {
             case insertresult::inserted:
                 if (skipping == 0) result.regionline = line;

@@ -52,6 +52,13 @@ public:
     // number in the document, for messages.
     virtual insertresult insertpattern(std::string_view rest, long line,
                                        bytesink& out) = 0;
+    // A start directive that works but acts in a way its writer may not
+    // expect. Returns true when that fails the document.
+    virtual bool directiveproblem(long line, std::string_view problem) {
+        (void)line;
+        (void)problem;
+        return false;
+    }
 };
 
 enum class passstatus {

@@ -1,11 +1,14 @@
 #include "messages.h"
 
+#include "settings.h"
+
 #include <cstdio>
 #include <string>
 
 namespace skelvane {
 
 int verbose = 0;
+runsettings settings;
 
 namespace {
 
@@ -18,19 +21,29 @@ void tostderr(std::string_view prefix, std::string_view subject, std::string_vie
     std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
+// Standard output carries the new texts with --stdout and the report with
+// --check; the progress and error lines then go to standard error.
+std::FILE* progressstream() { return settings.tostdout ? stderr : stdout; }
+std::FILE* errorlinestream() { return settings.tostdout || settings.check ? stderr : stdout; }
+
 }  // namespace
 
 void showopening(const char* path) {
-    if (verbose == 1) std::printf("Opening file %s\n", path);
+    if (verbose == 1) std::fprintf(progressstream(), "Opening file %s\n", path);
 }
 
 void showincluding(std::string_view name) {
     if (verbose == 1)
-        std::printf("Including %.*s\n", static_cast<int>(name.size()), name.data());
+        std::fprintf(progressstream(), "Including %.*s\n", static_cast<int>(name.size()), name.data());
+}
+
+void showunchanged(std::string_view path) {
+    if (verbose == 1)
+        std::fprintf(progressstream(), "Unchanged %.*s\n", static_cast<int>(path.size()), path.data());
 }
 
 int faildocument(std::string_view path, std::string_view reason) {
-    std::printf("File error.\n");
+    std::fputs("File error.\n", errorlinestream());
     reportproblem(path, reason);
     return -1;
 }

@@ -11,13 +11,17 @@
 
 namespace skelvane {
 
-// Set to 1 by -v or --verbose, never cleared; adds the two progress lines.
+// Set to 1 by -v or --verbose, never cleared; adds the progress lines, which
+// go to stderr with --stdout.
 extern int verbose;
 
 void showopening(const char* path);
 void showincluding(std::string_view name);
+// With --if-changed, for a document left as it was.
+void showunchanged(std::string_view path);
 
-// Prints "File error." on stdout and the reason on stderr. Returns -1, the
+// Prints "File error." on stdout (on stderr with --check or --stdout, whose
+// stdout is for other things) and the reason on stderr. Returns -1, the
 // result of a failed document.
 int faildocument(std::string_view path, std::string_view reason);
 

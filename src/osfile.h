@@ -92,7 +92,26 @@ private:
     bool atend_ = false;
 };
 
-class stagingfile : public bytesink {
+// A buffered writer on a file descriptor it does not own.
+class filesink : public bytesink {
+public:
+    explicit filesink(int fd);
+    // Writes out what is buffered; the sink's error, if any.
+    int flush();
+
+protected:
+    void overflow(std::string_view bytes) override;
+    void writeall(std::string_view bytes);
+
+    static constexpr std::size_t buffersize = 256 * 1024;
+    int fd_;
+    std::unique_ptr<char[]> buffer_;
+};
+
+// Standard output as a sink, for --stdout.
+filesink& standardoutput();
+
+class stagingfile : public filesink {
 public:
     stagingfile();
     stagingfile(const stagingfile&) = delete;
@@ -120,18 +139,9 @@ public:
     int keep(std::string& kept);
     void discard();
 
-protected:
-    void overflow(std::string_view bytes) override;
-
 private:
-    int flush();
-    void writeall(std::string_view bytes);
-
-    static constexpr std::size_t buffersize = 256 * 1024;
-    int fd_ = -1;
     std::string path_;
     fileid id_;
-    std::unique_ptr<char[]> buffer_;
 };
 
 // Removes staging files that runs which were killed left in the directory;

@@ -150,7 +150,16 @@ std::size_t inputfile::readsome(char* buffer, std::size_t size) {
     }
 }
 
-stagingfile::stagingfile() : buffer_(new char[buffersize]) {
+filesink::filesink(int fd) : fd_(fd), buffer_(new char[buffersize]) {
+    setbuffer(buffer_.get(), buffersize);
+}
+
+filesink& standardoutput() {
+    static filesink out(STDOUT_FILENO);
+    return out;
+}
+
+stagingfile::stagingfile() : filesink(-1) {
     // No buffer until a file is open, so a write before create() fails.
     fail(EBADF);
 }
@@ -191,7 +200,7 @@ int stagingfile::create(const std::string& directory) {
     return EEXIST;
 }
 
-void stagingfile::overflow(std::string_view bytes) {
+void filesink::overflow(std::string_view bytes) {
     if (flush() != 0) return;
     // A long run goes out straight from where it stands.
     if (bytes.size() < buffersize / 4) {
@@ -201,7 +210,7 @@ void stagingfile::overflow(std::string_view bytes) {
     writeall(bytes);
 }
 
-void stagingfile::writeall(std::string_view bytes) {
+void filesink::writeall(std::string_view bytes) {
     while (!bytes.empty() && error_ == 0) {
         ssize_t count = ::write(fd_, bytes.data(), bytes.size());
         if (count < 0) {
@@ -212,7 +221,7 @@ void stagingfile::writeall(std::string_view bytes) {
     }
 }
 
-int stagingfile::flush() {
+int filesink::flush() {
     writeall(std::string_view(begin_, static_cast<std::size_t>(next_ - begin_)));
     if (error_ == 0) next_ = begin_;
     return error_;

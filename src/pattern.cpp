@@ -1,6 +1,7 @@
 #include "pattern.h"
 
 #include "messages.h"
+#include "settings.h"
 
 #include <algorithm>
 #include <set>
@@ -59,17 +60,19 @@ patternfiles::patternfiles(std::string_view document, std::vector<fileid> unread
 insertresult patternfiles::insertpattern(std::string_view rest, long line, bytesink& out) {
     std::string where = fileline(document_, line);
     std::optional<std::string_view> found = getpatternname(rest);
-    if (!found) {
-        warn(where, "start directive names no pattern file (no file=\"...\"); nothing inserted");
-        return insertresult::skipped;
-    }
+    if (!found)
+        return problem(where, "start directive names no pattern file (no file=\"...\"); nothing inserted")
+                   ? insertresult::failed
+                   : insertresult::skipped;
     std::string name(*found);
-    if (name.empty()) {
-        warn(where, "start directive names an empty pattern file name; nothing inserted");
-        return insertresult::skipped;
-    }
+    if (name.empty())
+        return problem(where, "start directive names an empty pattern file name; nothing inserted")
+                   ? insertresult::failed
+                   : insertresult::skipped;
     filestatus now;
-    if (statpath(name, now) == 0) {
+    // With --strict every insertion checks the pattern's lines, so none is
+    // taken from memory.
+    if (!settings.strict && statpath(name, now) == 0) {
         const keptpattern* hit = findkept(name, now);
         if (hit != nullptr && std::find(unreadable_.begin(), unreadable_.end(), now.id) == unreadable_.end()) {
             showincluding(name);
@@ -86,12 +89,13 @@ insertresult patternfiles::insertpattern(std::string_view rest, long line, bytes
     if (error != 0) {
         fpat_.close();
         std::string reason = error == EBUSY ? "it is a staging file of this run" : describe(error);
-        warn(where, "cannot include \"" + name + "\": " + reason + "; nothing inserted");
-        return insertresult::skipped;
+        return problem(where, "cannot include \"" + name + "\": " + reason + "; nothing inserted")
+                   ? insertresult::failed
+                   : insertresult::skipped;
     }
 
     showincluding(name);
-    bool checklines = checkedpatterns.insert({status.id.device, status.id.inode}).second;
+    bool checklines = checkedpatterns.insert({status.id.device, status.id.inode}).second || settings.strict;
     std::string text;
     bool keepable = status.size <= keptsizelimit;
     copy(name, out, checklines, keepable ? &text : nullptr);
@@ -111,14 +115,31 @@ void patternfiles::copy(const std::string& name, bytesink& out, bool checklines,
         if (text != nullptr) text->append(piece);
         // Inserted text is scanned on the next run: a directive line in it
         // would then cut the region short or open another one.
-        if (checklines && (isenddirective(piece) || isstartdirective(piece)))
-            warn(fileline(name, patternline),
-                 "pattern line begins with a directive keyword; documents that include it "
-                 "change on every run");
+        if (checklines && (isenddirective(piece) || isstartdirective(piece)) &&
+            problem(fileline(name, patternline),
+                    "pattern line begins with a directive keyword; documents that include it "
+                    "change on every run"))
+            return;
         if (endsline(piece)) ++patternline;
     }
-    if (reader_.error() != 0)
+    if (reader_.error() != 0) {
+        failuresubject_ = document_;
         failure_ = "cannot read pattern file \"" + name + "\": " + describe(reader_.error());
+    }
+}
+
+bool patternfiles::directiveproblem(long line, std::string_view text) {
+    return problem(fileline(document_, line), std::string(text));
+}
+
+bool patternfiles::problem(const std::string& subject, const std::string& text) {
+    if (!settings.strict) {
+        warn(subject, text);
+        return false;
+    }
+    failuresubject_ = subject;
+    failure_ = text;
+    return true;
 }
 
 }  // namespace skelvane

@@ -5,7 +5,8 @@
 // a regular file, or is one of the run's own staging files, inserts nothing
 // and draws a warning; the pass then goes on as if the line were plain text.
 // A pattern that fails while it is being read fails the document instead,
-// since half a pattern must never reach it; failure() then says why.
+// since half a pattern must never reach it; failure() then says why. With
+// --strict, everything that draws a warning fails the document as well.
 #ifndef SKELVANE_PATTERN_H
 #define SKELVANE_PATTERN_H
 
@@ -26,17 +27,23 @@ public:
     patternfiles(std::string_view document, std::vector<fileid> unreadable);
 
     insertresult insertpattern(std::string_view rest, long line, bytesink& out) override;
+    bool directiveproblem(long line, std::string_view problem) override;
+    // Why the document failed, and the file and line it is about.
     const std::string& failure() const { return failure_; }
+    const std::string& failuresubject() const { return failuresubject_; }
 
 private:
     // Copies the open pattern; also into text, when given.
     void copy(const std::string& name, bytesink& out, bool checklines, std::string* text);
+    // A warning, or with --strict the document's failure: true then.
+    bool problem(const std::string& subject, const std::string& text);
 
     std::string document_;
     std::vector<fileid> unreadable_;
     inputfile fpat_;
     piecereader reader_;
     std::string failure_;
+    std::string failuresubject_;
 };
 
 }  // namespace skelvane

@@ -1,12 +1,15 @@
 #include "rewrite.h"
 
+#include "compare.h"
 #include "directive.h"
 #include "messages.h"
 #include "osfile.h"
 #include "pattern.h"
 #include "pieces.h"
+#include "settings.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <set>
 #include <string>
 #include <vector>
@@ -61,6 +64,67 @@ std::string leavetext(stagingfile& staging) {
     return "the new text could not be kept";
 }
 
+// The ways a pass can fail a document, reported alike in every mode.
+int failedpass(const std::string& path, const passresult& pass, const patternfiles& inserter) {
+    switch (pass.status) {
+    case passstatus::readfailed:
+        return faildocument(path, "cannot read: " + describe(pass.error) + "; left unchanged");
+    case passstatus::writefailed:
+        return faildocument(path, "cannot write the new text: " + describe(pass.error) + "; left unchanged");
+    case passstatus::insertfailed:
+        return faildocument(inserter.failuresubject(), inserter.failure() + "; left unchanged");
+    default:
+        return 0;
+    }
+}
+
+const char* const unclosedregion =
+    "the pattern region that starts here has no end directive, so the rest of the document would be lost";
+
+// Opens the document a second time, to compare the new text with it.
+int openoriginal(const std::string& path, const filestatus& before, inputfile& original) {
+    int error = original.open(path);
+    if (error == 0 && !(original.status().id == before.id)) error = EAGAIN;
+    return error;
+}
+
+// --check: 1 when a run would change the document, 0 when not, -1 when it
+// could not be checked or a run would fail. Nothing is written.
+int checkdocument(const std::string& path, inputfile& fin, const filestatus& before,
+                  const std::vector<fileid>& unreadable) {
+    inputfile original;
+    if (int error = openoriginal(path, before, original)) return faildocument(path, describe(error));
+    patternfiles inserter(path, unreadable);
+    piecereader reader(fin);
+    comparingsink compare(original, nullptr);
+    passresult pass = processfile(reader, compare, inserter);
+    bool stopped = pass.status == passstatus::writefailed && pass.error == differencefound;
+    if (!stopped) {
+        if (failedpass(path, pass, inserter) != 0) return -1;
+        if (pass.status == passstatus::unclosed)
+            return faildocument(fileline(path, pass.regionline), unclosedregion);
+        if (compare.readerror() != 0) return faildocument(path, "cannot read: " + describe(compare.readerror()));
+    }
+    if (!stopped && compare.same()) return 0;
+    std::printf("would update %s\n", path.c_str());
+    return 1;
+}
+
+// --stdout: the new text goes to standard output; the document stays.
+int printdocument(const std::string& path, inputfile& fin, const std::vector<fileid>& unreadable) {
+    patternfiles inserter(path, unreadable);
+    piecereader reader(fin);
+    filesink& out = standardoutput();
+    passresult pass = processfile(reader, out, inserter);
+    out.flush();
+    if (pass.status == passstatus::writefailed)
+        return faildocument(path, "cannot write to standard output: " + describe(pass.error));
+    if (failedpass(path, pass, inserter) != 0) return -1;
+    if (out.error() != 0) return faildocument(path, "cannot write to standard output: " + describe(out.error()));
+    if (pass.status == passstatus::unclosed) return faildocument(fileline(path, pass.regionline), unclosedregion);
+    return 0;
+}
+
 }  // namespace
 
 int dofile(const char* name) {
@@ -72,8 +136,12 @@ int dofile(const char* name) {
 
     filestatus leftover;
     bool hasleftover = statpath(stagingname, leftover, false) == 0;
-    if (hasleftover && leftover.id == before.id)
+    if (hasleftover && leftover.id == before.id && !settings.tostdout)
         return faildocument(path, "this is the staging file skelvane.tmp; left unchanged");
+    std::vector<fileid> unreadable;
+    if (hasleftover) unreadable.push_back(leftover.id);
+    if (settings.check) return checkdocument(path, fin, before, unreadable);
+    if (settings.tostdout) return printdocument(path, fin, unreadable);
 
     std::string target;
     if (int error = resolvepath(path, target)) return faildocument(path, describe(error));
@@ -90,38 +158,33 @@ int dofile(const char* name) {
             return faildocument(path, "cannot create a file in " + directory + ": " +
                                           describe(unwritabledirectory) + "; left unchanged");
     }
+    unreadable.push_back(staging.id());
 
-    std::vector<fileid> unreadable{staging.id()};
-    if (hasleftover) unreadable.push_back(leftover.id);
+    // With --if-changed the new text is compared with the old as it is made.
+    inputfile original;
+    bool comparing = settings.ifchanged && openoriginal(path, before, original) == 0;
+    comparingsink compare(original, &staging);
     patternfiles inserter(path, unreadable);
     piecereader reader(fin);
-    passresult pass = processfile(reader, staging, inserter);
+    passresult pass = processfile(reader, comparing ? static_cast<bytesink&>(compare) : staging, inserter);
+    if (failedpass(path, pass, inserter) != 0) return -1;
     std::string subject = path;
     std::string problem;
-    switch (pass.status) {
-    case passstatus::readfailed:
-        return faildocument(path, "cannot read: " + describe(pass.error) + "; left unchanged");
-    case passstatus::writefailed:
-        return faildocument(path, "cannot write the new text: " + describe(pass.error) +
-                                      "; left unchanged");
-    case passstatus::insertfailed:
-        return faildocument(path, inserter.failure() + "; left unchanged");
-    case passstatus::unclosed:
+    if (pass.status == passstatus::unclosed) {
         subject = fileline(path, pass.regionline);
-        problem = "the pattern region that starts here has no end directive, so the rest of "
-                  "the document would be lost";
-        break;
-    case passstatus::complete:
-        if (unwritabledirectory != 0)
-            problem = "cannot create a file in " + directory + ": " + describe(unwritabledirectory);
-        else
-            problem = commit(staging, target, before);
-        break;
+        problem = unclosedregion;
+    } else if (comparing && compare.same()) {
+        staging.discard();
+        showunchanged(path);
+    } else if (unwritabledirectory != 0) {
+        problem = "cannot create a file in " + directory + ": " + describe(unwritabledirectory);
+    } else {
+        problem = commit(staging, target, before);
     }
     if (!problem.empty())
         return faildocument(subject, problem + "; left unchanged, " + leavetext(staging));
 
-    if (before.links > 1)
+    if (before.links > 1 && !(comparing && compare.same()))
         warn(path, "has " + std::to_string(before.links) +
                        " hard links; only this name has the new text, the others keep the old");
     // A leftover skelvane.tmp goes once the document it may stand for is

@@ -21,6 +21,10 @@ const std::string helptext =
     "  -v, --verbose   : Verbose output\n"
     "  -h, --help      : Display this help and exit\n"
     "      --version   : Display version info and exit\n"
+    "      --check     : Report documents a run would change; write nothing\n"
+    "      --if-changed: Leave documents whose text would not change untouched\n"
+    "      --strict    : Fail a document on anything that draws a warning\n"
+    "      --stdout    : Write the new texts to standard output instead\n"
     "\n";
 const std::string versiontext = "skelvane, HTML pattern includer, v. 1.0\n";
 const std::string usagetext =
@@ -138,11 +142,13 @@ const blackboxcase cases[] = {
      {{"a.html", start("p.txt") + "old\n" + start("q.txt") + "old2\n" + end + "tail\n"},
       {"p.txt", "P\n"}, {"q.txt", "Q\n"}},
      {{"a.html", start("p.txt") + "P\n\nQ\n\n" + end + "tail\n"}},
-     "Opening file a.html\nIncluding p.txt\nIncluding q.txt\n"},
+     "Opening file a.html\nIncluding p.txt\nIncluding q.txt\n", 0,
+     "warning: a.html:3: start directive inside a pattern region"},
     {"missing_pattern_inside_a_region_keeps_dropping", {"a.html"},
      {{"a.html", start("p.txt") + "old\n" + start("missing.txt") + "old2\n" + end}, {"p.txt", pattern}},
      {{"a.html", start("p.txt") + "new\n\n" + end}}, "", 0,
-     "warning: a.html:3: cannot include \"missing.txt\": No such file or directory"},
+     "warning: a.html:3: cannot include \"missing.txt\": No such file or directory\n"
+     "warning: a.html:3: start directive inside a pattern region"},
     {"pattern_without_final_line_end", {"a.html"}, {{"a.html", olddoc}, {"p.txt", "new"}},
      {{"a.html", "<html>\n" + start("p.txt") + "new\n" + end + "</html>\n"}}, ""},
     {"empty_pattern_gives_one_empty_line", {"a.html"}, {{"a.html", olddoc}, {"p.txt", ""}},
@@ -184,7 +190,8 @@ const blackboxcase cases[] = {
     {"long_directive_line_continues_into_the_region", {"a.html"},
      {{"a.html", "<!--#pattern file=\"p.txt\" " + std::string(300, 'y') + "-->\nold\n" + end},
       {"p.txt", pattern}},
-     {{"a.html", "<!--#pattern file=\"p.txt\" " + std::string(228, 'y') + "new\n\n" + end}}, ""},
+     {{"a.html", "<!--#pattern file=\"p.txt\" " + std::string(228, 'y') + "new\n\n" + end}}, "", 0,
+     "warning: a.html:1: start directive without a line end in its first 254 characters"},
     {"attribute_beyond_the_first_piece_is_not_found", {"a.html"},
      {{"a.html", "<!--#pattern " + std::string(260, 'y') + " file=\"p.txt\" -->\nold\n" + end},
       {"p.txt", pattern}},
@@ -245,6 +252,48 @@ const blackboxcase cases[] = {
      {{"skelvane.tmp", gone}}, "", 0, "cannot include \"skelvane.tmp\""},
     {"document_in_another_directory", {"sub/a.html"}, {{"sub/a.html", olddoc}, {"p.txt", pattern}},
      {{"sub/a.html", newdoc}}, ""},
+
+    // --check: nothing written, every document reported.
+    {"check_up_to_date", {"--check", "a.html"}, {{"a.html", newdoc}, {"p.txt", pattern}, {"skelvane.tmp", "x"}}, {},
+     ""},
+    {"check_reports_every_document", {"--check", "a.html", "missing.html", "c.html", "b.html"},
+     {{"a.html", olddoc}, {"b.html", olddoc + "tail\n"}, {"c.html", newdoc}, {"p.txt", pattern}},
+     {}, "would update a.html\nwould update b.html\n", 2, "File error.\nmissing.html: No such file or directory"},
+    {"check_sees_a_shorter_or_longer_text", {"--check", "a.html", "b.html"},
+     {{"a.html", newdoc}, {"b.html", newdoc}, {"p.txt", "new\nmore\n"}},
+     {}, "would update a.html\nwould update b.html\n", 1},
+    {"check_of_a_document_a_run_would_fail", {"--check", "--strict", "a.html", "c.html"},
+     {{"a.html", start("missing.txt") + end}, {"c.html", olddoc}, {"p.txt", pattern}}, {},
+     "would update c.html\n", 2, "a.html:1: cannot include \"missing.txt\""},
+
+    // --stdout: the new text on stdout, progress and errors on stderr.
+    {"stdout_writes_the_new_texts", {"--stdout", "-v", "a.html", "c.html"}, three, {}, newdoc + newdoc, 0,
+     "Opening file a.html\nIncluding p.txt\nOpening file c.html"},
+    {"stdout_failure_on_stderr", {"--stdout", "missing.html", "a.html"}, simple, {}, "", 1,
+     "File error.\nmissing.html: No such file or directory"},
+
+    // --if-changed.
+    {"if_changed_leaves_an_unchanged_document", {"--if-changed", "-v", "a.html", "c.html"},
+     {{"a.html", newdoc}, {"c.html", olddoc}, {"p.txt", pattern}, {"skelvane.tmp", "x"}},
+     {{"c.html", newdoc}, {"skelvane.tmp", gone}},
+     "Opening file a.html\nIncluding p.txt\nUnchanged a.html\nOpening file c.html\nIncluding p.txt\n"},
+    {"if_changed_sees_a_longer_old_text", {"--if-changed", "a.html"},
+     {{"a.html", newdoc + "x"}, {"p.txt", pattern}}, {{"a.html", newdoc + "x"}}, ""},
+
+    // --strict: what draws a warning fails the document.
+    {"strict_missing_pattern", {"--strict", "a.html", "c.html"}, {{"a.html", olddoc}, {"c.html", olddoc}}, {},
+     fileerror, 1, "a.html:2: cannot include \"p.txt\": No such file or directory"},
+    {"strict_no_name", {"--strict", "a.html"}, {{"a.html", "<!--#pattern -->\n"}}, {}, fileerror, 1,
+     "a.html:1: start directive names no pattern file"},
+    {"strict_directive_lines_in_a_pattern", {"--strict", "a.html", "b.html"},
+     {{"a.html", olddoc}, {"b.html", olddoc}, {"p.txt", "x\n<!--#pattern y\n"}}, {}, fileerror, 1,
+     "p.txt:2: pattern line begins with a directive keyword"},
+    {"strict_start_inside_a_region", {"--strict", "a.html"},
+     {{"a.html", start("p.txt") + start("p.txt") + end}, {"p.txt", pattern}}, {}, fileerror, 1,
+     "a.html:2: start directive inside a pattern region"},
+    {"strict_start_without_line_end", {"--strict", "a.html"},
+     {{"a.html", "x\n<!--#pattern file=\"p.txt\" -->"}, {"p.txt", pattern}}, {}, fileerror, 1,
+     "a.html:2: start directive without a line end"},
 
     // Files that are not regular files.
     {"directory_as_document", {"d", "a.html"}, {{"d/x", ""}, {"a.html", olddoc}}, {}, fileerror, 1,

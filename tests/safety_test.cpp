@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -292,6 +293,31 @@ TEST(safety, failed_standard_output_is_a_failure) {
     result = runskelvane(dir, {"-v", "a.html"}, stdoutto("/dev/full"));
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(dir.read("a.html"), newdoc);
+}
+
+// --check, --stdout, and --if-changed on an up-to-date document leave every
+// file as it was, inode and modification time included.
+TEST(safety, read_only_modes_leave_files_time_for_time) {
+    const std::vector<std::vector<std::string>> commands = {
+        {"--check", "a.html", "c.html"}, {"--stdout", "a.html", "c.html"}, {"--if-changed", "c.html"}};
+    for (const auto& args : commands) {
+        SCOPED_TRACE(args.front());
+        scratch dir;
+        setup(dir);
+        dir.write("c.html", newdoc);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        struct stat before[2] = {statof(dir, "a.html"), statof(dir, "c.html")};
+        runresult result = runskelvane(dir, args);
+        EXPECT_LE(result.status, 1) << result.err;
+        struct stat after[2] = {statof(dir, "a.html"), statof(dir, "c.html")};
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_EQ(after[i].st_ino, before[i].st_ino);
+            EXPECT_EQ(after[i].st_mtim.tv_sec, before[i].st_mtim.tv_sec);
+            EXPECT_EQ(after[i].st_mtim.tv_nsec, before[i].st_mtim.tv_nsec);
+        }
+        EXPECT_EQ(dir.read("a.html"), olddoc);
+        EXPECT_EQ(strays(dir), std::vector<std::string>{});
+    }
 }
 
 // Runs at the same time in one directory, over the same documents and over
