@@ -25,8 +25,11 @@ constexpr const char* helptext[] = {
     "      --if-changed: Leave documents whose text would not change untouched",
     "      --strict    : Fail a document on anything that draws a warning",
     "      --stdout    : Write the new texts to standard output instead",
+    "      --root=DIR  : Include only pattern files that lie inside DIR",
     "",
 };
+
+constexpr const char* rootoption = "--root=";
 
 struct longswitch {
     const char* name;
@@ -79,6 +82,8 @@ int testoption(const char* argument) {
     if (std::strcmp(argument, "--verbose") == 0) verbose = 1;
     for (const longswitch& option : longswitches)
         if (std::strcmp(argument, option.name) == 0) settings.*option.field = true;
+    if (std::strncmp(argument, rootoption, std::strlen(rootoption)) == 0)
+        settings.root = argument + std::strlen(rootoption);
     if (argument[0] != '-') return 0;
     // Any other long option is accepted and ignored.
     if (argument[1] == '-') return 0;
@@ -97,6 +102,16 @@ int runcommand(int argc, char** argv) {
     } else {
         bool stopped = false;
         for (int i = 1; i < argc && !stopped; ++i) stopped = testoption(argv[i]) != 0;
+        // Pattern paths are compared with the directory's resolved path.
+        if (!stopped && !settings.root.empty()) {
+            std::string resolved;
+            if (int error = resolvepath(settings.root, resolved)) {
+                reportproblem(std::string(rootoption) + settings.root, describe(error));
+                stopped = true;
+                status = 2;
+            }
+            settings.root = resolved;
+        }
         for (int i = 1; i < argc && !stopped; ++i) {
             if (argv[i][0] == '-') continue;
             int result = dofile(argv[i]);

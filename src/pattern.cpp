@@ -52,6 +52,20 @@ void keep(const std::string& name, const filestatus& status, std::string text) {
     *slot = keptpattern{name, status, std::move(text), ++uses};
 }
 
+// With --root: why the pattern may not be included, or nothing. A name
+// that does not resolve is left to the open, which says why.
+std::string outsideroot(const std::string& name, std::string& resolved) {
+    if (name.front() == '/') return "an absolute name, and --root is given";
+    if (resolvepath(name, resolved) != 0) {
+        resolved = name;
+        return {};
+    }
+    const std::string& root = settings.root;
+    bool inside = resolved.size() > root.size() && resolved.compare(0, root.size(), root) == 0 &&
+                  (root.back() == '/' || resolved[root.size()] == '/');
+    return inside ? std::string() : "it lies outside " + root;
+}
+
 }  // namespace
 
 patternfiles::patternfiles(std::string_view document, std::vector<fileid> unreadable)
@@ -69,6 +83,16 @@ insertresult patternfiles::insertpattern(std::string_view rest, long line, bytes
         return problem(where, "start directive names an empty pattern file name; nothing inserted")
                    ? insertresult::failed
                    : insertresult::skipped;
+    // With --root the checked path is the one opened, so that a link
+    // changed in between cannot lead elsewhere.
+    std::string opened = name;
+    if (!settings.root.empty()) {
+        std::string outside = outsideroot(name, opened);
+        if (!outside.empty())
+            return problem(where, "cannot include \"" + name + "\": " + outside + "; nothing inserted")
+                       ? insertresult::failed
+                       : insertresult::skipped;
+    }
     filestatus now;
     // With --strict every insertion checks the pattern's lines, so none is
     // taken from memory.
@@ -82,7 +106,7 @@ insertresult patternfiles::insertpattern(std::string_view rest, long line, bytes
         }
     }
 
-    int error = fpat_.open(name);
+    int error = fpat_.open(opened);
     const filestatus& status = fpat_.status();
     if (error == 0 && std::find(unreadable_.begin(), unreadable_.end(), status.id) != unreadable_.end())
         error = EBUSY;

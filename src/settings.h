@@ -4,6 +4,8 @@
 #ifndef SKELVANE_SETTINGS_H
 #define SKELVANE_SETTINGS_H
 
+#include <string>
+
 namespace skelvane {
 
 struct runsettings {
@@ -11,6 +13,7 @@ struct runsettings {
     bool ifchanged = false;  // --if-changed: leave a document alone when its text stays the same
     bool strict = false;     // --strict: every warning about a document fails it
     bool tostdout = false;   // --stdout: write each new text to standard output instead
+    std::string root;        // --root=DIR: patterns must lie inside DIR (resolved, empty: anywhere)
 };
 
 extern runsettings settings;

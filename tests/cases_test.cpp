@@ -25,6 +25,7 @@ const std::string helptext =
     "      --if-changed: Leave documents whose text would not change untouched\n"
     "      --strict    : Fail a document on anything that draws a warning\n"
     "      --stdout    : Write the new texts to standard output instead\n"
+    "      --root=DIR  : Include only pattern files that lie inside DIR\n"
     "\n";
 const std::string versiontext = "skelvane, HTML pattern includer, v. 1.0\n";
 const std::string usagetext =
@@ -294,6 +295,25 @@ const blackboxcase cases[] = {
     {"strict_start_without_line_end", {"--strict", "a.html"},
      {{"a.html", "x\n<!--#pattern file=\"p.txt\" -->"}, {"p.txt", pattern}}, {}, fileerror, 1,
      "a.html:2: start directive without a line end"},
+
+    // --root=DIR.
+    {"root_allows_patterns_inside", {"--root=site", "site/a.html"},
+     {{"site/a.html", start("site/parts/p.txt") + "old\n" + end}, {"site/parts/p.txt", pattern}},
+     {{"site/a.html", start("site/parts/p.txt") + "new\n\n" + end}}, ""},
+    {"root_refuses_names_outside", {"--root=site", "site/a.html"},
+     {{"site/a.html", start("/dev/null") + start("secret.txt") + start("site/../secret.txt") +
+                          start("site/x/../../secret.txt") + "old\n" + end},
+      {"secret.txt", "key\n"}, {"site/x/y", ""}},
+     {}, "", 0,
+     "a.html:1: cannot include \"/dev/null\": an absolute name, and --root is given\n"
+     "a.html:2: cannot include \"secret.txt\": it lies outside\n"
+     "a.html:3: cannot include \"site/../secret.txt\": it lies outside\n"
+     "a.html:4: cannot include \"site/x/../../secret.txt\": it lies outside"},
+    {"root_with_strict_fails_the_document", {"--strict", "--root=site", "site/a.html"},
+     {{"site/a.html", start("secret.txt") + end}, {"secret.txt", "key\n"}}, {}, fileerror, 1,
+     "site/a.html:1: cannot include \"secret.txt\": it lies outside"},
+    {"root_that_does_not_exist", {"--root=nowhere", "a.html"}, simple, {}, "", 2,
+     "--root=nowhere: No such file or directory"},
 
     // Files that are not regular files.
     {"directory_as_document", {"d", "a.html"}, {{"d/x", ""}, {"a.html", olddoc}}, {}, fileerror, 1,

@@ -232,6 +232,17 @@ TEST(safety, new_text_is_kept_when_skelvane_tmp_cannot_take_it) {
     EXPECT_TRUE(dir.exists(kept));
 }
 
+TEST(safety, root_refuses_links_that_point_out) {
+    scratch dir;
+    dir.write("site/a.html", "<!--#pattern file=\"site/key.txt\" -->\n<!--#endpattern -->\n");
+    dir.write("secret/key", "private\n");
+    fs::create_symlink("../secret/key", dir.path() / "site/key.txt");
+    runresult result = runskelvane(dir, {"--root=site", "site/a.html"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(dir.read("site/a.html").find("private"), std::string::npos);
+    EXPECT_NE(result.err.find("cannot include \"site/key.txt\": it lies outside"), std::string::npos) << result.err;
+}
+
 TEST(safety, fifo_is_refused_without_waiting) {
     scratch dir;
     ASSERT_EQ(mkfifo((dir.path() / "fifo").c_str(), 0644), 0);
