@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <utility>
 
 namespace skelvane {
 
@@ -26,10 +28,25 @@ constexpr const char* helptext[] = {
     "      --strict    : Fail a document on anything that draws a warning",
     "      --stdout    : Write the new texts to standard output instead",
     "      --root=DIR  : Include only pattern files that lie inside DIR",
+    "      --eol=STYLE : Line ends: keep (the document's), lf or crlf",
     "",
 };
 
 constexpr const char* rootoption = "--root=";
+constexpr const char* eoloption = "--eol=";
+const char* eolvalue = nullptr;  // as given, checked after the option pass
+
+// The value of --eol, or false for one that is not known.
+bool seteol(const char* value) {
+    const std::pair<const char*, eolmode> modes[] = {
+        {"keep", eolmode::keep}, {"lf", eolmode::lf}, {"crlf", eolmode::crlf}};
+    for (const auto& [name, mode] : modes)
+        if (std::strcmp(value, name) == 0) {
+            settings.eol = mode;
+            return true;
+        }
+    return false;
+}
 
 struct longswitch {
     const char* name;
@@ -84,6 +101,7 @@ int testoption(const char* argument) {
         if (std::strcmp(argument, option.name) == 0) settings.*option.field = true;
     if (std::strncmp(argument, rootoption, std::strlen(rootoption)) == 0)
         settings.root = argument + std::strlen(rootoption);
+    if (std::strncmp(argument, eoloption, std::strlen(eoloption)) == 0) eolvalue = argument + std::strlen(eoloption);
     if (argument[0] != '-') return 0;
     // Any other long option is accepted and ignored.
     if (argument[1] == '-') return 0;
@@ -102,6 +120,11 @@ int runcommand(int argc, char** argv) {
     } else {
         bool stopped = false;
         for (int i = 1; i < argc && !stopped; ++i) stopped = testoption(argv[i]) != 0;
+        if (!stopped && eolvalue != nullptr && !seteol(eolvalue)) {
+            reportproblem(std::string(eoloption) + eolvalue, "expected keep, lf or crlf");
+            stopped = true;
+            status = 2;
+        }
         // Pattern paths are compared with the directory's resolved path.
         if (!stopped && !settings.root.empty()) {
             std::string resolved;

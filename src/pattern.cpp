@@ -68,8 +68,8 @@ std::string outsideroot(const std::string& name, std::string& resolved) {
 
 }  // namespace
 
-patternfiles::patternfiles(std::string_view document, std::vector<fileid> unreadable)
-    : document_(document), unreadable_(std::move(unreadable)), reader_(fpat_) {}
+patternfiles::patternfiles(std::string_view document, std::vector<fileid> unreadable, lineendstyle style)
+    : document_(document), unreadable_(std::move(unreadable)), reader_(fpat_), converter_(style) {}
 
 insertresult patternfiles::insertpattern(std::string_view rest, long line, bytesink& out) {
     std::string where = fileline(document_, line);
@@ -100,8 +100,9 @@ insertresult patternfiles::insertpattern(std::string_view rest, long line, bytes
         const keptpattern* hit = findkept(name, now);
         if (hit != nullptr && std::find(unreadable_.begin(), unreadable_.end(), now.id) == unreadable_.end()) {
             showincluding(name);
-            out.write(hit->text);
-            out.write("\n");
+            converter_.write(out, hit->text);
+            converter_.write(out, "\n");
+            converter_.finish(out);
             return insertresult::inserted;
         }
     }
@@ -126,7 +127,8 @@ insertresult patternfiles::insertpattern(std::string_view rest, long line, bytes
     fpat_.close();
     if (!failure_.empty()) return insertresult::failed;
     if (keepable && text.size() == status.size) keep(name, status, std::move(text));
-    out.write("\n");
+    converter_.write(out, "\n");
+    converter_.finish(out);
     return insertresult::inserted;
 }
 
@@ -135,7 +137,7 @@ void patternfiles::copy(const std::string& name, bytesink& out, bool checklines,
     long patternline = 1;
     std::string_view piece;
     while (reader_.next(piece)) {
-        out.write(piece);
+        converter_.write(out, piece);
         if (text != nullptr) text->append(piece);
         // Inserted text is scanned on the next run: a directive line in it
         // would then cut the region short or open another one.
@@ -147,6 +149,7 @@ void patternfiles::copy(const std::string& name, bytesink& out, bool checklines,
         if (endsline(piece)) ++patternline;
     }
     if (reader_.error() != 0) {
+        converter_.finish(out);
         failuresubject_ = document_;
         failure_ = "cannot read pattern file \"" + name + "\": " + describe(reader_.error());
     }

@@ -11,6 +11,7 @@
 #define SKELVANE_PATTERN_H
 
 #include "directive.h"
+#include "lineends.h"
 #include "osfile.h"
 #include "pieces.h"
 
@@ -24,7 +25,9 @@ class patternfiles : public patterninserter {
 public:
     // document: the name for messages; unreadable: files that must never be
     // inserted (the staging files, which may hold this very output).
-    patternfiles(std::string_view document, std::vector<fileid> unreadable);
+    // style: the line ends that inserted text is given (asis: its own).
+    patternfiles(std::string_view document, std::vector<fileid> unreadable,
+                 lineendstyle style = lineendstyle::asis);
 
     insertresult insertpattern(std::string_view rest, long line, bytesink& out) override;
     bool directiveproblem(long line, std::string_view problem) override;
@@ -44,6 +47,7 @@ private:
     piecereader reader_;
     std::string failure_;
     std::string failuresubject_;
+    lineendconverter converter_;
 };
 
 }  // namespace skelvane

@@ -2,6 +2,7 @@
 
 #include "compare.h"
 #include "directive.h"
+#include "lineends.h"
 #include "messages.h"
 #include "osfile.h"
 #include "pattern.h"
@@ -10,6 +11,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -64,6 +66,25 @@ std::string leavetext(stagingfile& staging) {
     return "the new text could not be kept";
 }
 
+// The directive pass, with the line ends --eol asks for.
+passresult runpass(const std::string& path, inputfile& fin, bytesink& out, const std::vector<fileid>& unreadable,
+                   std::unique_ptr<patternfiles>& inserter) {
+    lineendstyle patternstyle = settings.eol == eolmode::keep ? firstlineend(path) : lineendstyle::asis;
+    inserter = std::make_unique<patternfiles>(path, unreadable, patternstyle);
+    piecereader reader(fin);
+    if (settings.eol != eolmode::lf && settings.eol != eolmode::crlf) return processfile(reader, out, *inserter);
+    lineendsink converted(out, settings.eol == eolmode::lf ? lineendstyle::lf : lineendstyle::crlf);
+    passresult pass = processfile(reader, converted, *inserter);
+    converted.finish();
+    if (pass.status == passstatus::complete || pass.status == passstatus::unclosed) {
+        if (converted.error() != 0) {
+            pass.status = passstatus::writefailed;
+            pass.error = converted.error();
+        }
+    }
+    return pass;
+}
+
 // The ways a pass can fail a document, reported alike in every mode.
 int failedpass(const std::string& path, const passresult& pass, const patternfiles& inserter) {
     switch (pass.status) {
@@ -94,13 +115,12 @@ int checkdocument(const std::string& path, inputfile& fin, const filestatus& bef
                   const std::vector<fileid>& unreadable) {
     inputfile original;
     if (int error = openoriginal(path, before, original)) return faildocument(path, describe(error));
-    patternfiles inserter(path, unreadable);
-    piecereader reader(fin);
     comparingsink compare(original, nullptr);
-    passresult pass = processfile(reader, compare, inserter);
+    std::unique_ptr<patternfiles> inserter;
+    passresult pass = runpass(path, fin, compare, unreadable, inserter);
     bool stopped = pass.status == passstatus::writefailed && pass.error == differencefound;
     if (!stopped) {
-        if (failedpass(path, pass, inserter) != 0) return -1;
+        if (failedpass(path, pass, *inserter) != 0) return -1;
         if (pass.status == passstatus::unclosed)
             return faildocument(fileline(path, pass.regionline), unclosedregion);
         if (compare.readerror() != 0) return faildocument(path, "cannot read: " + describe(compare.readerror()));
@@ -112,14 +132,13 @@ int checkdocument(const std::string& path, inputfile& fin, const filestatus& bef
 
 // --stdout: the new text goes to standard output; the document stays.
 int printdocument(const std::string& path, inputfile& fin, const std::vector<fileid>& unreadable) {
-    patternfiles inserter(path, unreadable);
-    piecereader reader(fin);
     filesink& out = standardoutput();
-    passresult pass = processfile(reader, out, inserter);
+    std::unique_ptr<patternfiles> inserter;
+    passresult pass = runpass(path, fin, out, unreadable, inserter);
     out.flush();
     if (pass.status == passstatus::writefailed)
         return faildocument(path, "cannot write to standard output: " + describe(pass.error));
-    if (failedpass(path, pass, inserter) != 0) return -1;
+    if (failedpass(path, pass, *inserter) != 0) return -1;
     if (out.error() != 0) return faildocument(path, "cannot write to standard output: " + describe(out.error()));
     if (pass.status == passstatus::unclosed) return faildocument(fileline(path, pass.regionline), unclosedregion);
     return 0;
@@ -164,10 +183,9 @@ int dofile(const char* name) {
     inputfile original;
     bool comparing = settings.ifchanged && openoriginal(path, before, original) == 0;
     comparingsink compare(original, &staging);
-    patternfiles inserter(path, unreadable);
-    piecereader reader(fin);
-    passresult pass = processfile(reader, comparing ? static_cast<bytesink&>(compare) : staging, inserter);
-    if (failedpass(path, pass, inserter) != 0) return -1;
+    std::unique_ptr<patternfiles> inserter;
+    passresult pass = runpass(path, fin, comparing ? static_cast<bytesink&>(compare) : staging, unreadable, inserter);
+    if (failedpass(path, pass, *inserter) != 0) return -1;
     std::string subject = path;
     std::string problem;
     if (pass.status == passstatus::unclosed) {

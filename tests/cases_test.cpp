@@ -26,6 +26,7 @@ const std::string helptext =
     "      --strict    : Fail a document on anything that draws a warning\n"
     "      --stdout    : Write the new texts to standard output instead\n"
     "      --root=DIR  : Include only pattern files that lie inside DIR\n"
+    "      --eol=STYLE : Line ends: keep (the document's), lf or crlf\n"
     "\n";
 const std::string versiontext = "skelvane, HTML pattern includer, v. 1.0\n";
 const std::string usagetext =
@@ -314,6 +315,24 @@ const blackboxcase cases[] = {
      "site/a.html:1: cannot include \"secret.txt\": it lies outside"},
     {"root_that_does_not_exist", {"--root=nowhere", "a.html"}, simple, {}, "", 2,
      "--root=nowhere: No such file or directory"},
+
+    // --eol.
+    {"eol_keep_gives_a_crlf_document_crlf_pattern_text", {"--eol=keep", "a.html"},
+     {{"a.html", "<p>\r\n<!--#pattern file=\"p.txt\" -->\r\nold\r\n<!--#endpattern -->\r\n"}, {"p.txt", "p1\np2\r\np3"}},
+     {{"a.html", "<p>\r\n<!--#pattern file=\"p.txt\" -->\r\np1\r\np2\r\np3\r\n<!--#endpattern -->\r\n"}}, ""},
+    {"eol_keep_gives_an_lf_document_lf_pattern_text", {"--eol=keep", "a.html"},
+     {{"a.html", olddoc}, {"p.txt", "p1\r\np2\r\n"}},
+     {{"a.html", "<html>\n" + start("p.txt") + "p1\np2\n\n" + end + "</html>\n"}}, ""},
+    {"eol_lf_for_the_whole_document", {"--eol=lf", "a.html"},
+     {{"a.html", "a\r\nb\rc\n<!--#pattern file=\"p.txt\" -->\r\nold\r\n<!--#endpattern -->\r\n"}, {"p.txt", "p\r\n"}},
+     {{"a.html", "a\nb\rc\n<!--#pattern file=\"p.txt\" -->\np\n\n<!--#endpattern -->\n"}}, ""},
+    {"eol_crlf_for_the_whole_document", {"--eol=crlf", "a.html"}, {{"a.html", olddoc}, {"p.txt", "p\r\nq\n"}},
+     {{"a.html", "<html>\r\n<!--#pattern file=\"p.txt\" -->\r\np\r\nq\r\n\r\n<!--#endpattern -->\r\n</html>\r\n"}}, ""},
+    {"eol_crlf_check", {"--check", "--eol=crlf", "a.html", "b.html"},
+     {{"a.html", "<!--#pattern file=\"p.txt\" -->\r\nnew\r\n\r\n<!--#endpattern -->\r\n"}, {"b.html", newdoc},
+      {"p.txt", pattern}},
+     {}, "would update b.html\n", 1},
+    {"eol_unknown_style", {"--eol=dos", "a.html"}, simple, {}, "", 2, "--eol=dos: expected keep, lf or crlf"},
 
     // Files that are not regular files.
     {"directory_as_document", {"d", "a.html"}, {{"d/x", ""}, {"a.html", olddoc}}, {}, fileerror, 1,
