@@ -165,6 +165,17 @@ TEST_P(failpoints, every_failed_call_leaves_whole_documents) {
     std::printf("%s: %d failure points injected\n", w.name, runs);
 }
 
+// After a killed run: the document is whole, old or new, and the next run
+// finishes the job and leaves nothing else behind.
+void expectrecovered(const scratch& dir, const workload& w) {
+    std::string a = dir.read("a.html");
+    ASSERT_TRUE(a == w.oldtext || a == w.newtext) << "a.html is " << a.size() << " bytes";
+    runresult again = runskelvane(dir, {"a.html"});
+    EXPECT_EQ(again.status, 0) << again.err;
+    tree expected = {{"a.html", w.newtext}, {"p.txt", w.pattern}};
+    EXPECT_EQ(dir.snapshot(), expected);
+}
+
 // A run killed at any call leaves whole documents, and the next run
 // finishes the job without tripping over what the killed one left.
 TEST_P(failpoints, a_run_killed_at_any_call_leaves_whole_documents) {
@@ -190,13 +201,7 @@ TEST_P(failpoints, a_run_killed_at_any_call_leaves_whole_documents) {
             options.wrapper = {"strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=" + call, "-e", injection};
             runresult result = runskelvane(dir, {"a.html"}, options);
             kills += result.status == 128 + 9;
-            std::string a = dir.read("a.html");
-            ASSERT_TRUE(a == w.oldtext || a == w.newtext) << "a.html is " << a.size() << " bytes";
-
-            runresult again = runskelvane(dir, {"a.html"});
-            EXPECT_EQ(again.status, 0) << again.err;
-            tree expected = {{"a.html", w.newtext}, {"p.txt", w.pattern}};
-            EXPECT_EQ(dir.snapshot(), expected);
+            expectrecovered(dir, w);
             if (testing::Test::HasFailure()) return;
         }
     }
@@ -227,12 +232,7 @@ TEST(randomkills, document_is_whole_and_the_next_run_cleans_up) {
         runoptions options;
         options.killafter = moment;
         killed += runskelvane(dir, {"a.html"}, options).status == 128 + 9;
-        std::string a = dir.read("a.html");
-        ASSERT_TRUE(a == w.oldtext || a == w.newtext) << "a.html is " << a.size() << " bytes";
-        runresult again = runskelvane(dir, {"a.html"});
-        EXPECT_EQ(again.status, 0) << again.err;
-        tree expected = {{"a.html", w.newtext}, {"p.txt", w.pattern}};
-        EXPECT_EQ(dir.snapshot(), expected);
+        expectrecovered(dir, w);
     }
     std::printf("random kills: %d of 40 runs killed before they ended\n", killed);
 }

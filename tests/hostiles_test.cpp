@@ -84,15 +84,27 @@ TEST(hostile, document_removed_during_the_run_stays_removed) {
     EXPECT_NE(dir.read("skelvane.tmp").find("new\n"), std::string::npos);
 }
 
+std::string bigpattern() {
+    std::string pattern;
+    for (int i = 0; i < 20000; ++i) pattern += "pattern line " + std::to_string(i) + "\n";
+    return pattern;
+}
+
+// Starts a run over a.html that includes p.txt and holds it in the middle
+// of reading the pattern.
+std::future<runresult> pausedinpattern(const scratch& dir, const std::string& pattern) {
+    dir.write("a.html", start + "old\n" + end);
+    dir.write("p.txt", pattern);
+    auto run = std::async(std::launch::async, [&dir] { return runskelvane(dir, {"a.html"}, pausedatsecondread("p.txt")); });
+    waitforrun(dir);
+    return run;
+}
+
 TEST(hostile, pattern_removed_during_its_insertion_is_inserted_whole) {
     if (!havestrace()) GTEST_SKIP() << "strace is not installed";
     scratch dir;
-    std::string pattern;
-    for (int i = 0; i < 20000; ++i) pattern += "pattern line " + std::to_string(i) + "\n";
-    dir.write("a.html", start + "old\n" + end);
-    dir.write("p.txt", pattern);
-    auto run = std::async(std::launch::async, [&] { return runskelvane(dir, {"a.html"}, pausedatsecondread("p.txt")); });
-    waitforrun(dir);
+    const std::string pattern = bigpattern();
+    auto run = pausedinpattern(dir, pattern);
     fs::remove(dir.path() / "p.txt");
     runresult result = run.get();
     EXPECT_EQ(result.status, 0) << result.err;
@@ -102,12 +114,8 @@ TEST(hostile, pattern_removed_during_its_insertion_is_inserted_whole) {
 TEST(hostile, pattern_growing_during_its_insertion_ends) {
     if (!havestrace()) GTEST_SKIP() << "strace is not installed";
     scratch dir;
-    std::string pattern;
-    for (int i = 0; i < 20000; ++i) pattern += "pattern line " + std::to_string(i) + "\n";
-    dir.write("a.html", start + "old\n" + end);
-    dir.write("p.txt", pattern);
-    auto run = std::async(std::launch::async, [&] { return runskelvane(dir, {"a.html"}, pausedatsecondread("p.txt")); });
-    waitforrun(dir);
+    const std::string pattern = bigpattern();
+    auto run = pausedinpattern(dir, pattern);
     std::ofstream(dir.path() / "p.txt", std::ios::app) << "appended\n";
     runresult result = run.get();
     EXPECT_EQ(result.status, 0) << result.err;
