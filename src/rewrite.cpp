@@ -118,12 +118,13 @@ int checkdocument(const std::string& path, inputfile& fin, const filestatus& bef
     comparingsink compare(original, nullptr);
     std::unique_ptr<patternfiles> inserter;
     passresult pass = runpass(path, fin, compare, unreadable, inserter);
+    // A document that cannot be read to the end is no difference.
+    if (compare.readerror() != 0) return faildocument(path, "cannot read: " + describe(compare.readerror()));
     bool stopped = pass.status == passstatus::writefailed && pass.error == differencefound;
     if (!stopped) {
         if (failedpass(path, pass, *inserter) != 0) return -1;
         if (pass.status == passstatus::unclosed)
             return faildocument(fileline(path, pass.regionline), unclosedregion);
-        if (compare.readerror() != 0) return faildocument(path, "cannot read: " + describe(compare.readerror()));
     }
     if (!stopped && compare.same()) return 0;
     std::printf("would update %s\n", path.c_str());

@@ -68,6 +68,23 @@ TEST_P(injected, document_keeps_its_old_text) {
 
 void PrintTo(const faultcase& c, std::ostream* out) { *out << c.name; }
 
+// A check that cannot read the document to the end reports a failure,
+// not a document that would change.
+TEST(injected, check_with_a_read_error_fails_the_document) {
+    if (std::system("strace -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "strace is not installed";
+    scratch dir;
+    std::string body;
+    for (int i = 0; i < 30000; ++i) body += "<p>paragraph " + std::to_string(i) + "</p>\n";
+    dir.write("a.html", "<!--#pattern file=\"p.txt\" -->\nnew\n\n<!--#endpattern -->\n" + body);
+    dir.write("p.txt", "new\n");
+    runoptions options;
+    options.wrapper = {"strace", "-f", "-qq", "-o", "/dev/null", "-P", "a.html", "-e", "inject=read:error=EIO:when=3"};
+    runresult result = runskelvane(dir, {"--check", "a.html"}, options);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.out, "");
+    EXPECT_NE(result.err.find("a.html: cannot read: Input/output error"), std::string::npos) << result.err;
+}
+
 INSTANTIATE_TEST_SUITE_P(faults, injected, testing::ValuesIn(faults),
                          [](const testing::TestParamInfo<faultcase>& info) {
                              return std::string(info.param.name);
