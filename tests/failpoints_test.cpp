@@ -240,8 +240,8 @@ TEST(randomkills, document_is_whole_and_the_next_run_cleans_up) {
 const workload workloads[] = {
     makeworkload("small_growing", 10, 1, 20),
     makeworkload("small_shrinking", 10, 20, 1),
-    makeworkload("large_growing", 60000, 5, 30000),
-    makeworkload("large_shrinking", 60000, 30000, 5),
+    makeworkload("large_growing", 150000, 5, 30000),
+    makeworkload("large_shrinking", 150000, 30000, 5),
 };
 
 void PrintTo(const workload& w, std::ostream* out) { *out << w.name; }
