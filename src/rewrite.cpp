@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -182,17 +183,18 @@ int dofile(const char* name) {
 
     // With --if-changed the new text is compared with the old as it is made.
     inputfile original;
-    bool comparing = settings.ifchanged && openoriginal(path, before, original) == 0;
-    comparingsink compare(original, &staging);
+    std::optional<comparingsink> compare;
+    if (settings.ifchanged && openoriginal(path, before, original) == 0) compare.emplace(original, &staging);
     std::unique_ptr<patternfiles> inserter;
-    passresult pass = runpass(path, fin, comparing ? static_cast<bytesink&>(compare) : staging, unreadable, inserter);
+    passresult pass = runpass(path, fin, compare ? static_cast<bytesink&>(*compare) : staging, unreadable, inserter);
     if (failedpass(path, pass, *inserter) != 0) return -1;
+    const bool unchanged = pass.status == passstatus::complete && compare && compare->same();
     std::string subject = path;
     std::string problem;
     if (pass.status == passstatus::unclosed) {
         subject = fileline(path, pass.regionline);
         problem = unclosedregion;
-    } else if (comparing && compare.same()) {
+    } else if (unchanged) {
         staging.discard();
         showunchanged(path);
     } else if (unwritabledirectory != 0) {
@@ -203,7 +205,7 @@ int dofile(const char* name) {
     if (!problem.empty())
         return faildocument(subject, problem + "; left unchanged, " + leavetext(staging));
 
-    if (before.links > 1 && !(comparing && compare.same()))
+    if (before.links > 1 && !unchanged)
         warn(path, "has " + std::to_string(before.links) +
                        " hard links; only this name has the new text, the others keep the old");
     // A leftover skelvane.tmp goes once the document it may stand for is
