@@ -35,6 +35,7 @@ constexpr const char* helptext[] = {
 constexpr const char* rootoption = "--root=";
 constexpr const char* eoloption = "--eol=";
 const char* eolvalue = nullptr;  // as given, checked after the option pass
+bool rootgiven = false;
 
 // The value of --eol, or false for one that is not known.
 bool seteol(const char* value) {
@@ -66,6 +67,24 @@ constexpr const char* usagetext[] = {
     "Missing file arguments",
     "Try skelvane --help' for more information.",
 };
+
+// The values of --eol and --root, checked before any document is touched.
+bool checkvalues() {
+    if (eolvalue != nullptr && !seteol(eolvalue)) {
+        reportproblem(std::string(eoloption) + eolvalue, "expected keep, lf or crlf");
+        return false;
+    }
+    if (!rootgiven) return true;
+    // Pattern paths are compared with the directory's resolved path.
+    std::string resolved;
+    int error = settings.root.empty() ? ENOENT : resolvepath(settings.root, resolved);
+    if (error != 0) {
+        reportproblem(std::string(rootoption) + settings.root, describe(error));
+        return false;
+    }
+    settings.root = resolved;
+    return true;
+}
 
 // Scripts read stdout: losing it (a full disk, a closed pipe) must show in
 // the exit status.
@@ -99,8 +118,10 @@ int testoption(const char* argument) {
     if (std::strcmp(argument, "--verbose") == 0) verbose = 1;
     for (const longswitch& option : longswitches)
         if (std::strcmp(argument, option.name) == 0) settings.*option.field = true;
-    if (std::strncmp(argument, rootoption, std::strlen(rootoption)) == 0)
+    if (std::strncmp(argument, rootoption, std::strlen(rootoption)) == 0) {
         settings.root = argument + std::strlen(rootoption);
+        rootgiven = true;
+    }
     if (std::strncmp(argument, eoloption, std::strlen(eoloption)) == 0) eolvalue = argument + std::strlen(eoloption);
     if (argument[0] != '-') return 0;
     // Any other long option is accepted and ignored.
@@ -120,20 +141,9 @@ int runcommand(int argc, char** argv) {
     } else {
         bool stopped = false;
         for (int i = 1; i < argc && !stopped; ++i) stopped = testoption(argv[i]) != 0;
-        if (!stopped && eolvalue != nullptr && !seteol(eolvalue)) {
-            reportproblem(std::string(eoloption) + eolvalue, "expected keep, lf or crlf");
+        if (!stopped && !checkvalues()) {
             stopped = true;
             status = 2;
-        }
-        // Pattern paths are compared with the directory's resolved path.
-        if (!stopped && !settings.root.empty()) {
-            std::string resolved;
-            if (int error = resolvepath(settings.root, resolved)) {
-                reportproblem(std::string(rootoption) + settings.root, describe(error));
-                stopped = true;
-                status = 2;
-            }
-            settings.root = resolved;
         }
         for (int i = 1; i < argc && !stopped; ++i) {
             if (argv[i][0] == '-') continue;
@@ -148,7 +158,7 @@ int runcommand(int argc, char** argv) {
             }
         }
     }
-    if (stdoutfailed()) status = 1;
+    if (stdoutfailed()) status = std::max(status, 1);
     return status;
 }
 

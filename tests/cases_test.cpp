@@ -315,6 +315,7 @@ const blackboxcase cases[] = {
      "site/a.html:1: cannot include \"secret.txt\": it lies outside"},
     {"root_that_does_not_exist", {"--root=nowhere", "a.html"}, simple, {}, "", 2,
      "--root=nowhere: No such file or directory"},
+    {"root_left_empty", {"--root=", "a.html"}, simple, {}, "", 2, "--root=: No such file or directory"},
 
     // --eol.
     {"eol_keep_gives_a_crlf_document_crlf_pattern_text", {"--eol=keep", "a.html"},
