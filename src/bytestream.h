@@ -8,6 +8,7 @@
 #define SKELVANE_BYTESTREAM_H
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -20,6 +21,16 @@ public:
     // Reads up to size bytes. Returns 0 at the end of the input or after a
     // failure; error() tells the two apart.
     virtual std::size_t readsome(char* buffer, std::size_t size) = 0;
+    virtual int error() const = 0;
+};
+
+// A source that can also be read again at any offset: the original
+// document, whose lines a difference shows.
+class rereadable {
+public:
+    virtual ~rereadable() = default;
+    // Reads up to size bytes at offset; 0 at the end or after a failure.
+    virtual std::size_t readat(std::uint64_t offset, char* buffer, std::size_t size) = 0;
     virtual int error() const = 0;
 };
 
@@ -39,6 +50,12 @@ public:
         }
     }
     int error() const { return error_; }
+
+    // Besides the new text, the directive pass tells its sink which bytes
+    // of the document it leaves out and where pattern text begins and ends:
+    // a sink that lines the new text up with the old one needs to know.
+    virtual void dropped(std::string_view bytes) { (void)bytes; }
+    virtual void patterntext(bool begins) { (void)begins; }
 
 protected:
     // Called when bytes do not fit into the rest of the buffer: drains the
@@ -61,15 +78,17 @@ protected:
 };
 
 // In-memory ends for tests and for callers that already hold the text.
-class stringsource : public bytesource {
+class stringsource : public bytesource, public rereadable {
 public:
     explicit stringsource(std::string_view text, std::size_t chunk = 0)
-        : text_(text), chunk_(chunk) {}
+        : text_(text), whole_(text), chunk_(chunk) {}
     std::size_t readsome(char* buffer, std::size_t size) override;
+    std::size_t readat(std::uint64_t offset, char* buffer, std::size_t size) override;
     int error() const override { return 0; }
 
 private:
-    std::string_view text_;
+    std::string_view text_;   // what readsome has not handed out yet
+    std::string_view whole_;
     std::size_t chunk_;  // largest read to hand out; 0 means no limit
 };
 

@@ -24,6 +24,7 @@ constexpr const char* helptext[] = {
     "  -h, --help      : Display this help and exit",
     "      --version   : Display version info and exit",
     "      --check     : Report documents a run would change; write nothing",
+    "      --diff      : Like --check, and show each change as a unified diff",
     "      --if-changed: Leave documents whose text would not change untouched",
     "      --strict    : Fail a document on anything that draws a warning",
     "      --stdout    : Write the new texts to standard output instead",
@@ -56,6 +57,7 @@ struct longswitch {
 
 constexpr longswitch longswitches[] = {
     {"--check", &runsettings::check},
+    {"--diff", &runsettings::diff},
     {"--if-changed", &runsettings::ifchanged},
     {"--strict", &runsettings::strict},
     {"--stdout", &runsettings::tostdout},
@@ -70,6 +72,7 @@ constexpr const char* usagetext[] = {
 
 // The values of --eol and --root, checked before any document is touched.
 bool checkvalues() {
+    if (settings.diff) settings.check = true;
     if (eolvalue != nullptr && !seteol(eolvalue)) {
         reportproblem(std::string(eoloption) + eolvalue, "expected keep, lf or crlf");
         return false;

@@ -55,7 +55,11 @@ passresult processfile(piecereader& fin, bytesink& fout, patterninserter& insert
         std::string_view run;
         long lineends = 0;
         if (fin.plainrun(run, lineends)) {
-            if (skipping == 0) fout.write(run);
+            if (skipping == 0) {
+                fout.write(run);
+            } else {
+                fout.dropped(run);
+            }
             if (fout.error() != 0) break;
             line += lineends;
             continue;
@@ -67,7 +71,11 @@ passresult processfile(piecereader& fin, bytesink& fout, patterninserter& insert
         // The end keyword is tested before the write so that the end
         // directive itself is copied even though it closes a dropped region.
         if (beginsnocase(text, endkeyword)) skipping = 0;
-        if (skipping == 0) fout.write(piece);
+        if (skipping == 0) {
+            fout.write(piece);
+        } else {
+            fout.dropped(piece);
+        }
         // The start directive is written before its pattern text, which
         // therefore begins a new line only when the directive's piece ends one.
         if (beginsnocase(text, startkeyword)) {
@@ -80,7 +88,10 @@ passresult processfile(piecereader& fin, bytesink& fout, patterninserter& insert
                 result.status = passstatus::insertfailed;
                 return result;
             }
-            switch (inserter.insertpattern(text.substr(startkeyword.size()), line, fout)) {
+            fout.patterntext(true);
+            insertresult inserted = inserter.insertpattern(text.substr(startkeyword.size()), line, fout);
+            fout.patterntext(false);
+            switch (inserted) {
             case insertresult::inserted:
                 if (skipping == 0) result.regionline = line;
                 skipping = -1;

@@ -21,6 +21,8 @@ public:
     explicit lineendconverter(lineendstyle style = lineendstyle::asis) : style_(style) {}
     void write(bytesink& out, std::string_view bytes);
     void finish(bytesink& out);
+    // A CR is held back, to be dropped if an LF follows.
+    bool holding() const { return style_ == lineendstyle::lf && lastcr_; }
 
 private:
     lineendstyle style_;

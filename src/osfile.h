@@ -64,7 +64,7 @@ int checkwritable(const std::string& path);
 
 int removefile(const std::string& path);
 
-class inputfile : public bytesource {
+class inputfile : public bytesource, public rereadable {
 public:
     inputfile() = default;
     inputfile(const inputfile&) = delete;
@@ -82,6 +82,8 @@ public:
     void close();
 
     std::size_t readsome(char* buffer, std::size_t size) override;
+    // Reads at an offset without moving the position readsome reads from.
+    std::size_t readat(std::uint64_t offset, char* buffer, std::size_t size) override;
     int error() const override { return error_; }
 
 private:

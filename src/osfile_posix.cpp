@@ -150,6 +150,17 @@ std::size_t inputfile::readsome(char* buffer, std::size_t size) {
     }
 }
 
+std::size_t inputfile::readat(std::uint64_t offset, char* buffer, std::size_t size) {
+    if (error_ != 0 || fd_ < 0) return 0;
+    for (;;) {
+        ssize_t count = ::pread(fd_, buffer, size, static_cast<off_t>(offset));
+        if (count >= 0) return static_cast<std::size_t>(count);
+        if (errno == EINTR) continue;
+        error_ = errno;
+        return 0;
+    }
+}
+
 filesink::filesink(int fd) : fd_(fd), buffer_(new char[buffersize]) {
     setbuffer(buffer_.get(), buffersize);
 }

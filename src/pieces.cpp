@@ -13,6 +13,13 @@ std::size_t stringsource::readsome(char* buffer, std::size_t size) {
     return count;
 }
 
+std::size_t stringsource::readat(std::uint64_t offset, char* buffer, std::size_t size) {
+    if (offset >= whole_.size()) return 0;
+    std::size_t count = std::min<std::uint64_t>(size, whole_.size() - offset);
+    std::memcpy(buffer, whole_.data() + offset, count);
+    return count;
+}
+
 piecereader::piecereader(bytesource& source)
     : source_(source), buffer_(new char[buffersize]) {}
 

@@ -1,6 +1,7 @@
 #include "rewrite.h"
 
 #include "compare.h"
+#include "diffsink.h"
 #include "directive.h"
 #include "lineends.h"
 #include "messages.h"
@@ -8,6 +9,8 @@
 #include "pattern.h"
 #include "pieces.h"
 #include "settings.h"
+#include "spool.h"
+#include "unidiff.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -67,14 +70,22 @@ std::string leavetext(stagingfile& staging) {
     return "the new text could not be kept";
 }
 
-// The directive pass, with the line ends --eol asks for.
+// The style --eol gives the whole output document, asis for none.
+lineendstyle outputstyle() {
+    if (settings.eol == eolmode::lf) return lineendstyle::lf;
+    if (settings.eol == eolmode::crlf) return lineendstyle::crlf;
+    return lineendstyle::asis;
+}
+
+// The directive pass, with the line ends --eol asks for unless the sink
+// converts them itself.
 passresult runpass(const std::string& path, inputfile& fin, bytesink& out, const std::vector<fileid>& unreadable,
-                   std::unique_ptr<patternfiles>& inserter) {
+                   std::unique_ptr<patternfiles>& inserter, bool sinkconverts = false) {
     lineendstyle patternstyle = settings.eol == eolmode::keep ? firstlineend(path) : lineendstyle::asis;
     inserter = std::make_unique<patternfiles>(path, unreadable, patternstyle);
     piecereader reader(fin);
-    if (settings.eol != eolmode::lf && settings.eol != eolmode::crlf) return processfile(reader, out, *inserter);
-    lineendsink converted(out, settings.eol == eolmode::lf ? lineendstyle::lf : lineendstyle::crlf);
+    if (outputstyle() == lineendstyle::asis || sinkconverts) return processfile(reader, out, *inserter);
+    lineendsink converted(out, outputstyle());
     passresult pass = processfile(reader, converted, *inserter);
     converted.finish();
     if (pass.status == passstatus::complete || pass.status == passstatus::unclosed) {
@@ -110,12 +121,37 @@ int openoriginal(const std::string& path, const filestatus& before, inputfile& o
     return error;
 }
 
+// --diff: as checkdocument, and the change as a unified diff. The diff is
+// held until the pass has succeeded, so a document that fails shows none.
+int diffdocument(const std::string& path, inputfile& fin, inputfile& original,
+                 const std::vector<fileid>& unreadable) {
+    spool held;
+    unifieddiff diff(held, original, path);
+    diffsink lined(diff, original, outputstyle());
+    std::unique_ptr<patternfiles> inserter;
+    passresult pass = runpass(path, fin, lined, unreadable, inserter, true);
+    if (pass.status == passstatus::writefailed)
+        return faildocument(path, "cannot make the difference: " + describe(pass.error));
+    if (failedpass(path, pass, *inserter) != 0) return -1;
+    if (pass.status == passstatus::unclosed) return faildocument(fileline(path, pass.regionline), unclosedregion);
+    if (int error = lined.finish()) return faildocument(path, "cannot make the difference: " + describe(error));
+    if (!diff.changed()) return 0;
+    std::printf("would update %s\n", path.c_str());
+    std::fflush(stdout);
+    filesink& out = standardoutput();
+    int error = held.replay(out);
+    if (error == 0) error = out.flush();
+    if (error != 0) return faildocument(path, "cannot write the difference to standard output: " + describe(error));
+    return 1;
+}
+
 // --check: 1 when a run would change the document, 0 when not, -1 when it
 // could not be checked or a run would fail. Nothing is written.
 int checkdocument(const std::string& path, inputfile& fin, const filestatus& before,
                   const std::vector<fileid>& unreadable) {
     inputfile original;
     if (int error = openoriginal(path, before, original)) return faildocument(path, describe(error));
+    if (settings.diff) return diffdocument(path, fin, original, unreadable);
     comparingsink compare(original, nullptr);
     std::unique_ptr<patternfiles> inserter;
     passresult pass = runpass(path, fin, compare, unreadable, inserter);

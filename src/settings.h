@@ -14,6 +14,7 @@ enum class eolmode { asis, keep, lf, crlf };
 
 struct runsettings {
     bool check = false;      // --check: write nothing; report what a run would change
+    bool diff = false;       // --diff: --check, showing each change as a unified diff
     bool ifchanged = false;  // --if-changed: leave a document alone when its text stays the same
     bool strict = false;     // --strict: every warning about a document fails it
     bool tostdout = false;   // --stdout: write each new text to standard output instead

@@ -22,6 +22,7 @@ const std::string helptext =
     "  -h, --help      : Display this help and exit\n"
     "      --version   : Display version info and exit\n"
     "      --check     : Report documents a run would change; write nothing\n"
+    "      --diff      : Like --check, and show each change as a unified diff\n"
     "      --if-changed: Leave documents whose text would not change untouched\n"
     "      --strict    : Fail a document on anything that draws a warning\n"
     "      --stdout    : Write the new texts to standard output instead\n"
@@ -44,6 +45,12 @@ std::string x(std::size_t count) { return std::string(count, 'x'); }
 const std::string olddoc = "<html>\n" + start("p.txt") + "old\n" + end + "</html>\n";
 const std::string newdoc = "<html>\n" + start("p.txt") + "new\n\n" + end + "</html>\n";
 const std::string pattern = "new\n";
+
+// What --diff shows for olddoc.
+std::string diffofolddoc(const std::string& name) {
+    return "--- a/" + name + "\n+++ b/" + name + "\n@@ -1,5 +1,6 @@\n <html>\n " + start("p.txt") +
+           "-old\n+new\n+\n " + end + " </html>\n";
+}
 
 struct file {
     std::string name;
@@ -267,6 +274,22 @@ const blackboxcase cases[] = {
     {"check_of_a_document_a_run_would_fail", {"--check", "--strict", "a.html", "c.html"},
      {{"a.html", start("missing.txt") + end}, {"c.html", olddoc}, {"p.txt", pattern}}, {},
      "would update c.html\n", 2, "a.html:1: cannot include \"missing.txt\""},
+
+    // --diff: --check with each change shown as a unified diff.
+    {"diff_shows_each_change", {"--diff", "-v", "a.html", "c.html", "b.html"},
+     {{"a.html", olddoc}, {"b.html", olddoc}, {"c.html", newdoc}, {"p.txt", pattern}}, {},
+     "Opening file a.html\nIncluding p.txt\nwould update a.html\n" + diffofolddoc("a.html") +
+         "Opening file c.html\nIncluding p.txt\nOpening file b.html\nIncluding p.txt\nwould update b.html\n" +
+         diffofolddoc("b.html"),
+     1},
+    {"diff_with_check_is_the_same", {"--check", "--diff", "a.html"}, simple, {},
+     "would update a.html\n" + diffofolddoc("a.html"), 1},
+    {"diff_of_an_up_to_date_document", {"--diff", "a.html"}, {{"a.html", newdoc}, {"p.txt", pattern}}, {}, ""},
+    {"diff_of_a_document_a_run_would_fail", {"--diff", "--strict", "a.html", "c.html"},
+     {{"a.html", olddoc + start("missing.txt") + end}, {"c.html", olddoc}, {"p.txt", pattern}}, {},
+     "would update c.html\n" + diffofolddoc("c.html"), 2, "File error.\na.html:6: cannot include \"missing.txt\""},
+    {"diff_of_an_unclosed_region", {"--diff", "a.html"}, {{"a.html", start("p.txt") + "old\n"}, {"p.txt", pattern}},
+     {}, "", 2, "a.html:1: the pattern region that starts here has no end directive"},
 
     // --stdout: the new text on stdout, progress and errors on stderr.
     {"stdout_writes_the_new_texts", {"--stdout", "-v", "a.html", "c.html"}, three, {}, newdoc + newdoc, 0,

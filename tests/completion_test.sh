@@ -19,11 +19,12 @@ expect() {  # expect "WORDS..." "EXPECTED COMPLETIONS"
 cd "$(mktemp -d)" || exit 1
 touch index.html about.html
 expect "skelvane --ch" "--check"
+expect "skelvane --d" "--diff"
 expect "skelvane --s" "--strict --stdout"
 expect "skelvane --eol = c" "crlf"
 expect "skelvane --eol=k" "keep"
 expect "skelvane ind" "index.html"
 expect "skelvane -v a" "about.html"
 rm -f index.html about.html
-echo "$((6 - failures)) passed, $failures failed"
+echo "$((7 - failures)) passed, $failures failed"
 [[ $failures -eq 0 ]]

@@ -225,5 +225,53 @@ TEST(hostile, gigabyte_documents_in_constant_memory) {
     }
 }
 
+// --diff of changes far larger than what it keeps in memory: a region
+// holding one 64 MiB line, and 64 MiB of empty lines that --eol=crlf
+// changes every one of. The difference goes through temporary files.
+TEST(hostile, huge_differences_in_constant_memory) {
+    constexpr std::uint64_t size = 1ull << 26;
+    struct hugediff {
+        const char* name;
+        char unit;
+        std::vector<std::string> options;
+        std::string header;      // what the difference begins with
+        std::uint64_t expected;  // its size in bytes
+    };
+    const std::string head = start + "old\n" + end;
+    const std::string diffhead = "would update a.html\n--- a/a.html\n+++ b/a.html\n";
+    const hugediff cases[] = {
+        {"one line of 64 MiB", 'x', {},
+         diffhead + "@@ -1,4 +1,5 @@\n " + start + "-old\n+new\n+\n " + end + " xxx",
+         diffhead.size() + 16 + 1 + start.size() + 5 + 5 + 2 + 1 + end.size() + 1 + size + 29},
+        {"64 MiB of empty lines", '\n', {"--eol=crlf"}, diffhead + "@@ -1,67108867 +1,67108868 @@\n-" + start,
+         0},
+    };
+    for (const hugediff& c : cases) {
+        SCOPED_TRACE(c.name);
+        scratch dir;
+        dir.write("p.txt", "new\n");
+        writehuge(dir.path() / "a.html", head, c.unit, size);
+        runoptions options;
+        options.timeoutseconds = 600;
+        options.stdoutpath = (dir.path() / "out.diff").string();
+        std::vector<std::string> args = c.options;
+        args.insert(args.end(), {"--diff", "a.html"});
+        runresult result = runskelvane(dir, args, options);
+        EXPECT_EQ(result.status, 1) << result.err;
+        EXPECT_TRUE(ishuge(dir.path() / "a.html", head, c.unit, size)) << "--diff changed the document";
+        std::ifstream shown(options.stdoutpath, std::ios::binary);
+        std::string begins(c.header.size(), '\0');
+        shown.read(begins.data(), static_cast<std::streamsize>(begins.size()));
+        EXPECT_EQ(begins, c.header);
+        if (c.expected != 0) {
+            EXPECT_EQ(fs::file_size(options.stdoutpath), c.expected);
+        }
+#ifndef SKELVANE_SANITIZED
+        EXPECT_LT(result.peakkib, 8 * 1024) << "peak memory in KiB";
+#endif
+        std::printf("%s: peak memory %ld KiB\n", c.name, result.peakkib);
+    }
+}
+
 }  // namespace
 }  // namespace skelvane::test

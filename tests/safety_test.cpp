@@ -306,11 +306,12 @@ TEST(safety, failed_standard_output_is_a_failure) {
     EXPECT_EQ(dir.read("a.html"), newdoc);
 }
 
-// --check, --stdout, and --if-changed on an up-to-date document leave every
-// file as it was, inode and modification time included.
+// --check, --diff, --stdout, and --if-changed on an up-to-date document
+// leave every file as it was, inode and modification time included.
 TEST(safety, read_only_modes_leave_files_time_for_time) {
     const std::vector<std::vector<std::string>> commands = {
-        {"--check", "a.html", "c.html"}, {"--stdout", "a.html", "c.html"}, {"--if-changed", "c.html"}};
+        {"--check", "a.html", "c.html"}, {"--diff", "a.html", "c.html"}, {"--stdout", "a.html", "c.html"},
+        {"--if-changed", "c.html"}};
     for (const auto& args : commands) {
         SCOPED_TRACE(args.front());
         scratch dir;
