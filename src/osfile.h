@@ -24,6 +24,14 @@ namespace skelvane {
 
 inline constexpr int notregular = -1;
 
+// Whether files are read and written in text mode: on Windows every line
+// end is read as LF and written as CR LF, so --eol has nothing to change.
+#ifdef _WIN32
+inline constexpr bool textmodefiles = true;
+#else
+inline constexpr bool textmodefiles = false;
+#endif
+
 std::string describe(int error);
 
 struct fileid {
@@ -44,6 +52,7 @@ struct filestatus {
     unsigned owner = 0;
     unsigned group = 0;
     std::uint64_t links = 0;
+    unsigned attributes = 0;  // Windows file attributes; 0 elsewhere
 
     // True when the file's content may differ from what was seen before.
     bool changedsince(const filestatus& before) const;
@@ -58,6 +67,8 @@ int statpath(const std::string& path, filestatus& status, bool followlinks = tru
 // file a link points to rather than the link.
 int resolvepath(const std::string& path, std::string& resolved);
 std::string directoryof(const std::string& path);
+bool isabsolutepath(const std::string& path);
+bool ispathseparator(char c);
 
 // Whether the process may write the file, by its effective ids.
 int checkwritable(const std::string& path);
@@ -80,6 +91,10 @@ public:
     // has no such locks.
     int lock();
     void close();
+    // Before the file is replaced by a rename: Windows replaces no file
+    // that is open, so there the file is closed (and its lock given up);
+    // elsewhere it stays open and locked to the end.
+    void letreplace();
 
     std::size_t readsome(char* buffer, std::size_t size) override;
     // Reads at an offset without moving the position readsome reads from.
@@ -92,6 +107,14 @@ private:
     filestatus status_;
     std::uint64_t consumed_ = 0;
     bool atend_ = false;
+#ifdef _WIN32
+    // Text mode: CR LF is read as LF. A CR at the end of one read waits
+    // for the next; readat keeps its own place in the translated text.
+    bool pendingcr_ = false;
+    std::uint64_t rawat_ = 0;
+    std::uint64_t textat_ = 0;
+    bool atpendingcr_ = false;
+#endif
 };
 
 // A buffered writer on a file descriptor it does not own.
@@ -108,6 +131,7 @@ protected:
     static constexpr std::size_t buffersize = 256 * 1024;
     int fd_;
     std::unique_ptr<char[]> buffer_;
+    bool textmode_ = false;  // Windows: every LF is written as CR LF
 };
 
 // Standard output as a sink, for --stdout.
@@ -144,6 +168,9 @@ public:
 private:
     std::string path_;
     fileid id_;
+#ifdef _WIN32
+    unsigned attributes_ = 0;  // the document's, given once the file is in place
+#endif
 };
 
 // Removes staging files that runs which were killed left in the directory;

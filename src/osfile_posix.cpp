@@ -89,6 +89,10 @@ std::string directoryof(const std::string& path) {
     return path.substr(0, slash);
 }
 
+bool isabsolutepath(const std::string& path) { return !path.empty() && path.front() == '/'; }
+
+bool ispathseparator(char c) { return c == '/'; }
+
 int checkwritable(const std::string& path) {
     return faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0 ? 0 : errno;
 }
@@ -126,6 +130,8 @@ int inputfile::lock() {
     }
     return 0;
 }
+
+void inputfile::letreplace() {}
 
 void inputfile::close() {
     if (fd_ >= 0) ::close(fd_);

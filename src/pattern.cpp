@@ -55,14 +55,14 @@ void keep(const std::string& name, const filestatus& status, std::string text) {
 // With --root: why the pattern may not be included, or nothing. A name
 // that does not resolve is left to the open, which says why.
 std::string outsideroot(const std::string& name, std::string& resolved) {
-    if (name.front() == '/') return "an absolute name, and --root is given";
+    if (isabsolutepath(name)) return "an absolute name, and --root is given";
     if (resolvepath(name, resolved) != 0) {
         resolved = name;
         return {};
     }
     const std::string& root = settings.root;
     bool inside = resolved.size() > root.size() && resolved.compare(0, root.size(), root) == 0 &&
-                  (root.back() == '/' || resolved[root.size()] == '/');
+                  (ispathseparator(root.back()) || ispathseparator(resolved[root.size()]));
     return inside ? std::string() : "it lies outside " + root;
 }
 

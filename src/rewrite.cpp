@@ -72,6 +72,7 @@ std::string leavetext(stagingfile& staging) {
 
 // The style --eol gives the whole output document, asis for none.
 lineendstyle outputstyle() {
+    if (textmodefiles) return lineendstyle::asis;
     if (settings.eol == eolmode::lf) return lineendstyle::lf;
     if (settings.eol == eolmode::crlf) return lineendstyle::crlf;
     return lineendstyle::asis;
@@ -81,7 +82,8 @@ lineendstyle outputstyle() {
 // converts them itself.
 passresult runpass(const std::string& path, inputfile& fin, bytesink& out, const std::vector<fileid>& unreadable,
                    std::unique_ptr<patternfiles>& inserter, bool sinkconverts = false) {
-    lineendstyle patternstyle = settings.eol == eolmode::keep ? firstlineend(path) : lineendstyle::asis;
+    lineendstyle patternstyle =
+        settings.eol == eolmode::keep && !textmodefiles ? firstlineend(path) : lineendstyle::asis;
     inserter = std::make_unique<patternfiles>(path, unreadable, patternstyle);
     piecereader reader(fin);
     if (outputstyle() == lineendstyle::asis || sinkconverts) return processfile(reader, out, *inserter);
@@ -236,6 +238,8 @@ int dofile(const char* name) {
     } else if (unwritabledirectory != 0) {
         problem = "cannot create a file in " + directory + ": " + describe(unwritabledirectory);
     } else {
+        fin.letreplace();
+        original.letreplace();
         problem = commit(staging, target, before);
     }
     if (!problem.empty())

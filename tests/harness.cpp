@@ -53,6 +53,9 @@ private:
 };
 
 std::string binaryfor(const runoptions& options) {
+    // SKELVANE_EXE tests another build of the program, such as skelvane.exe
+    // under Wine.
+    if (const char* other = std::getenv("SKELVANE_EXE"); other != nullptr && *other != '\0') return other;
     if (!options.unprivileged || geteuid() != 0) return SKELVANE_BINARY;
     static const publiccopy copy;
     return copy.path();
@@ -191,6 +194,20 @@ std::string describe(const tree& files) {
         text += "  " + name + " (" + std::to_string(content.size()) + " bytes): " + shown + "\n";
     }
     return text;
+}
+
+bool testingwindows() {
+    const char* platform = std::getenv("SKELVANE_PLATFORM");
+    return platform != nullptr && std::string(platform) == "windows";
+}
+
+std::string windowstext(const std::string& text) {
+    std::string converted;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) converted += '\r';
+        converted += text[i];
+    }
+    return converted;
 }
 
 }  // namespace skelvane::test

@@ -56,6 +56,13 @@ runresult runskelvane(const scratch& dir, const std::vector<std::string>& args,
 
 std::string describe(const tree& files);
 
+// True when the tests run the Windows build (SKELVANE_PLATFORM=windows):
+// its standard output and every file it writes have CR LF line ends.
+bool testingwindows();
+// Text as the Windows build writes it: each LF without a CR before it
+// becomes CR LF.
+std::string windowstext(const std::string& text);
+
 }  // namespace skelvane::test
 
 #endif

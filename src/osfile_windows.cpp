@@ -1,0 +1,429 @@
+// The operating-system layer for 32-bit Windows on the system's C runtime.
+//
+// Files are opened in binary mode and line ends are translated here, as the
+// runtime's text mode would (CR LF read as LF, LF written as CR LF), except
+// that a 0x1A byte is an ordinary byte and never ends a file. Standard
+// output stays in the runtime's text mode. Runs take turns on a document
+// through a lock on a byte far beyond any file's end, which keeps every
+// reader of the text free; a staging file that a run still has open cannot
+// be deleted, which is how a later run tells stale ones apart.
+#include "osfile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <random>
+
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+
+namespace skelvane {
+
+namespace {
+
+constexpr char stagingprefix[] = ".skelvane-";
+constexpr std::size_t stagingsuffixlength = 6;
+constexpr char keptsuffix[] = ".saved";
+
+int fromwindows(DWORD error) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+        return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT:
+        return EACCES;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+        return EEXIST;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        return ENOSPC;
+    case ERROR_NOT_SAME_DEVICE:
+        return EXDEV;
+    case ERROR_DIRECTORY:
+        return ENOTDIR;
+    default:
+        return EIO;
+    }
+}
+
+int lasterror() { return fromwindows(GetLastError()); }
+
+HANDLE handleof(int fd) { return reinterpret_cast<HANDLE>(_get_osfhandle(fd)); }
+
+std::int64_t ticks(const LARGE_INTEGER& time) { return time.QuadPart; }
+
+// Fills status from an open handle.
+int statushandle(HANDLE handle, filestatus& status) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(handle, &info)) return lasterror();
+    FILE_BASIC_INFO basic{};
+    bool hasbasic = GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic);
+    status = {};
+    status.id = {info.dwVolumeSerialNumber,
+                 (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+    status.size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    std::int64_t written = hasbasic ? ticks(basic.LastWriteTime)
+                                    : static_cast<std::int64_t>((static_cast<std::uint64_t>(
+                                                                     info.ftLastWriteTime.dwHighDateTime)
+                                                                 << 32) |
+                                                                info.ftLastWriteTime.dwLowDateTime);
+    std::int64_t changed = hasbasic ? ticks(basic.ChangeTime) : written;
+    status.modifiedseconds = written / 10000000;
+    status.modifiednanoseconds = (written % 10000000) * 100;
+    status.changedseconds = changed / 10000000;
+    status.changednanoseconds = (changed % 10000000) * 100;
+    status.regular = !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && GetFileType(handle) == FILE_TYPE_DISK;
+    status.mode = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
+    status.links = info.nNumberOfLinks;
+    status.attributes = info.dwFileAttributes;
+    return 0;
+}
+
+// Locks a byte no file reaches, so that only other runs wait, never readers.
+int lockhandle(HANDLE handle, bool wait) {
+    OVERLAPPED where{};
+    where.OffsetHigh = 0x7fffffff;
+    DWORD flags = LOCKFILE_EXCLUSIVE_LOCK | (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY);
+    if (LockFileEx(handle, flags, 0, 1, 0, &where)) return 0;
+    DWORD error = GetLastError();
+    return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION ? 0 : fromwindows(error);
+}
+
+bool isstagingname(const char* name) {
+    std::size_t prefix = sizeof stagingprefix - 1;
+    return std::strncmp(name, stagingprefix, prefix) == 0 && std::strlen(name) == prefix + stagingsuffixlength;
+}
+
+// Drops every CR that an LF follows, in place; a CR at the end is held back
+// (when more may follow) to see what comes next. Returns the new length.
+std::size_t dropcrs(char* bytes, std::size_t count, bool& held, bool atend) {
+    std::size_t out = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (bytes[i] == '\r') {
+            if (i + 1 < count) {
+                if (bytes[i + 1] == '\n') continue;
+            } else if (!atend) {
+                held = true;
+                continue;
+            }
+        }
+        bytes[out++] = bytes[i];
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string describe(int error) {
+    if (error == notregular) return "not a regular file";
+    return std::strerror(error);
+}
+
+bool filestatus::changedsince(const filestatus& before) const {
+    return !(id == before.id) || size != before.size || modifiedseconds != before.modifiedseconds ||
+           modifiednanoseconds != before.modifiednanoseconds;
+}
+
+bool filestatus::touchedsince(const filestatus& before) const {
+    return changedsince(before) || regular != before.regular || changedseconds != before.changedseconds ||
+           changednanoseconds != before.changednanoseconds;
+}
+
+int statpath(const std::string& path, filestatus& status, bool followlinks) {
+    DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followlinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+    HANDLE handle = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, flags, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return lasterror();
+    int error = statushandle(handle, status);
+    CloseHandle(handle);
+    return error;
+}
+
+int resolvepath(const std::string& path, std::string& resolved) {
+    if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) return lasterror();
+    char full[MAX_PATH * 4];
+    DWORD length = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+    if (length == 0 || length >= sizeof full) return length == 0 ? lasterror() : ENAMETOOLONG;
+    resolved.assign(full, length);
+    return 0;
+}
+
+bool ispathseparator(char c) { return c == '/' || c == '\\'; }
+
+bool isabsolutepath(const std::string& path) {
+    return (!path.empty() && ispathseparator(path.front())) || (path.size() >= 2 && path[1] == ':');
+}
+
+std::string directoryof(const std::string& path) {
+    std::size_t slash = path.find_last_of("/\\");
+    if (slash == std::string::npos) return path.size() >= 2 && path[1] == ':' ? path.substr(0, 2) : ".";
+    if (slash == 0 || (slash == 2 && path[1] == ':')) return path.substr(0, slash + 1);
+    return path.substr(0, slash);
+}
+
+int checkwritable(const std::string& path) {
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return lasterror();
+    return (attributes & FILE_ATTRIBUTE_READONLY) ? EACCES : 0;
+}
+
+int removefile(const std::string& path) { return DeleteFileA(path.c_str()) ? 0 : lasterror(); }
+
+inputfile::~inputfile() { close(); }
+
+int inputfile::open(const std::string& path) {
+    close();
+    error_ = 0;
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return lasterror();
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return EISDIR;
+    HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return lasterror();
+    filestatus status;
+    int error = statushandle(handle, status);
+    if (error == 0 && !status.regular) error = notregular;
+    int fd = error == 0 ? _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY) : -1;
+    if (fd < 0) {
+        CloseHandle(handle);
+        return error != 0 ? error : EMFILE;
+    }
+    fd_ = fd;
+    status_ = status;
+    consumed_ = 0;
+    atend_ = false;
+    pendingcr_ = false;
+    rawat_ = textat_ = 0;
+    atpendingcr_ = false;
+    return 0;
+}
+
+int inputfile::lock() { return lockhandle(handleof(fd_), true); }
+
+void inputfile::letreplace() { close(); }
+
+void inputfile::close() {
+    if (fd_ >= 0) _close(fd_);
+    fd_ = -1;
+}
+
+std::size_t inputfile::readsome(char* buffer, std::size_t size) {
+    if (error_ != 0 || fd_ < 0 || atend_ || size < 2) return 0;
+    for (;;) {
+        std::size_t start = 0;
+        if (pendingcr_) buffer[start++] = '\r';
+        int count = _read(fd_, buffer + start, static_cast<unsigned>(std::min<std::size_t>(size - start, 1u << 30)));
+        if (count < 0) {
+            error_ = errno;
+            return 0;
+        }
+        pendingcr_ = false;
+        atend_ = count == 0;
+        std::size_t length = dropcrs(buffer, start + static_cast<std::size_t>(count), pendingcr_, atend_);
+        if (length > 0 || atend_) return length;
+    }
+}
+
+std::size_t inputfile::readat(std::uint64_t offset, char* buffer, std::size_t size) {
+    // Offsets count translated text, so the raw place is found by reading
+    // on from the block the last call read, or from the start.
+    if (error_ != 0 || fd_ < 0 || size == 0) return 0;
+    if (offset < textat_) {
+        rawat_ = textat_ = 0;
+        atpendingcr_ = false;
+    }
+    HANDLE handle = handleof(fd_);
+    char raw[64 * 1024];
+    for (;;) {
+        const std::uint64_t blockraw = rawat_;
+        const std::uint64_t blocktext = textat_;
+        const bool blockpendingcr = atpendingcr_;
+        std::size_t start = 0;
+        if (atpendingcr_) raw[start++] = '\r';
+        OVERLAPPED where{};
+        where.Offset = static_cast<DWORD>(rawat_);
+        where.OffsetHigh = static_cast<DWORD>(rawat_ >> 32);
+        DWORD count = 0;
+        if (!ReadFile(handle, raw + start, static_cast<DWORD>(sizeof raw - start), &count, &where) &&
+            GetLastError() != ERROR_HANDLE_EOF) {
+            error_ = lasterror();
+            return 0;
+        }
+        rawat_ += count;
+        atpendingcr_ = false;
+        std::size_t length = dropcrs(raw, start + count, atpendingcr_, count == 0);
+        if (length == 0 && count == 0) return 0;
+        const std::uint64_t end = textat_ + length;
+        if (end <= offset) {
+            textat_ = end;
+            continue;
+        }
+        std::size_t skip = static_cast<std::size_t>(offset - textat_);
+        std::size_t served = std::min(size, length - skip);
+        std::memcpy(buffer, raw + skip, served);
+        // The rest of this block may be asked for next.
+        rawat_ = blockraw;
+        textat_ = blocktext;
+        atpendingcr_ = blockpendingcr;
+        return served;
+    }
+}
+
+filesink::filesink(int fd) : fd_(fd), buffer_(new char[buffersize]) { setbuffer(buffer_.get(), buffersize); }
+
+filesink& standardoutput() {
+    static filesink out(1);
+    return out;
+}
+
+stagingfile::stagingfile() : filesink(-1) { fail(EBADF); }
+
+stagingfile::~stagingfile() { discard(); }
+
+int stagingfile::create(const std::string& directory) {
+    discard();
+    static std::mt19937 random(static_cast<unsigned>(GetTickCount() ^ GetCurrentProcessId()));
+    const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = directory + "\\" + stagingprefix;
+        for (std::size_t i = 0; i < stagingsuffixlength; ++i) name += letters[random() % (sizeof letters - 1)];
+        // Without FILE_SHARE_DELETE nobody removes it while it is open.
+        HANDLE handle = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            if (GetLastError() == ERROR_FILE_EXISTS) continue;
+            return lasterror();
+        }
+        filestatus status;
+        int fd = -1;
+        if (statushandle(handle, status) != 0 ||
+            (fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY)) < 0) {
+            CloseHandle(handle);
+            DeleteFileA(name.c_str());
+            return EIO;
+        }
+        fd_ = fd;
+        path_ = name;
+        id_ = status.id;
+        error_ = 0;
+        textmode_ = true;
+        setbuffer(buffer_.get(), buffersize);
+        return 0;
+    }
+    return EEXIST;
+}
+
+void filesink::overflow(std::string_view bytes) {
+    if (flush() != 0) return;
+    if (bytes.size() < buffersize / 4) {
+        write(bytes);
+        return;
+    }
+    writeall(bytes);
+}
+
+void filesink::writeall(std::string_view bytes) {
+    // In text mode each LF goes out as CR LF, in runs between them.
+    while (!bytes.empty() && error_ == 0) {
+        std::size_t run = bytes.size();
+        if (textmode_) {
+            std::size_t lf = bytes.find('\n');
+            run = lf == std::string_view::npos ? bytes.size() : lf;
+        }
+        std::string_view part = bytes.substr(0, run);
+        while (!part.empty() && error_ == 0) {
+            int count = _write(fd_, part.data(), static_cast<unsigned>(std::min<std::size_t>(part.size(), 1u << 30)));
+            if (count <= 0) {
+                fail(count < 0 ? errno : ENOSPC);
+                return;
+            }
+            part.remove_prefix(static_cast<std::size_t>(count));
+        }
+        bytes.remove_prefix(run);
+        if (textmode_ && !bytes.empty()) {
+            if (_write(fd_, "\r\n", 2) != 2) {
+                fail(errno != 0 ? errno : ENOSPC);
+                return;
+            }
+            bytes.remove_prefix(1);
+        }
+    }
+}
+
+int filesink::flush() {
+    writeall(std::string_view(begin_, static_cast<std::size_t>(next_ - begin_)));
+    if (error_ == 0) next_ = begin_;
+    return error_;
+}
+
+int stagingfile::finish() {
+    if (flush() != 0) return error_;
+    return FlushFileBuffers(handleof(fd_)) ? 0 : lasterror();
+}
+
+int stagingfile::copymetadata(const filestatus& from) {
+    // The new file gets the document's attributes when it is in place.
+    attributes_ = from.attributes & ~static_cast<unsigned>(FILE_ATTRIBUTE_NORMAL);
+    return 0;
+}
+
+int stagingfile::renameto(const std::string& target) {
+    if (flush() != 0) return error_;
+    // The file is closed first: Windows renames no file that is open
+    // without delete sharing.
+    _close(fd_);
+    fd_ = -1;
+    if (!MoveFileExA(path_.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH |
+                                                          MOVEFILE_COPY_ALLOWED))
+        return lasterror();
+    if (attributes_ != 0) SetFileAttributesA(target.c_str(), attributes_);
+    path_.clear();
+    fail(EBADF);
+    return 0;
+}
+
+int stagingfile::leaveas(const std::string& name) {
+    if (flush() != 0) return error_;
+    return renameto(name);
+}
+
+int stagingfile::keep(std::string& kept) {
+    if (flush() != 0) return error_;
+    kept = path_ + keptsuffix;
+    int error = renameto(kept);
+    if (error != 0) kept = path_;
+    path_.clear();
+    return 0;
+}
+
+void stagingfile::discard() {
+    if (fd_ >= 0) _close(fd_);
+    fd_ = -1;
+    if (!path_.empty()) DeleteFileA(path_.c_str());
+    path_.clear();
+    fail(EBADF);
+}
+
+void sweepstale(const std::string& directory) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((directory + "\\" + stagingprefix + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        // A staging file whose run still has it open cannot be deleted.
+        if (isstagingname(found.cFileName) && !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            DeleteFileA((directory + "\\" + found.cFileName).c_str());
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+void prepareprocess() {}
+
+}  // namespace skelvane
