@@ -114,6 +114,11 @@ private:
     std::uint64_t rawat_ = 0;
     std::uint64_t textat_ = 0;
     bool atpendingcr_ = false;
+    // Runs take turns through a mutex named after the file, held until the
+    // file is closed for good, past the rename that replaces it.
+    void* turn_ = nullptr;
+    std::string path_;
+    void closefile();
 #endif
 };
 
@@ -172,6 +177,11 @@ private:
     unsigned attributes_ = 0;  // the document's, given once the file is in place
 #endif
 };
+
+// Staging files are named stagingprefix and six more characters.
+inline constexpr char stagingprefix[] = ".skelvane-";
+inline constexpr std::size_t stagingsuffixlength = 6;
+bool isstagingname(const char* name);
 
 // Removes staging files that runs which were killed left in the directory;
 // a staging file whose owner still runs is locked and stays.

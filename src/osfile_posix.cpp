@@ -17,9 +17,6 @@ namespace skelvane {
 
 namespace {
 
-constexpr char stagingprefix[] = ".skelvane-";
-constexpr std::size_t stagingsuffixlength = 6;  // the XXXXXX of mkostemp
-constexpr char keptsuffix[] = ".saved";
 
 filestatus fromstat(const struct stat& st) {
     filestatus status;
@@ -42,29 +39,8 @@ bool lockunsupported(int error) {
     return error == EOPNOTSUPP || error == ENOLCK || error == EINVAL || error == ENOSYS;
 }
 
-bool isstagingname(const char* name) {
-    std::size_t prefix = sizeof stagingprefix - 1;
-    return std::strncmp(name, stagingprefix, prefix) == 0 &&
-           std::strlen(name) == prefix + stagingsuffixlength;
-}
-
 }  // namespace
 
-std::string describe(int error) {
-    if (error == notregular) return "not a regular file";
-    return std::strerror(error);
-}
-
-bool filestatus::changedsince(const filestatus& before) const {
-    return !(id == before.id) || size != before.size ||
-           modifiedseconds != before.modifiedseconds ||
-           modifiednanoseconds != before.modifiednanoseconds;
-}
-
-bool filestatus::touchedsince(const filestatus& before) const {
-    return changedsince(before) || regular != before.regular || changedseconds != before.changedseconds ||
-           changednanoseconds != before.changednanoseconds;
-}
 
 int statpath(const std::string& path, filestatus& status, bool followlinks) {
     struct stat st;
@@ -167,22 +143,6 @@ std::size_t inputfile::readat(std::uint64_t offset, char* buffer, std::size_t si
     }
 }
 
-filesink::filesink(int fd) : fd_(fd), buffer_(new char[buffersize]) {
-    setbuffer(buffer_.get(), buffersize);
-}
-
-filesink& standardoutput() {
-    static filesink out(STDOUT_FILENO);
-    return out;
-}
-
-stagingfile::stagingfile() : filesink(-1) {
-    // No buffer until a file is open, so a write before create() fails.
-    fail(EBADF);
-}
-
-stagingfile::~stagingfile() { discard(); }
-
 int stagingfile::create(const std::string& directory) {
     discard();
     // A sweeping run may lock and remove the new file between its creation
@@ -217,16 +177,6 @@ int stagingfile::create(const std::string& directory) {
     return EEXIST;
 }
 
-void filesink::overflow(std::string_view bytes) {
-    if (flush() != 0) return;
-    // A long run goes out straight from where it stands.
-    if (bytes.size() < buffersize / 4) {
-        write(bytes);
-        return;
-    }
-    writeall(bytes);
-}
-
 void filesink::writeall(std::string_view bytes) {
     while (!bytes.empty() && error_ == 0) {
         ssize_t count = ::write(fd_, bytes.data(), bytes.size());
@@ -236,12 +186,6 @@ void filesink::writeall(std::string_view bytes) {
         }
         bytes.remove_prefix(static_cast<std::size_t>(count));
     }
-}
-
-int filesink::flush() {
-    writeall(std::string_view(begin_, static_cast<std::size_t>(next_ - begin_)));
-    if (error_ == 0) next_ = begin_;
-    return error_;
 }
 
 int stagingfile::finish() {
@@ -293,16 +237,6 @@ int stagingfile::leaveas(const std::string& name) {
     if ((error = copy.finish()) != 0) return error;
     if ((error = copy.renameto(name)) != 0) return error;
     discard();
-    return 0;
-}
-
-int stagingfile::keep(std::string& kept) {
-    if (flush() != 0) return error_;
-    // The suffix takes the file out of the sweep's reach once it is unlocked.
-    kept = path_ + keptsuffix;
-    int error = renameto(kept);
-    if (error != 0) kept = path_;
-    path_.clear();
     return 0;
 }
 

@@ -4,15 +4,17 @@
 // runtime's text mode would (CR LF read as LF, LF written as CR LF), except
 // that a 0x1A byte is an ordinary byte and never ends a file. Standard
 // output stays in the runtime's text mode. Runs take turns on a document
-// through a lock on a byte far beyond any file's end, which keeps every
-// reader of the text free; a staging file that a run still has open cannot
+// through a mutex named after its file id, which leaves every reader free
+// and outlasts the rename; a staging file that a run still has open cannot
 // be deleted, which is how a later run tells stale ones apart.
 #include "osfile.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <random>
+#include <string>
 
 #include <fcntl.h>
 #include <io.h>
@@ -23,9 +25,6 @@ namespace skelvane {
 
 namespace {
 
-constexpr char stagingprefix[] = ".skelvane-";
-constexpr std::size_t stagingsuffixlength = 6;
-constexpr char keptsuffix[] = ".saved";
 
 int fromwindows(DWORD error) {
     switch (error) {
@@ -87,21 +86,6 @@ int statushandle(HANDLE handle, filestatus& status) {
     return 0;
 }
 
-// Locks a byte no file reaches, so that only other runs wait, never readers.
-int lockhandle(HANDLE handle, bool wait) {
-    OVERLAPPED where{};
-    where.OffsetHigh = 0x7fffffff;
-    DWORD flags = LOCKFILE_EXCLUSIVE_LOCK | (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY);
-    if (LockFileEx(handle, flags, 0, 1, 0, &where)) return 0;
-    DWORD error = GetLastError();
-    return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION ? 0 : fromwindows(error);
-}
-
-bool isstagingname(const char* name) {
-    std::size_t prefix = sizeof stagingprefix - 1;
-    return std::strncmp(name, stagingprefix, prefix) == 0 && std::strlen(name) == prefix + stagingsuffixlength;
-}
-
 // Drops every CR that an LF follows, in place; a CR at the end is held back
 // (when more may follow) to see what comes next. Returns the new length.
 std::size_t dropcrs(char* bytes, std::size_t count, bool& held, bool atend) {
@@ -122,20 +106,6 @@ std::size_t dropcrs(char* bytes, std::size_t count, bool& held, bool atend) {
 
 }  // namespace
 
-std::string describe(int error) {
-    if (error == notregular) return "not a regular file";
-    return std::strerror(error);
-}
-
-bool filestatus::changedsince(const filestatus& before) const {
-    return !(id == before.id) || size != before.size || modifiedseconds != before.modifiedseconds ||
-           modifiednanoseconds != before.modifiednanoseconds;
-}
-
-bool filestatus::touchedsince(const filestatus& before) const {
-    return changedsince(before) || regular != before.regular || changedseconds != before.changedseconds ||
-           changednanoseconds != before.changednanoseconds;
-}
 
 int statpath(const std::string& path, filestatus& status, bool followlinks) {
     DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followlinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
@@ -197,6 +167,7 @@ int inputfile::open(const std::string& path) {
         return error != 0 ? error : EMFILE;
     }
     fd_ = fd;
+    path_ = path;
     status_ = status;
     consumed_ = 0;
     atend_ = false;
@@ -206,13 +177,63 @@ int inputfile::open(const std::string& path) {
     return 0;
 }
 
-int inputfile::lock() { return lockhandle(handleof(fd_), true); }
+namespace {
 
-void inputfile::letreplace() { close(); }
+// The mutex for a file id, created when no run holds it yet.
+HANDLE turnfor(const fileid& id) {
+    char name[80];
+    std::snprintf(name, sizeof name, "skelvane-%016llx-%016llx", static_cast<unsigned long long>(id.device),
+                  static_cast<unsigned long long>(id.inode));
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, (std::string("Global\\") + name).c_str());
+    if (mutex == nullptr) mutex = CreateMutexA(nullptr, FALSE, (std::string("Local\\") + name).c_str());
+    return mutex;
+}
 
-void inputfile::close() {
+}  // namespace
+
+int inputfile::lock() {
+    // A lock on the file itself would have to end before the rename, and a
+    // run waiting with the file open would stop the rename: Windows renames
+    // no file that is open. So the file is closed while the run waits on a
+    // mutex named after it, and opened again once the turn is ours.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        closefile();
+        HANDLE mutex = turnfor(status_.id);
+        if (mutex == nullptr) return lasterror();
+        // An abandoned mutex belonged to a run that was killed: it is ours now.
+        DWORD waited = WaitForSingleObject(mutex, INFINITE);
+        if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+            CloseHandle(mutex);
+            return lasterror();
+        }
+        const fileid locked = status_.id;
+        int error = open(path_);
+        if (error == 0 && status_.id == locked) {
+            turn_ = mutex;
+            return 0;
+        }
+        ReleaseMutex(mutex);
+        CloseHandle(mutex);
+        if (error != 0) return error;
+        // Another run replaced the file meanwhile: wait for the new one.
+    }
+    return EAGAIN;
+}
+
+void inputfile::closefile() {
     if (fd_ >= 0) _close(fd_);
     fd_ = -1;
+}
+
+void inputfile::letreplace() { closefile(); }
+
+void inputfile::close() {
+    closefile();
+    if (turn_ != nullptr) {
+        ReleaseMutex(static_cast<HANDLE>(turn_));
+        CloseHandle(static_cast<HANDLE>(turn_));
+        turn_ = nullptr;
+    }
 }
 
 std::size_t inputfile::readsome(char* buffer, std::size_t size) {
@@ -277,17 +298,6 @@ std::size_t inputfile::readat(std::uint64_t offset, char* buffer, std::size_t si
     }
 }
 
-filesink::filesink(int fd) : fd_(fd), buffer_(new char[buffersize]) { setbuffer(buffer_.get(), buffersize); }
-
-filesink& standardoutput() {
-    static filesink out(1);
-    return out;
-}
-
-stagingfile::stagingfile() : filesink(-1) { fail(EBADF); }
-
-stagingfile::~stagingfile() { discard(); }
-
 int stagingfile::create(const std::string& directory) {
     discard();
     static std::mt19937 random(static_cast<unsigned>(GetTickCount() ^ GetCurrentProcessId()));
@@ -296,7 +306,8 @@ int stagingfile::create(const std::string& directory) {
         std::string name = directory + "\\" + stagingprefix;
         for (std::size_t i = 0; i < stagingsuffixlength; ++i) name += letters[random() % (sizeof letters - 1)];
         // Without FILE_SHARE_DELETE nobody removes it while it is open.
-        HANDLE handle = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+        HANDLE handle = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
+                                    CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
             if (GetLastError() == ERROR_FILE_EXISTS) continue;
@@ -319,15 +330,6 @@ int stagingfile::create(const std::string& directory) {
         return 0;
     }
     return EEXIST;
-}
-
-void filesink::overflow(std::string_view bytes) {
-    if (flush() != 0) return;
-    if (bytes.size() < buffersize / 4) {
-        write(bytes);
-        return;
-    }
-    writeall(bytes);
 }
 
 void filesink::writeall(std::string_view bytes) {
@@ -358,12 +360,6 @@ void filesink::writeall(std::string_view bytes) {
     }
 }
 
-int filesink::flush() {
-    writeall(std::string_view(begin_, static_cast<std::size_t>(next_ - begin_)));
-    if (error_ == 0) next_ = begin_;
-    return error_;
-}
-
 int stagingfile::finish() {
     if (flush() != 0) return error_;
     return FlushFileBuffers(handleof(fd_)) ? 0 : lasterror();
@@ -375,15 +371,43 @@ int stagingfile::copymetadata(const filestatus& from) {
     return 0;
 }
 
+namespace {
+
+// Renames the open file behind handle over target. The file stays open
+// (so no other run can delete it as stale) until it has its new name.
+DWORD renamehandle(HANDLE handle, const std::string& target) {
+    char full[MAX_PATH * 4];
+    DWORD length = GetFullPathNameA(target.c_str(), sizeof full, full, nullptr);
+    if (length == 0 || length >= sizeof full) return length == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
+    int wide = MultiByteToWideChar(CP_ACP, 0, full, static_cast<int>(length), nullptr, 0);
+    if (wide == 0) return GetLastError();
+    std::string storage(sizeof(FILE_RENAME_INFO) + static_cast<std::size_t>(wide) * sizeof(WCHAR), '\0');
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(storage.data());
+    info->ReplaceIfExists = TRUE;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<DWORD>(wide) * sizeof(WCHAR);
+    MultiByteToWideChar(CP_ACP, 0, full, static_cast<int>(length), info->FileName, wide);
+    return SetFileInformationByHandle(handle, FileRenameInfo, info, static_cast<DWORD>(storage.size()))
+               ? ERROR_SUCCESS
+               : GetLastError();
+}
+
+}  // namespace
+
 int stagingfile::renameto(const std::string& target) {
     if (flush() != 0) return error_;
-    // The file is closed first: Windows renames no file that is open
-    // without delete sharing.
+    // A reader elsewhere (another run reading it as a pattern, a virus
+    // scanner) keeps the target open for a moment: try again for a while.
+    for (int attempt = 0;; ++attempt) {
+        DWORD error = renamehandle(handleof(fd_), target);
+        if (error == ERROR_SUCCESS) break;
+        if (attempt == 100 || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION))
+            return fromwindows(error);
+        Sleep(20);
+    }
+    // Written through: the text was flushed to the disk before the rename.
     _close(fd_);
     fd_ = -1;
-    if (!MoveFileExA(path_.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH |
-                                                          MOVEFILE_COPY_ALLOWED))
-        return lasterror();
     if (attributes_ != 0) SetFileAttributesA(target.c_str(), attributes_);
     path_.clear();
     fail(EBADF);
@@ -393,15 +417,6 @@ int stagingfile::renameto(const std::string& target) {
 int stagingfile::leaveas(const std::string& name) {
     if (flush() != 0) return error_;
     return renameto(name);
-}
-
-int stagingfile::keep(std::string& kept) {
-    if (flush() != 0) return error_;
-    kept = path_ + keptsuffix;
-    int error = renameto(kept);
-    if (error != 0) kept = path_;
-    path_.clear();
-    return 0;
 }
 
 void stagingfile::discard() {
