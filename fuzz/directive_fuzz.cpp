@@ -1,14 +1,21 @@
 // Fuzz target for the directive pass: the production pass must give the
 // same bytes, the same insertions and the same ending as a plain model
 // written the way a C program with a 255-byte line buffer would do it.
+// The same pass also runs into the --diff sink, and the unified diff it
+// makes, applied to the document, must give the new text exactly.
 //
-// Input: one byte that sets the largest read the source hands out, then
+// Input: one byte that sets the largest read the source hands out (and,
+// modulo 3, the line ends --diff gives the new text: as they are, LF or
+// CR LF), then
 // the document, then the texts of the pattern files "a" and "b", separated
 // by lines of "=====". Any other pattern name cannot be opened.
+#include "diffsink.h"
 #include "directive.h"
 #include "pieces.h"
+#include "unidiff.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -81,6 +88,70 @@ private:
     const std::map<std::string, std::string>& patterns_;
 };
 
+// The document's lines, each with its line end.
+std::vector<std::string> splitlines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (std::size_t from = 0; from < text.size();) {
+        std::size_t end = text.find('\n', from);
+        end = end == std::string::npos ? text.size() : end + 1;
+        lines.push_back(text.substr(from, end - from));
+        from = end;
+    }
+    return lines;
+}
+
+// Applies a unified diff as patch would, checking every removed and kept
+// line and every count; aborts on anything malformed.
+std::string applydiff(const std::string& old, const std::string& diff, const std::string& name) {
+    const std::string header = "--- a/" + name + "\n+++ b/" + name + "\n";
+    if (diff.compare(0, header.size(), header) != 0) std::abort();
+    const std::vector<std::string> from = splitlines(old);
+    const std::vector<std::string> lines = splitlines(diff.substr(header.size()));
+    std::string result;
+    std::size_t next = 0;  // the next old line not yet used
+    std::size_t at = 0;
+    while (at < lines.size()) {
+        unsigned long a = 0, b = 1, c = 0, d = 1;
+        const char* hunk = lines[at].c_str();
+        if (std::sscanf(hunk, "@@ -%lu,%lu +%lu,%lu @@", &a, &b, &c, &d) != 4) {
+            b = d = 1;
+            if (std::sscanf(hunk, "@@ -%lu +%lu,%lu @@", &a, &c, &d) != 3 &&
+                std::sscanf(hunk, "@@ -%lu,%lu +%lu @@", &a, &b, &c) != 3 &&
+                std::sscanf(hunk, "@@ -%lu +%lu @@", &a, &c) != 2)
+                std::abort();
+        }
+        ++at;
+        std::size_t first = b == 0 ? a : a - 1;  // the first old line of the hunk
+        if (first < next || first > from.size()) std::abort();
+        while (next < first) result += from[next++];
+        unsigned long removed = 0, added = 0;
+        while (at < lines.size() && lines[at][0] != '@') {
+            std::string line = lines[at].substr(1);
+            const char kind = lines[at][0];
+            ++at;
+            if (at < lines.size() && lines[at] == "\\ No newline at end of file\n") {
+                line.pop_back();
+                ++at;
+            }
+            if (kind == '+') {
+                result += line;
+                ++added;
+                continue;
+            }
+            if (next >= from.size() || from[next] != line || (kind != ' ' && kind != '-')) std::abort();
+            ++next;
+            ++removed;
+            if (kind == ' ') {
+                result += line;
+                ++added;
+            }
+        }
+        if (removed != b || added != d) std::abort();
+    }
+    while (next < from.size()) result += from[next++];
+    return result;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -109,5 +180,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (result.status == passstatus::unclosed) != expected.unclosed ||
         (result.status != passstatus::unclosed && result.status != passstatus::complete))
         std::abort();
+
+    // The pass once more, into the --diff sink.
+    const lineendstyle styles[] = {lineendstyle::asis, lineendstyle::lf, lineendstyle::crlf};
+    const lineendstyle style = styles[chunk % 3];
+    stringsink newtext;
+    lineendsink converted(newtext, style);
+    converted.write(sink.text);
+    converted.finish();
+    stringsource again(parts[0], chunk);
+    piecereader rereader(again);
+    stringsource original(parts[0]);
+    stringsink shown;
+    unifieddiff diff(shown, original, "d");
+    diffsink lined(diff, original, style);
+    memorypatterns reinserter(patterns);
+    processfile(rereader, lined, reinserter);
+    if (lined.finish() != 0) std::abort();
+    if (diff.changed() != (newtext.text != parts[0])) std::abort();
+    if (diff.changed() && applydiff(parts[0], shown.text, "d") != newtext.text) std::abort();
     return 0;
 }
