@@ -6,8 +6,10 @@
 // text is written into a stagingfile created beside it and renamed over it,
 // so the document holds its complete old text or its complete new text at
 // every moment. Every staging file carries an advisory lock while its owner
-// lives, which lets a later run recognise and remove the ones that a killed
-// run left behind.
+// lives (on Windows: is open without delete sharing), which lets a later
+// run recognise and remove the ones that a killed run left behind. Two
+// implementations: osfile_posix.cpp and osfile_windows.cpp, with what they
+// share in osfile.cpp.
 //
 // Errors are errno values (0 for success), or notregular for a file that is
 // neither missing nor a regular file; describe() turns them into text.
@@ -87,13 +89,14 @@ public:
     int open(const std::string& path);
     // What the file was like when it was opened.
     const filestatus& status() const { return status_; }
-    // Waits for an exclusive advisory lock; succeeds where the file system
-    // has no such locks.
+    // Waits for this run's turn on the file: an exclusive advisory lock
+    // (none where the file system has no such locks), or on Windows a
+    // mutex named after the file.
     int lock();
     void close();
     // Before the file is replaced by a rename: Windows replaces no file
-    // that is open, so there the file is closed (and its lock given up);
-    // elsewhere it stays open and locked to the end.
+    // that is open, so there the file is closed, though the turn is kept
+    // until close(); elsewhere it stays open and locked to the end.
     void letreplace();
 
     std::size_t readsome(char* buffer, std::size_t size) override;
@@ -184,7 +187,7 @@ inline constexpr std::size_t stagingsuffixlength = 6;
 bool isstagingname(const char* name);
 
 // Removes staging files that runs which were killed left in the directory;
-// a staging file whose owner still runs is locked and stays.
+// a staging file whose owner still runs (locked, or on Windows open) stays.
 void sweepstale(const std::string& directory);
 
 // Process-wide settings: a closed pipe on stdout must not kill the process

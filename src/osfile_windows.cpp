@@ -106,7 +106,6 @@ std::size_t dropcrs(char* bytes, std::size_t count, bool& held, bool atend) {
 
 }  // namespace
 
-
 int statpath(const std::string& path, filestatus& status, bool followlinks) {
     DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followlinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
     HANDLE handle = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -237,7 +236,13 @@ void inputfile::close() {
 }
 
 std::size_t inputfile::readsome(char* buffer, std::size_t size) {
-    if (error_ != 0 || fd_ < 0 || atend_ || size < 2) return 0;
+    if (error_ != 0 || fd_ < 0 || atend_) return 0;
+    // A held-back CR goes out with the byte after it: room for two bytes
+    // is needed, and a caller that gives less must not see an end of file.
+    if (size < 2) {
+        error_ = EINVAL;
+        return 0;
+    }
     for (;;) {
         std::size_t start = 0;
         if (pendingcr_) buffer[start++] = '\r';
