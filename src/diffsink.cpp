@@ -68,12 +68,15 @@ void diffsink::addconverted(std::uint64_t offset, std::uint64_t length) {
     }
 }
 
+void diffsink::openstretch(std::uint64_t start) {
+    if (instretch_) return;
+    instretch_ = true;
+    stretchstart_ = start;
+    stretchlines_ = 0;
+}
+
 void diffsink::diverge() {
-    if (!instretch_) {
-        instretch_ = true;
-        stretchstart_ = oldlinestart_;
-        stretchlines_ = 0;
-    }
+    openstretch(oldlinestart_);
     addconverted(oldlinestart_, oldoffset_ - oldlinestart_);
     diverged_ = true;
 }
@@ -102,11 +105,7 @@ void diffsink::copied(std::string_view bytes) {
         moveold(part);
         if (!endsline) continue;
         if (lineendchanges(before)) {
-            if (!instretch_) {
-                instretch_ = true;
-                stretchstart_ = linestart;
-                stretchlines_ = 0;
-            }
+            openstretch(linestart);
             // Only a start of the line that came in an earlier write is read back.
             addconverted(linestart, oldoffset_ - part.size() - linestart);
             converter_.write(added_, part);

@@ -45,6 +45,7 @@ private:
     void copied(std::string_view bytes);
     void inserted(std::string_view bytes);
     void moveold(std::string_view bytes);
+    void openstretch(std::uint64_t start);
     void diverge();
     void addconverted(std::uint64_t offset, std::uint64_t length);
     bool lineendchanges(char before) const;

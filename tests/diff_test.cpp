@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -21,16 +20,6 @@ const std::string end = "<!--#endpattern -->\n";
 std::string numbered(const std::string& prefix, int first, int last, const std::string& lineend = "\n") {
     std::string text;
     for (int i = first; i <= last; ++i) text += prefix + std::to_string(i) + lineend;
-    return text;
-}
-
-std::string capture(const std::string& command) {
-    std::string text;
-    if (std::FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[65536];
-        while (std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe)) text.append(buffer, got);
-        pclose(pipe);
-    }
     return text;
 }
 
@@ -114,7 +103,7 @@ TEST_P(unifieddiffs, equal_diff_u_and_patch_back) {
     ASSERT_NE(after, c.document) << "the case changes nothing";
 
     const std::string expected =
-        "would update d.html\n" + capture("cd '" + dir.path().string() +
+        "would update d.html\n" + commandoutput("cd '" + dir.path().string() +
                                           "' && diff -u -a --label a/d.html --label b/d.html before.html d.html");
     EXPECT_EQ(shown.status, 1) << shown.err;
     EXPECT_EQ(shown.err, "");
@@ -123,7 +112,7 @@ TEST_P(unifieddiffs, equal_diff_u_and_patch_back) {
     if (!have("patch")) GTEST_SKIP() << "patch is not installed; the diff was not applied";
     dir.write("x.diff", shown.out);
     dir.write("applied.html", c.document);
-    capture("cd '" + dir.path().string() + "' && patch -s --binary applied.html x.diff 2>&1");
+    commandoutput("cd '" + dir.path().string() + "' && patch -s --binary applied.html x.diff 2>&1");
     EXPECT_EQ(firstdifference(dir.read("applied.html"), after), "");
 }
 
@@ -169,7 +158,7 @@ TEST(diffs, random_documents_patch_back) {
         }
         dir.write("x.diff", shown.out);
         dir.write("applied.html", document);
-        std::string said = capture("cd '" + dir.path().string() + "' && patch -s --binary applied.html x.diff 2>&1");
+        std::string said = commandoutput("cd '" + dir.path().string() + "' && patch -s --binary applied.html x.diff 2>&1");
         EXPECT_EQ(firstdifference(dir.read("applied.html"), after), "") << said;
     }
 }

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -192,6 +193,16 @@ std::string describe(const tree& files) {
     for (auto& [name, content] : files) {
         std::string shown = content.size() > 300 ? content.substr(0, 300) + "..." : content;
         text += "  " + name + " (" + std::to_string(content.size()) + " bytes): " + shown + "\n";
+    }
+    return text;
+}
+
+std::string commandoutput(const std::string& command) {
+    std::string text;
+    if (std::FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[65536];
+        while (std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe)) text.append(buffer, got);
+        pclose(pipe);
     }
     return text;
 }

@@ -56,6 +56,9 @@ runresult runskelvane(const scratch& dir, const std::vector<std::string>& args,
 
 std::string describe(const tree& files);
 
+// What a shell command prints on stdout (run through /bin/sh).
+std::string commandoutput(const std::string& command);
+
 // True when the tests run the Windows build (SKELVANE_PLATFORM=windows):
 // its standard output and every file it writes have CR LF line ends.
 bool testingwindows();

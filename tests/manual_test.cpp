@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -61,12 +60,7 @@ TEST(manual, examples_run_as_written) {
         fs::path script = dir.path() / ".command";
         std::ofstream(script) << "cd '" << dir.path().string() << "' && PATH='" << bindir << "':\"$PATH\"\n"
                               << s.command << "\n";
-        std::FILE* pipe = popen(("bash '" + script.string() + "' 2>/dev/null").c_str(), "r");
-        ASSERT_NE(pipe, nullptr);
-        std::string output;
-        char buffer[4096];
-        while (std::size_t count = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, count);
-        pclose(pipe);
+        std::string output = commandoutput("bash '" + script.string() + "' 2>/dev/null");
         fs::remove(script);
         EXPECT_EQ(output, s.output);
     }

@@ -28,13 +28,8 @@ std::vector<std::string> names(const scratch& dir) {
 
 // The attribute letters Wine's attrib prints for a file.
 std::string attributes(const scratch& dir, const std::string& name) {
-    std::string command = "cd '" + dir.path().string() + "' && wine cmd /c attrib " + name + " 2>/dev/null";
-    std::string text;
-    if (std::FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[512];
-        while (std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe)) text.append(buffer, got);
-        pclose(pipe);
-    }
+    std::string text =
+        commandoutput("cd '" + dir.path().string() + "' && wine cmd /c attrib " + name + " 2>/dev/null");
     return text.substr(0, text.find(':') == std::string::npos ? 0 : text.find(':') - 1);
 }
 
