@@ -6,11 +6,14 @@
 #include "settings.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 namespace skelvane {
 
@@ -33,22 +36,16 @@ constexpr const char* helptext[] = {
     "",
 };
 
-constexpr const char* rootoption = "--root=";
-constexpr const char* eoloption = "--eol=";
-const char* eolvalue = nullptr;  // as given, checked after the option pass
-bool rootgiven = false;
+constexpr const char* versiontext = "skelvane, HTML pattern includer, v. 1.0";
 
-// The value of --eol, or false for one that is not known.
-bool seteol(const char* value) {
-    const std::pair<const char*, eolmode> modes[] = {
-        {"keep", eolmode::keep}, {"lf", eolmode::lf}, {"crlf", eolmode::crlf}};
-    for (const auto& [name, mode] : modes)
-        if (std::strcmp(value, name) == 0) {
-            settings.eol = mode;
-            return true;
-        }
-    return false;
-}
+constexpr const char* usagetext[] = {
+    "Missing file arguments",
+    "Try skelvane --help' for more information.",
+};
+
+constexpr std::string_view endofoptions = "--";
+constexpr std::string_view rootoption = "--root";
+constexpr std::string_view eoloption = "--eol";
 
 struct longswitch {
     const char* name;
@@ -63,39 +60,110 @@ constexpr longswitch longswitches[] = {
     {"--stdout", &runsettings::tostdout},
 };
 
-constexpr const char* versiontext = "skelvane, HTML pattern includer, v. 1.0";
+// Every option as the help shows it, for suggestions.
+constexpr const char* knownoptions[] = {"--verbose", "--help",   "--version", "--check",    "--diff",
+                                        "--if-changed", "--strict", "--stdout", "--root=DIR", "--eol=STYLE"};
 
-constexpr const char* usagetext[] = {
-    "Missing file arguments",
-    "Try skelvane --help' for more information.",
-};
+// What the option pass saw that is checked once it is over.
+const char* eolvalue = nullptr;
+const char* rootvalue = nullptr;
+std::vector<std::string> problems;  // each ends the run before any document
+std::vector<std::string> unknown;   // "OPTION", or "OPTION; did you mean OTHER?"
 
-// The values of --eol and --root, checked before any document is touched.
+// Edits between two words, letter case aside.
+std::size_t distance(std::string_view a, std::string_view b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            std::size_t above = row[j];
+            bool same = std::tolower(static_cast<unsigned char>(a[i - 1])) ==
+                        std::tolower(static_cast<unsigned char>(b[j - 1]));
+            row[j] = std::min({row[j - 1] + 1, above + 1, diagonal + (same ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// The known option closest to what was typed, when one is close enough to
+// be what was meant.
+std::string suggestion(std::string_view typed) {
+    std::string_view word = typed.substr(typed.find_first_not_of('-') == std::string_view::npos
+                                             ? typed.size()
+                                             : typed.find_first_not_of('-'));
+    word = word.substr(0, word.find('='));
+    std::size_t best = word.size() / 3 > 2 ? word.size() / 3 : 2;
+    if (best >= word.size()) return {};
+    std::string found;
+    for (const char* option : knownoptions) {
+        std::string_view name = std::string_view(option).substr(2);
+        name = name.substr(0, name.find('='));
+        std::size_t d = distance(word, name);
+        if (d <= best && (found.empty() || d < best)) {
+            best = d;
+            found = option;
+        }
+    }
+    return found;
+}
+
+void addunknown(const char* argument) {
+    std::string said = argument;
+    if (std::string meant = suggestion(argument); !meant.empty()) said += "; did you mean " + meant + "?";
+    unknown.push_back(said);
+}
+
+// The values of --eol and --root, and options that cannot go together,
+// checked before any document is touched. False when the run must end.
 bool checkvalues() {
     if (settings.diff) settings.check = true;
-    if (eolvalue != nullptr && !seteol(eolvalue)) {
-        reportproblem(std::string(eoloption) + eolvalue, "expected keep, lf or crlf");
-        return false;
+    if (settings.tostdout && settings.check)
+        problems.push_back("--stdout cannot be used with --check or --diff: choose one");
+    if (eolvalue != nullptr) {
+        const std::pair<const char*, eolmode> modes[] = {
+            {"keep", eolmode::keep}, {"lf", eolmode::lf}, {"crlf", eolmode::crlf}};
+        auto mode = std::find_if(std::begin(modes), std::end(modes),
+                                 [](const auto& m) { return std::strcmp(eolvalue, m.first) == 0; });
+        if (mode == std::end(modes))
+            problems.push_back(std::string(eoloption) + "=" + eolvalue +
+                               ": expected keep, lf or crlf (--eol=keep, --eol=lf or --eol=crlf)");
+        else
+            settings.eol = mode->second;
     }
-    if (!rootgiven) return true;
-    // Pattern paths are compared with the directory's resolved path.
-    std::string resolved;
-    int error = settings.root.empty() ? ENOENT : resolvepath(settings.root, resolved);
-    if (error != 0) {
-        reportproblem(std::string(rootoption) + settings.root, describe(error));
-        return false;
+    if (rootvalue != nullptr) {
+        // Pattern paths are compared with the directory's resolved path.
+        std::string resolved;
+        filestatus status;
+        int error = *rootvalue == '\0' ? ENOENT : resolvepath(rootvalue, resolved);
+        if (error == 0) error = statpath(resolved, status);
+        if (error == 0 && status.regular) error = ENOTDIR;
+        if (error != 0)
+            problems.push_back(std::string(rootoption) + "=" + rootvalue + ": " + describe(error));
+        else
+            settings.root = resolved;
     }
-    settings.root = resolved;
+    if (settings.strict)
+        for (const std::string& option : unknown) problems.push_back("unknown option " + option);
+    for (const std::string& problem : problems) complain(problem);
+    if (!problems.empty()) return false;
+    for (const std::string& option : unknown) {
+        std::string said = option;
+        std::size_t hint = said.find(';');
+        said.insert(hint == std::string::npos ? said.size() : hint, " ignored");
+        complain("warning: unknown option " + said);
+    }
     return true;
 }
 
-// Scripts read stdout: losing it (a full disk, a closed pipe) must show in
-// the exit status.
-bool stdoutfailed() {
+// Standard output carries what scripts read: losing it (a full disk, a
+// closed pipe) shows in the exit status, once.
+int outputerror() {
     errno = 0;
-    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return false;
-    reportproblem("standard output", errno != 0 ? std::strerror(errno) : "write error");
-    return true;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) return errno != 0 ? errno : EIO;
+    return standardoutput().error();
 }
 
 }  // namespace
@@ -116,52 +184,82 @@ int noargs() {
 }
 
 int testoption(const char* argument) {
-    if (std::strcmp(argument, "--help") == 0) return showhelp();
-    if (std::strcmp(argument, "--version") == 0) return showversion();
-    if (std::strcmp(argument, "--verbose") == 0) verbose = 1;
-    for (const longswitch& option : longswitches)
-        if (std::strcmp(argument, option.name) == 0) settings.*option.field = true;
-    if (std::strncmp(argument, rootoption, std::strlen(rootoption)) == 0) {
-        settings.root = argument + std::strlen(rootoption);
-        rootgiven = true;
+    const std::string_view word = argument;
+    if (word == "--help") return showhelp();
+    if (word == "--version") return showversion();
+    if (word == "--verbose") {
+        verbose = 1;
+        return 0;
     }
-    if (std::strncmp(argument, eoloption, std::strlen(eoloption)) == 0) eolvalue = argument + std::strlen(eoloption);
-    if (argument[0] != '-') return 0;
-    // Any other long option is accepted and ignored.
-    if (argument[1] == '-') return 0;
-    for (const char* letter = argument + 1; *letter != '\0'; ++letter) {
-        if (*letter == 'h') return showhelp();
-        if (*letter == 'v') verbose = 1;
+    if (word.empty() || word[0] != '-') return 0;
+    if (word.starts_with("--")) {
+        for (const longswitch& option : longswitches)
+            if (word == option.name) {
+                settings.*option.field = true;
+                return 0;
+            }
+        if (word.starts_with(std::string(rootoption) + "=")) {
+            rootvalue = argument + rootoption.size() + 1;
+        } else if (word.starts_with(std::string(eoloption) + "=")) {
+            eolvalue = argument + eoloption.size() + 1;
+        } else if (word == rootoption) {
+            problems.push_back("--root needs its directory after '=': --root=DIR");
+        } else if (word == eoloption) {
+            problems.push_back("--eol needs its style after '=': --eol=keep, --eol=lf or --eol=crlf");
+        } else {
+            addunknown(argument);
+        }
+        return 0;
     }
+    // A cluster of one-letter options: 'h' ends the run at once.
+    bool strange = word.size() == 1;
+    for (char letter : word.substr(1)) {
+        if (letter == 'h') return showhelp();
+        if (letter == 'v')
+            verbose = 1;
+        else
+            strange = true;
+    }
+    if (strange) addunknown(argument);
     return 0;
 }
 
 int runcommand(int argc, char** argv) {
     prepareprocess();
     int status = 0;
-    if (argc < 2) {
-        noargs();
-    } else {
-        bool stopped = false;
-        for (int i = 1; i < argc && !stopped; ++i) stopped = testoption(argv[i]) != 0;
-        if (!stopped && !checkvalues()) {
+    int lost = 0;
+    // "--" ends the options: every argument after it is a document.
+    int endindex = argc;
+    for (int i = 1; i < argc && endindex == argc; ++i)
+        if (argv[i] == endofoptions) endindex = i;
+    bool stopped = argc < 2;
+    if (stopped) noargs();
+    for (int i = 1; i < endindex && !stopped; ++i) stopped = testoption(argv[i]) != 0;
+    if (!stopped && !checkvalues()) {
+        stopped = true;
+        status = 2;
+    }
+    for (int i = 1; i < argc && !stopped; ++i) {
+        if (i == endindex || (i < endindex && argv[i][0] == '-')) continue;
+        int result = dofile(argv[i]);
+        lost = outputerror();
+        if (lost == 0 && result == outputlost) lost = EIO;
+        if (settings.check) {
+            // A check goes through every document: 1 when one would
+            // change, 2 when one could not be checked or a run would fail.
+            // What is left to report has nowhere to go once output is lost.
+            if (result != 0) status = std::max(status, result < 0 ? 2 : 1);
+            stopped = lost != 0;
+        } else if (result != 0 || (settings.tostdout && lost != 0)) {
+            status = 1;
             stopped = true;
-            status = 2;
-        }
-        for (int i = 1; i < argc && !stopped; ++i) {
-            if (argv[i][0] == '-') continue;
-            int result = dofile(argv[i]);
-            if (settings.check) {
-                // A check goes through every document: 1 when one would
-                // change, 2 when one could not be checked.
-                if (result != 0) status = std::max(status, result < 0 ? 2 : 1);
-            } else if (result != 0) {
-                status = 1;
-                stopped = true;
-            }
         }
     }
-    if (stdoutfailed()) status = std::max(status, 1);
+    if (lost == 0) lost = outputerror();
+    if (lost != 0) {
+        reportproblem("standard output", std::strerror(lost));
+        status = std::max(status, settings.check ? 2 : 1);
+    }
     return status;
 }
 

@@ -3,9 +3,11 @@
 //
 // A comparingsink takes what the directive pass writes, passes it on to
 // another sink if it has one, and compares it with the original file read
-// alongside. Without a sink to pass on to, it stops the pass at the first
-// difference by failing with differencefound. same() then tells whether
-// the two texts are equal, the rest of the original included.
+// alongside. After the first difference it reads the original no further
+// and only swallows what it has no sink for, so that the pass still goes
+// to the end of the document and meets whatever would fail a run. same()
+// then tells whether the two texts are equal, the rest of the original
+// included.
 #ifndef SKELVANE_COMPARE_H
 #define SKELVANE_COMPARE_H
 
@@ -15,9 +17,6 @@
 #include <memory>
 
 namespace skelvane {
-
-// The error a stopped comparison reports through the sink.
-inline constexpr int differencefound = -2;
 
 class comparingsink : public bytesink {
 public:

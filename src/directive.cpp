@@ -1,5 +1,6 @@
 #include "directive.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace skelvane {
@@ -47,7 +48,8 @@ std::optional<std::string_view> getpatternname(std::string_view rest) {
 
 passresult processfile(piecereader& fin, bytesink& fout, patterninserter& inserter) {
     passresult result;
-    int skipping = 0;
+    bool skipping = false;
+    std::uint64_t droppedinregion = 0;
     long line = 1;
     std::string_view piece;
     for (;;) {
@@ -55,10 +57,11 @@ passresult processfile(piecereader& fin, bytesink& fout, patterninserter& insert
         std::string_view run;
         long lineends = 0;
         if (fin.plainrun(run, lineends)) {
-            if (skipping == 0) {
+            if (!skipping) {
                 fout.write(run);
             } else {
                 fout.dropped(run);
+                droppedinregion += run.size();
             }
             if (fout.error() != 0) break;
             line += lineends;
@@ -70,16 +73,17 @@ passresult processfile(piecereader& fin, bytesink& fout, patterninserter& insert
         std::string_view text = directivetext(piece);
         // The end keyword is tested before the write so that the end
         // directive itself is copied even though it closes a dropped region.
-        if (beginsnocase(text, endkeyword)) skipping = 0;
-        if (skipping == 0) {
+        if (beginsnocase(text, endkeyword)) skipping = false;
+        if (!skipping) {
             fout.write(piece);
         } else {
             fout.dropped(piece);
+            droppedinregion += piece.size();
         }
         // The start directive is written before its pattern text, which
         // therefore begins a new line only when the directive's piece ends one.
         if (beginsnocase(text, startkeyword)) {
-            if ((skipping != 0 &&
+            if ((skipping &&
                  inserter.directiveproblem(line, "start directive inside a pattern region; it is dropped, "
                                                  "but its pattern is inserted here")) ||
                 (!endsline(piece) &&
@@ -93,8 +97,11 @@ passresult processfile(piecereader& fin, bytesink& fout, patterninserter& insert
             fout.patterntext(false);
             switch (inserted) {
             case insertresult::inserted:
-                if (skipping == 0) result.regionline = line;
-                skipping = -1;
+                if (!skipping) {
+                    result.regionline = line;
+                    droppedinregion = 0;
+                }
+                skipping = true;
                 break;
             case insertresult::skipped:
                 break;
@@ -112,8 +119,9 @@ passresult processfile(piecereader& fin, bytesink& fout, patterninserter& insert
     } else if (fin.error() != 0) {
         result.status = passstatus::readfailed;
         result.error = fin.error();
-    } else if (skipping != 0) {
+    } else if (skipping) {
         result.status = passstatus::unclosed;
+        result.losttail = droppedinregion > 0;
     }
     return result;
 }

@@ -73,6 +73,7 @@ struct passresult {
     passstatus status = passstatus::complete;
     int error = 0;
     long regionline = 0;  // with unclosed: the start directive that opened it
+    bool losttail = false;  // with unclosed: document text after that directive was dropped
 };
 
 passresult processfile(piecereader& fin, bytesink& fout, patterninserter& inserter);

@@ -17,13 +17,14 @@ void tostderr(std::string_view prefix, std::string_view subject, std::string_vie
     // one log file.
     std::fflush(stdout);
     std::string line = "skelvane: ";
-    line.append(prefix).append(subject).append(": ").append(reason).append("\n");
+    // An empty name would leave a message that names nothing.
+    line.append(prefix).append(subject.empty() ? "\"\"" : subject).append(": ").append(reason).append("\n");
     std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
 // Standard output carries the new texts with --stdout and the report with
-// --check; the progress and error lines then go to standard error.
-std::FILE* progressstream() { return settings.tostdout ? stderr : stdout; }
+// --check and --diff; the progress and error lines then go to standard error.
+std::FILE* progressstream() { return settings.tostdout || settings.check ? stderr : stdout; }
 std::FILE* errorlinestream() { return settings.tostdout || settings.check ? stderr : stdout; }
 
 }  // namespace
@@ -54,6 +55,13 @@ void reportproblem(std::string_view subject, std::string_view reason) {
 
 void warn(std::string_view subject, std::string_view reason) {
     tostderr("warning: ", subject, reason);
+}
+
+void complain(std::string_view text) {
+    std::fflush(stdout);
+    std::string line = "skelvane: ";
+    line.append(text).append("\n");
+    std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
 std::string fileline(std::string_view name, long line) {

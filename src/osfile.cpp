@@ -1,8 +1,12 @@
 // The parts of the file layer that are the same on every platform.
 #include "osfile.h"
 
+#include <cctype>
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <random>
 
 namespace skelvane {
 
@@ -51,19 +55,25 @@ int filesink::flush() {
     return error_;
 }
 
-int stagingfile::keep(std::string& kept) {
-    if (flush() != 0) return error_;
-    // The suffix takes the file out of the sweep's reach.
-    kept = path_ + ".saved";
-    int error = renameto(kept);
-    if (error != 0) kept = path_;
-    path_.clear();
-    return 0;
-}
-
 bool isstagingname(const char* name) {
     std::size_t prefix = sizeof stagingprefix - 1;
-    return std::strncmp(name, stagingprefix, prefix) == 0 && std::strlen(name) == prefix + stagingsuffixlength;
+    if (std::strncmp(name, stagingprefix, prefix) != 0 || std::strlen(name) != prefix + stagingsuffixlength)
+        return false;
+    for (const char* digit = name + prefix; *digit != '\0'; ++digit)
+        if (!std::isxdigit(static_cast<unsigned char>(*digit)) || std::isupper(static_cast<unsigned char>(*digit)))
+            return false;
+    return true;
+}
+
+std::string stagingnamein(const std::string& directory, const char* separator) {
+    // Seeded once per process: names need only be unlikely to meet, and a
+    // name that is taken is simply drawn again.
+    static std::mt19937_64 random(std::random_device{}() ^
+                                  static_cast<std::uint64_t>(
+                                      std::chrono::steady_clock::now().time_since_epoch().count()));
+    char suffix[stagingsuffixlength + 1];
+    std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(random()));
+    return directory + separator + stagingprefix + suffix;
 }
 
 }  // namespace skelvane

@@ -5,9 +5,9 @@
 // nothing but regular files and never blocks on a FIFO. A document's new
 // text is written into a stagingfile created beside it and renamed over it,
 // so the document holds its complete old text or its complete new text at
-// every moment. Every staging file carries an advisory lock while its owner
-// lives (on Windows: is open without delete sharing), which lets a later
-// run recognise and remove the ones that a killed run left behind. Two
+// every moment. A staging file has no name, or one the system removes,
+// until it is put in place, so nothing needs clearing up after a run
+// that died, and no run ever removes a file by its name. Two
 // implementations: osfile_posix.cpp and osfile_windows.cpp, with what they
 // share in osfile.cpp.
 //
@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace skelvane {
 
@@ -69,11 +70,20 @@ int statpath(const std::string& path, filestatus& status, bool followlinks = tru
 // file a link points to rather than the link.
 int resolvepath(const std::string& path, std::string& resolved);
 std::string directoryof(const std::string& path);
+// Whether a resolved path lies inside a resolved directory, as the system
+// compares names (on Windows: letter case aside, either separator).
+bool pathinside(const std::string& path, const std::string& directory);
 bool isabsolutepath(const std::string& path);
 bool ispathseparator(char c);
 
-// Whether the process may write the file, by its effective ids.
-int checkwritable(const std::string& path);
+// Whether a run may replace the file: the process may write it, by its
+// effective ids, and it is not read-only. A file that no one may write
+// was protected on purpose, so the superuser leaves it alone too.
+int checkwritable(const std::string& path, const filestatus& status);
+// Whether the process may make a new file in the directory.
+int checkcancreate(const std::string& directory);
+// Whether the file is the one standard output writes to.
+bool isstandardoutput(const fileid& id);
 
 int removefile(const std::string& path);
 
@@ -139,7 +149,7 @@ protected:
     static constexpr std::size_t buffersize = 256 * 1024;
     int fd_;
     std::unique_ptr<char[]> buffer_;
-    bool textmode_ = false;  // Windows: every LF is written as CR LF
+    bool textmode_ = textmodefiles;  // Windows: every LF is written as CR LF
 };
 
 // Standard output as a sink, for --stdout.
@@ -150,13 +160,15 @@ public:
     stagingfile();
     stagingfile(const stagingfile&) = delete;
     stagingfile& operator=(const stagingfile&) = delete;
-    // Removes the file unless it was renamed away.
+    // Removes the file unless it was given a name that it keeps.
     ~stagingfile() override;
 
-    // Creates a new, locked, private file with a unique hidden name in the
-    // directory.
+    // Creates a new private file in the directory for the new text. It has
+    // no name while it is written (Linux: O_TMPFILE; elsewhere, or where the
+    // file system cannot, a hidden name that the system forgets when the
+    // process dies, or on file systems without either a plain new name), so
+    // a run that dies leaves nothing behind.
     int create(const std::string& directory);
-    const std::string& path() const { return path_; }
     fileid id() const { return id_; }
 
     // Writes out what is buffered and waits until the text is on the disk.
@@ -164,31 +176,44 @@ public:
     // Gives the file the permission bits, and where allowed the owner and
     // group, of the file it is about to replace.
     int copymetadata(const filestatus& from);
-    // Renames the file over target (or to a new name), after finish().
+    // Puts the finished text in place of target: the only moment the file
+    // has a name of the stagingprefix form, for as long as a rename takes.
     int renameto(const std::string& target);
-    // Keeps the text under name, copying it when a rename cannot reach there.
-    int leaveas(const std::string& name);
-    // Last resort when the text can go nowhere else: leaves the file in its
-    // directory under a name no later run removes, and says which.
+    // Keeps the complete text under name, which must not exist yet: an
+    // existing file of that name is never replaced (EEXIST). Copies the
+    // text when name lies on another file system.
+    int keepas(const std::string& name);
+    // Last resort when the text can go nowhere else: a new name beside the
+    // file, which no run removes; kept says which.
     int keep(std::string& kept);
     void discard();
 
 private:
-    std::string path_;
+    std::string directory_;
+    std::string path_;  // the file's name, while it has one
     fileid id_;
 #ifdef _WIN32
     unsigned attributes_ = 0;  // the document's, given once the file is in place
+    bool pendingdelete_ = false;
+#else
+    bool unnamed_ = false;
 #endif
 };
 
-// Staging files are named stagingprefix and six more characters.
+// The name a staging file has during the calls that put it in place (or,
+// where it cannot be unnamed, while it is written): stagingprefix and 16
+// hexadecimal digits. A run that dies in those few calls leaves it behind.
 inline constexpr char stagingprefix[] = ".skelvane-";
-inline constexpr std::size_t stagingsuffixlength = 6;
+inline constexpr std::size_t stagingsuffixlength = 16;
 bool isstagingname(const char* name);
+// A new random staging name in the directory.
+std::string stagingnamein(const std::string& directory, const char* separator);
 
-// Removes staging files that runs which were killed left in the directory;
-// a staging file whose owner still runs (locked, or on Windows open) stays.
-void sweepstale(const std::string& directory);
+// The files in the directory that look like what a run that died while
+// replacing a document left behind, and may hold its new text. A file
+// whose run is still going (locked, or on Windows still open) is not one.
+// They are for reporting only: a name alone proves nothing.
+std::vector<std::string> findleftovers(const std::string& directory);
 
 // Process-wide settings: a closed pipe on stdout must not kill the process
 // half way through its work.

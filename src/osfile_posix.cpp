@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -65,12 +66,28 @@ std::string directoryof(const std::string& path) {
     return path.substr(0, slash);
 }
 
+bool pathinside(const std::string& path, const std::string& directory) {
+    return path.size() > directory.size() && path.compare(0, directory.size(), directory) == 0 &&
+           (directory.back() == '/' || path[directory.size()] == '/');
+}
+
 bool isabsolutepath(const std::string& path) { return !path.empty() && path.front() == '/'; }
 
 bool ispathseparator(char c) { return c == '/'; }
 
-int checkwritable(const std::string& path) {
-    return faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0 ? 0 : errno;
+int checkwritable(const std::string& path, const filestatus& status) {
+    if (faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) return errno;
+    // The superuser passes the test above for any file.
+    return (status.mode & 0222) == 0 ? EACCES : 0;
+}
+
+int checkcancreate(const std::string& directory) {
+    return faccessat(AT_FDCWD, directory.c_str(), W_OK | X_OK, AT_EACCESS) == 0 ? 0 : errno;
+}
+
+bool isstandardoutput(const fileid& id) {
+    struct stat st;
+    return fstat(STDOUT_FILENO, &st) == 0 && fromstat(st).id == id;
 }
 
 int removefile(const std::string& path) {
@@ -143,38 +160,76 @@ std::size_t inputfile::readat(std::uint64_t offset, char* buffer, std::size_t si
     }
 }
 
+namespace {
+
+// An unnamed file is given its name through /proc/self/fd, which must be
+// mounted; without it every staging file is named from the start.
+bool canlinkunnamed() {
+    static const bool available = access("/proc/self/fd", X_OK) == 0;
+    return available;
+}
+
+// What open() says when the file system cannot make unnamed files.
+bool notmpfile(int error) { return error == EOPNOTSUPP || error == EISDIR || error == EINVAL; }
+
+int lockexclusive(int fd) {
+    while (flock(fd, LOCK_EX) != 0) {
+        if (errno == EINTR) continue;
+        return lockunsupported(errno) ? 0 : errno;
+    }
+    return 0;
+}
+
+// Gives an unnamed file a name; fails with EEXIST rather than replace one.
+int linkunnamed(int fd, const std::string& name) {
+    char self[48];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+    return linkat(AT_FDCWD, self, AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+}
+
+// Renames a file of ours; fails with EEXIST rather than replace one.
+int movenoreplace(const std::string& from, const std::string& to) {
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return errno;
+    // A file system without it: a new link cannot replace a file either.
+    if (link(from.c_str(), to.c_str()) != 0) return errno;
+    unlink(from.c_str());
+    return 0;
+}
+
+}  // namespace
+
 int stagingfile::create(const std::string& directory) {
     discard();
-    // A sweeping run may lock and remove the new file between its creation
-    // and our lock; the name is checked once the lock is ours, and a file
-    // lost that way is simply made again.
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = directory + "/" + stagingprefix + "XXXXXX";
-        int fd = mkostemp(name.data(), O_CLOEXEC);
-        if (fd < 0) return errno;
-        int locked = 0;
-        while ((locked = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
-        }
-        if (locked != 0 && !lockunsupported(errno)) {
-            int error = errno;
-            unlink(name.c_str());
-            ::close(fd);
-            return error;
-        }
-        struct stat byfd;
-        struct stat byname;
-        if (fstat(fd, &byfd) == 0 && lstat(name.c_str(), &byname) == 0 &&
-            byfd.st_dev == byname.st_dev && byfd.st_ino == byname.st_ino) {
-            fd_ = fd;
-            path_ = name;
-            id_ = fromstat(byfd).id;
-            error_ = 0;
-            setbuffer(buffer_.get(), buffersize);
-            return 0;
-        }
-        ::close(fd);
+    directory_ = directory;
+    int fd = -1;
+    if (canlinkunnamed()) {
+        fd = ::open(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (fd < 0 && !notmpfile(errno)) return errno;
     }
-    return EEXIST;
+    unnamed_ = fd >= 0;
+    for (int attempt = 0; fd < 0; ++attempt) {
+        std::string name = stagingnamein(directory, "/");
+        fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0 && (errno != EEXIST || attempt == 100)) return errno;
+        if (fd >= 0) path_ = name;
+    }
+    // A named staging file is locked while its run lives, so that
+    // reportleftovers() tells it from one whose run died.
+    int error = unnamed_ ? 0 : lockexclusive(fd);
+    struct stat st;
+    if (error == 0 && fstat(fd, &st) != 0) error = errno;
+    if (error != 0) {
+        if (!path_.empty()) unlink(path_.c_str());
+        path_.clear();
+        ::close(fd);
+        return error;
+    }
+    fd_ = fd;
+    id_ = fromstat(st).id;
+    error_ = 0;
+    setbuffer(buffer_.get(), buffersize);
+    return 0;
 }
 
 void filesink::writeall(std::string_view bytes) {
@@ -214,60 +269,93 @@ int stagingfile::copymetadata(const filestatus& from) {
 }
 
 int stagingfile::renameto(const std::string& target) {
+    if (flush() != 0) return error_;
+    if (unnamed_) {
+        // Locked first, so that no other run reports it in the moment
+        // between its name and the rename.
+        if (int error = lockexclusive(fd_)) return error;
+        for (int attempt = 0; unnamed_; ++attempt) {
+            std::string name = stagingnamein(directory_, "/");
+            int error = linkunnamed(fd_, name);
+            if (error != 0 && (error != EEXIST || attempt == 100)) return error;
+            if (error == 0) {
+                path_ = name;
+                unnamed_ = false;
+            }
+        }
+    }
     if (rename(path_.c_str(), target.c_str()) != 0) return errno;
     path_.clear();
     return 0;
 }
 
-int stagingfile::leaveas(const std::string& name) {
+int stagingfile::keepas(const std::string& name) {
     if (flush() != 0) return error_;
-    int error = renameto(name);
+    int error = unnamed_ ? linkunnamed(fd_, name) : movenoreplace(path_, name);
+    if (error == 0) {
+        // The text has the name now; nothing of it is ours to remove.
+        unnamed_ = false;
+        path_.clear();
+        return 0;
+    }
     if (error != EXDEV) return error;
 
     stagingfile copy;
     if ((error = copy.create(directoryof(name))) != 0) return error;
-    if (lseek(fd_, 0, SEEK_SET) != 0) return errno;
-    for (;;) {
-        ssize_t count = ::read(fd_, buffer_.get(), buffersize);
+    for (std::uint64_t offset = 0;;) {
+        ssize_t count = ::pread(fd_, buffer_.get(), buffersize, static_cast<off_t>(offset));
         if (count < 0 && errno == EINTR) continue;
         if (count < 0) return errno;
         if (count == 0) break;
         copy.write(std::string_view(buffer_.get(), static_cast<std::size_t>(count)));
+        offset += static_cast<std::uint64_t>(count);
     }
-    if ((error = copy.finish()) != 0) return error;
-    if ((error = copy.renameto(name)) != 0) return error;
+    if ((error = copy.finish()) != 0 || (error = copy.keepas(name)) != 0) return error;
     discard();
     return 0;
 }
 
+int stagingfile::keep(std::string& kept) {
+    int error = EEXIST;
+    for (int attempt = 0; error == EEXIST && attempt < 100; ++attempt) {
+        kept = stagingnamein(directory_, "/") + ".saved";
+        error = keepas(kept);
+    }
+    return error;
+}
+
 void stagingfile::discard() {
-    if (!path_.empty()) unlink(path_.c_str());
+    // Only a name this run gave the file, and only while it is still ours.
+    struct stat byname;
+    struct stat byfd;
+    if (!path_.empty() && fd_ >= 0 && lstat(path_.c_str(), &byname) == 0 && fstat(fd_, &byfd) == 0 &&
+        byname.st_dev == byfd.st_dev && byname.st_ino == byfd.st_ino)
+        unlink(path_.c_str());
     path_.clear();
+    unnamed_ = false;
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     fail(EBADF);
 }
 
-void sweepstale(const std::string& directory) {
+std::vector<std::string> findleftovers(const std::string& directory) {
+    std::vector<std::string> found;
     DIR* dir = opendir(directory.c_str());
-    if (dir == nullptr) return;
+    if (dir == nullptr) return found;
     int dirfd = ::dirfd(dir);
     while (struct dirent* entry = readdir(dir)) {
         if (!isstagingname(entry->d_name)) continue;
         int fd = openat(dirfd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) continue;
-        struct stat byfd;
-        struct stat byname;
-        // Only an unlocked regular file that is still the one under that
-        // name is stale; a running owner holds its lock to the end.
-        if (fstat(fd, &byfd) == 0 && S_ISREG(byfd.st_mode) &&
-            flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-            fstatat(dirfd, entry->d_name, &byname, AT_SYMLINK_NOFOLLOW) == 0 &&
-            byfd.st_dev == byname.st_dev && byfd.st_ino == byname.st_ino)
-            unlinkat(dirfd, entry->d_name, 0);
+        struct stat st;
+        // A running owner holds its lock to the end.
+        bool left = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                    (flock(fd, LOCK_SH | LOCK_NB) == 0 || lockunsupported(errno));
         ::close(fd);
+        if (left) found.push_back(directory + "/" + entry->d_name);
     }
     closedir(dir);
+    return found;
 }
 
 void prepareprocess() { std::signal(SIGPIPE, SIG_IGN); }

@@ -3,10 +3,10 @@
 // Files are opened in binary mode and line ends are translated here, as the
 // runtime's text mode would (CR LF read as LF, LF written as CR LF), except
 // that a 0x1A byte is an ordinary byte and never ends a file. Standard
-// output stays in the runtime's text mode. Runs take turns on a document
+// output gets the same translation. Runs take turns on a document
 // through a mutex named after its file id, which leaves every reader free
-// and outlasts the rename; a staging file that a run still has open cannot
-// be deleted, which is how a later run tells stale ones apart.
+// and outlasts the rename. A staging file is marked for deletion while it
+// is written, so the system removes it if the run dies before the rename.
 #include "osfile.h"
 
 #include <algorithm>
@@ -41,6 +41,7 @@ int fromwindows(DWORD error) {
     case ERROR_FILE_EXISTS:
     case ERROR_ALREADY_EXISTS:
         return EEXIST;
+
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
         return ENOSPC;
@@ -55,12 +56,22 @@ int fromwindows(DWORD error) {
 
 int lasterror() { return fromwindows(GetLastError()); }
 
+// A reserved device name (CON, NUL, COM1, in any folder): the system's full
+// path for it is \\.\NAME. Such a device may not even open (CON without a
+// console), but it is never a file.
+bool isdevicename(const std::string& path) {
+    char full[MAX_PATH];
+    DWORD length = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+    return length >= 4 && length < sizeof full && std::strncmp(full, "\\\\.\\", 4) == 0;
+}
+
 HANDLE handleof(int fd) { return reinterpret_cast<HANDLE>(_get_osfhandle(fd)); }
 
 std::int64_t ticks(const LARGE_INTEGER& time) { return time.QuadPart; }
 
-// Fills status from an open handle.
+// Fills status from an open handle; a device (NUL, CON, a pipe) is no file.
 int statushandle(HANDLE handle, filestatus& status) {
+    if (GetFileType(handle) != FILE_TYPE_DISK) return notregular;
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(handle, &info)) return lasterror();
     FILE_BASIC_INFO basic{};
@@ -110,19 +121,52 @@ int statpath(const std::string& path, filestatus& status, bool followlinks) {
     DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followlinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
     HANDLE handle = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, flags, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return lasterror();
+    if (handle == INVALID_HANDLE_VALUE) return isdevicename(path) ? notregular : lasterror();
     int error = statushandle(handle, status);
     CloseHandle(handle);
     return error;
 }
 
 int resolvepath(const std::string& path, std::string& resolved) {
-    if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) return lasterror();
+    // The final path of the file itself, every symbolic link and junction
+    // on the way resolved, so that a rename replaces what a link points to.
+    HANDLE handle = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return lasterror();
     char full[MAX_PATH * 4];
-    DWORD length = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+    DWORD length = GetFinalPathNameByHandleA(handle, full, sizeof full, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    CloseHandle(handle);
+    if (length != 0 && length < sizeof full) {
+        resolved.assign(full, length);
+        // \\?\C:\x is C:\x, and \\?\UNC\server\share is \\server\share.
+        if (resolved.rfind("\\\\?\\UNC\\", 0) == 0)
+            resolved = "\\\\" + resolved.substr(8);
+        else if (resolved.rfind("\\\\?\\", 0) == 0)
+            resolved = resolved.substr(4);
+        return 0;
+    }
+    length = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
     if (length == 0 || length >= sizeof full) return length == 0 ? lasterror() : ENAMETOOLONG;
     resolved.assign(full, length);
     return 0;
+}
+
+bool pathinside(const std::string& path, const std::string& directory) {
+    // As Windows compares names: letter case aside, either separator.
+    auto wide = [](const std::string& text) {
+        int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+        std::wstring result(static_cast<std::size_t>(length), L'\0');
+        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), result.data(), length);
+        if (length > 0) CharUpperBuffW(result.data(), static_cast<DWORD>(length));
+        for (wchar_t& c : result)
+            if (c == L'/') c = L'\\';
+        return result;
+    };
+    std::wstring inner = wide(path);
+    std::wstring outer = wide(directory);
+    while (outer.size() > 1 && outer.back() == L'\\' && outer[outer.size() - 2] != L':') outer.pop_back();
+    return inner.size() > outer.size() && inner.compare(0, outer.size(), outer) == 0 &&
+           (outer.back() == L'\\' || inner[outer.size()] == L'\\');
 }
 
 bool ispathseparator(char c) { return c == '/' || c == '\\'; }
@@ -138,10 +182,22 @@ std::string directoryof(const std::string& path) {
     return path.substr(0, slash);
 }
 
-int checkwritable(const std::string& path) {
+int checkwritable(const std::string& path, const filestatus& status) {
+    (void)status;
     DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return lasterror();
     return (attributes & FILE_ATTRIBUTE_READONLY) ? EACCES : 0;
+}
+
+int checkcancreate(const std::string& directory) {
+    DWORD attributes = GetFileAttributesA(directory.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return lasterror();
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? 0 : ENOTDIR;
+}
+
+bool isstandardoutput(const fileid& id) {
+    filestatus status;
+    return statushandle(GetStdHandle(STD_OUTPUT_HANDLE), status) == 0 && status.id == id;
 }
 
 int removefile(const std::string& path) { return DeleteFileA(path.c_str()) ? 0 : lasterror(); }
@@ -152,11 +208,10 @@ int inputfile::open(const std::string& path) {
     close();
     error_ = 0;
     DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return lasterror();
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return EISDIR;
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return EISDIR;
     HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return lasterror();
+    if (handle == INVALID_HANDLE_VALUE) return isdevicename(path) ? notregular : lasterror();
     filestatus status;
     int error = statushandle(handle, status);
     if (error == 0 && !status.regular) error = notregular;
@@ -303,34 +358,46 @@ std::size_t inputfile::readat(std::uint64_t offset, char* buffer, std::size_t si
     }
 }
 
+namespace {
+
+// Marks an open file to be deleted when its last handle closes, whatever
+// ends the process, or takes the mark away again.
+bool deleteonclose(HANDLE handle, bool remove) {
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = remove ? TRUE : FALSE;
+    return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition);
+}
+
+}  // namespace
+
 int stagingfile::create(const std::string& directory) {
     discard();
-    static std::mt19937 random(static_cast<unsigned>(GetTickCount() ^ GetCurrentProcessId()));
-    const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    directory_ = directory;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = directory + "\\" + stagingprefix;
-        for (std::size_t i = 0; i < stagingsuffixlength; ++i) name += letters[random() % (sizeof letters - 1)];
-        // Without FILE_SHARE_DELETE nobody removes it while it is open.
+        std::string name = stagingnamein(directory, "\\");
+        // Without FILE_SHARE_DELETE nobody else removes or renames it.
         HANDLE handle = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
-                                    CREATE_NEW,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
             if (GetLastError() == ERROR_FILE_EXISTS) continue;
             return lasterror();
         }
+        // Where a file system cannot, the file keeps its name, and a later
+        // run reports it if this one dies.
+        pendingdelete_ = deleteonclose(handle, true);
         filestatus status;
         int fd = -1;
         if (statushandle(handle, status) != 0 ||
             (fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY)) < 0) {
+            if (!pendingdelete_) deleteonclose(handle, true);
             CloseHandle(handle);
-            DeleteFileA(name.c_str());
+            pendingdelete_ = false;
             return EIO;
         }
         fd_ = fd;
         path_ = name;
         id_ = status.id;
         error_ = 0;
-        textmode_ = true;
         setbuffer(buffer_.get(), buffersize);
         return 0;
     }
@@ -338,29 +405,45 @@ int stagingfile::create(const std::string& directory) {
 }
 
 void filesink::writeall(std::string_view bytes) {
-    // In text mode each LF goes out as CR LF, in runs between them.
+    // In text mode each LF goes out as CR LF. The text is translated into
+    // a block of its own first, so that many short lines still cost one
+    // write per block, not two per line.
+    constexpr std::size_t block = 64 * 1024;
+    std::unique_ptr<char[]> translated;
     while (!bytes.empty() && error_ == 0) {
-        std::size_t run = bytes.size();
+        std::string_view part = bytes;
         if (textmode_) {
-            std::size_t lf = bytes.find('\n');
-            run = lf == std::string_view::npos ? bytes.size() : lf;
+            if (!translated) translated.reset(new char[2 * block]);
+            std::size_t used = 0;
+            std::size_t taken = 0;
+            while (taken < bytes.size() && used < block) {
+                std::size_t room = std::min(bytes.size() - taken, block - used);
+                const void* lf = std::memchr(bytes.data() + taken, '\n', room);
+                std::size_t run = lf == nullptr ? room : static_cast<const char*>(lf) - (bytes.data() + taken);
+                std::memcpy(translated.get() + used, bytes.data() + taken, run);
+                used += run;
+                taken += run;
+                if (lf != nullptr) {
+                    translated[used++] = '\r';
+                    translated[used++] = '\n';
+                    ++taken;
+                }
+            }
+            part = std::string_view(translated.get(), used);
+            bytes.remove_prefix(taken);
+        } else {
+            bytes = {};
         }
-        std::string_view part = bytes.substr(0, run);
         while (!part.empty() && error_ == 0) {
-            int count = _write(fd_, part.data(), static_cast<unsigned>(std::min<std::size_t>(part.size(), 1u << 30)));
-            if (count <= 0) {
-                fail(count < 0 ? errno : ENOSPC);
+            // Standard output is written through its handle, past the
+            // runtime's own text mode, which would add a second CR.
+            DWORD count = 0;
+            DWORD want = static_cast<DWORD>(std::min<std::size_t>(part.size(), 1u << 30));
+            if (!WriteFile(handleof(fd_), part.data(), want, &count, nullptr) || count == 0) {
+                fail(count == 0 && GetLastError() == ERROR_SUCCESS ? ENOSPC : lasterror());
                 return;
             }
-            part.remove_prefix(static_cast<std::size_t>(count));
-        }
-        bytes.remove_prefix(run);
-        if (textmode_ && !bytes.empty()) {
-            if (_write(fd_, "\r\n", 2) != 2) {
-                fail(errno != 0 ? errno : ENOSPC);
-                return;
-            }
-            bytes.remove_prefix(1);
+            part.remove_prefix(count);
         }
     }
 }
@@ -378,9 +461,10 @@ int stagingfile::copymetadata(const filestatus& from) {
 
 namespace {
 
-// Renames the open file behind handle over target. The file stays open
-// (so no other run can delete it as stale) until it has its new name.
-DWORD renamehandle(HANDLE handle, const std::string& target) {
+// Renames the open file behind handle to target, replacing a file there
+// only when told to. The file stays open (so no one else can delete or
+// rename it) until it has its new name.
+DWORD renamehandle(HANDLE handle, const std::string& target, bool replace) {
     char full[MAX_PATH * 4];
     DWORD length = GetFullPathNameA(target.c_str(), sizeof full, full, nullptr);
     if (length == 0 || length >= sizeof full) return length == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
@@ -388,7 +472,7 @@ DWORD renamehandle(HANDLE handle, const std::string& target) {
     if (wide == 0) return GetLastError();
     std::string storage(sizeof(FILE_RENAME_INFO) + static_cast<std::size_t>(wide) * sizeof(WCHAR), '\0');
     auto* info = reinterpret_cast<FILE_RENAME_INFO*>(storage.data());
-    info->ReplaceIfExists = TRUE;
+    info->ReplaceIfExists = replace ? TRUE : FALSE;
     info->RootDirectory = nullptr;
     info->FileNameLength = static_cast<DWORD>(wide) * sizeof(WCHAR);
     MultiByteToWideChar(CP_ACP, 0, full, static_cast<int>(length), info->FileName, wide);
@@ -401,10 +485,15 @@ DWORD renamehandle(HANDLE handle, const std::string& target) {
 
 int stagingfile::renameto(const std::string& target) {
     if (flush() != 0) return error_;
+    HANDLE handle = handleof(fd_);
+    // From here to the rename the file is named and would stay if the run
+    // died: the only such moment.
+    if (pendingdelete_ && !deleteonclose(handle, false)) return lasterror();
+    pendingdelete_ = false;
     // A reader elsewhere (another run reading it as a pattern, a virus
     // scanner) keeps the target open for a moment: try again for a while.
     for (int attempt = 0;; ++attempt) {
-        DWORD error = renamehandle(handleof(fd_), target);
+        DWORD error = renamehandle(handle, target, true);
         if (error == ERROR_SUCCESS) break;
         if (attempt == 100 || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION))
             return fromwindows(error);
@@ -419,29 +508,80 @@ int stagingfile::renameto(const std::string& target) {
     return 0;
 }
 
-int stagingfile::leaveas(const std::string& name) {
+int stagingfile::keepas(const std::string& name) {
     if (flush() != 0) return error_;
-    return renameto(name);
+    HANDLE handle = handleof(fd_);
+    if (pendingdelete_ && !deleteonclose(handle, false)) return lasterror();
+    pendingdelete_ = false;
+    DWORD renamed = renamehandle(handle, name, false);
+    if (renamed == ERROR_SUCCESS) {
+        _close(fd_);
+        fd_ = -1;
+        path_.clear();
+        fail(EBADF);
+        return 0;
+    }
+    int error = fromwindows(renamed);
+    if (error != EXDEV) return error;
+
+    stagingfile copy;
+    if ((error = copy.create(directoryof(name))) != 0) return error;
+    for (std::uint64_t offset = 0;;) {
+        OVERLAPPED where{};
+        where.Offset = static_cast<DWORD>(offset);
+        where.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD count = 0;
+        if (!ReadFile(handle, buffer_.get(), static_cast<DWORD>(buffersize), &count, &where) &&
+            GetLastError() != ERROR_HANDLE_EOF)
+            return lasterror();
+        if (count == 0) break;
+        copy.write(std::string_view(buffer_.get(), count));
+        offset += count;
+    }
+    if ((error = copy.finish()) != 0 || (error = copy.keepas(name)) != 0) return error;
+    discard();
+    return 0;
+}
+
+int stagingfile::keep(std::string& kept) {
+    int error = EEXIST;
+    for (int attempt = 0; error == EEXIST && attempt < 100; ++attempt) {
+        kept = stagingnamein(directory_, "\\") + ".saved";
+        error = keepas(kept);
+    }
+    return error;
 }
 
 void stagingfile::discard() {
+    // A file marked for deletion goes with its handle; one that lost the
+    // mark is deleted by the name this run gave it.
     if (fd_ >= 0) _close(fd_);
     fd_ = -1;
-    if (!path_.empty()) DeleteFileA(path_.c_str());
+    if (!pendingdelete_ && !path_.empty()) DeleteFileA(path_.c_str());
+    pendingdelete_ = false;
     path_.clear();
     fail(EBADF);
 }
 
-void sweepstale(const std::string& directory) {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((directory + "\\" + stagingprefix + "*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return;
+std::vector<std::string> findleftovers(const std::string& directory) {
+    std::vector<std::string> found;
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA((directory + "\\" + stagingprefix + "*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) return found;
     do {
-        // A staging file whose run still has it open cannot be deleted.
-        if (isstagingname(found.cFileName) && !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            DeleteFileA((directory + "\\" + found.cFileName).c_str());
-    } while (FindNextFileA(search, &found));
+        if (!isstagingname(entry.cFileName) || (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+        // A running owner holds its file without delete sharing (and while
+        // it is written, marked for deletion): then this open fails.
+        std::string name = directory + "\\" + entry.cFileName;
+        HANDLE handle = CreateFileA(name.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) continue;
+        CloseHandle(handle);
+        found.push_back(name);
+    } while (FindNextFileA(search, &entry));
     FindClose(search);
+    return found;
 }
 
 void prepareprocess() {}

@@ -60,10 +60,7 @@ std::string outsideroot(const std::string& name, std::string& resolved) {
         resolved = name;
         return {};
     }
-    const std::string& root = settings.root;
-    bool inside = resolved.size() > root.size() && resolved.compare(0, root.size(), root) == 0 &&
-                  (ispathseparator(root.back()) || ispathseparator(resolved[root.size()]));
-    return inside ? std::string() : "it lies outside " + root;
+    return pathinside(resolved, settings.root) ? std::string() : "it lies outside " + settings.root;
 }
 
 }  // namespace

@@ -14,7 +14,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -24,11 +23,14 @@ namespace skelvane {
 
 namespace {
 
-// Directories already cleared of stale staging files in this run.
-std::set<std::string> sweptdirectories;
+// Directories already looked at for what killed runs left, in this run.
+std::set<std::string> lookeddirectories;
 
-void sweeponce(const std::string& directory) {
-    if (sweptdirectories.insert(directory).second) sweepstale(directory);
+void reportleftovers(const std::string& directory) {
+    if (!lookeddirectories.insert(directory).second) return;
+    for (const std::string& name : findleftovers(directory))
+        warn(name, "left behind by a skelvane run that was stopped while it replaced a document; it may hold "
+                   "that document's new text, and skelvane never removes it");
 }
 
 // Opens and locks the document. Runs over the same document take turns
@@ -47,11 +49,55 @@ int opendocument(const std::string& path, inputfile& fin, filestatus& status) {
     return EAGAIN;
 }
 
+// Why a document cannot be done, and what the reason is about.
+struct failure {
+    std::string subject;
+    std::string reason;
+    bool failed() const { return !reason.empty(); }
+};
+
+// The ways a pass fails a document, worded alike in every mode; writing
+// says what the sink was for.
+failure passfailure(const std::string& path, const passresult& pass, const patternfiles& inserter,
+                    const char* writing) {
+    switch (pass.status) {
+    case passstatus::readfailed:
+        return {path, "cannot read: " + describe(pass.error)};
+    case passstatus::writefailed:
+        return {path, std::string(writing) + ": " + describe(pass.error)};
+    case passstatus::insertfailed:
+        return {inserter.failuresubject(), inserter.failure()};
+    case passstatus::unclosed:
+        return {fileline(path, pass.regionline),
+                pass.losttail ? "the pattern region that starts here has no end directive, so the rest of the "
+                                "document would be lost"
+                              : "the pattern region that starts here has no end directive"};
+    case passstatus::complete:
+        break;
+    }
+    return {};
+}
+
+std::string hardlinks(const filestatus& before) { return "has " + std::to_string(before.links) + " hard links"; }
+
+// Why a run could not put a new text in place of the document, asked
+// before it does and by --check and --diff, which must reach the same
+// verdict.
+std::string replaceproblem(const std::string& path, const filestatus& before) {
+    if (int error = checkwritable(path, before)) return "cannot write: " + describe(error);
+    if (settings.strict && before.links > 1)
+        return hardlinks(before) + "; only this name would get the new text, the others would keep the old";
+    return {};
+}
+
+// After a document was written (or a check found a run would write it).
+void warnhardlinks(const std::string& path, const filestatus& before) {
+    if (before.links > 1)
+        warn(path, hardlinks(before) + "; only this name has the new text, the others keep the old");
+}
+
 // Replaces the document by the staged text. Returns why it could not.
 std::string commit(stagingfile& staging, const std::string& target, const filestatus& before) {
-    // Renaming needs no write permission on the document itself, but a user
-    // who made a document read-only wants it left alone.
-    if (int error = checkwritable(target)) return "cannot write: " + describe(error);
     filestatus now;
     if (statpath(target, now) != 0 || now.changedsince(before))
         return "it changed while it was being processed";
@@ -62,11 +108,14 @@ std::string commit(stagingfile& staging, const std::string& target, const filest
     return {};
 }
 
-// Keeps a complete new text that could not replace its document.
+// Keeps a complete new text that could not replace its document, under
+// skelvane.tmp when no file has that name, otherwise beside the document.
 std::string leavetext(stagingfile& staging) {
-    if (staging.leaveas(stagingname) == 0) return std::string("the new text is in ") + stagingname;
+    int error = staging.keepas(stagingname);
+    if (error == 0) return std::string("the new text is in ") + stagingname;
     std::string kept;
-    if (staging.keep(kept) == 0) return "the new text is in " + kept;
+    if (staging.keep(kept) == 0)
+        return "the new text is in " + kept + (error == EEXIST ? " (skelvane.tmp exists already)" : "");
     return "the new text could not be kept";
 }
 
@@ -78,43 +127,25 @@ lineendstyle outputstyle() {
     return lineendstyle::asis;
 }
 
+// The line ends inserted text gets: with --eol=keep, the document's own.
+lineendstyle patternstyle(const std::string& path) {
+    return settings.eol == eolmode::keep && !textmodefiles ? firstlineend(path) : lineendstyle::asis;
+}
+
 // The directive pass, with the line ends --eol asks for unless the sink
 // converts them itself.
-passresult runpass(const std::string& path, inputfile& fin, bytesink& out, const std::vector<fileid>& unreadable,
-                   std::unique_ptr<patternfiles>& inserter, bool sinkconverts = false) {
-    lineendstyle patternstyle =
-        settings.eol == eolmode::keep && !textmodefiles ? firstlineend(path) : lineendstyle::asis;
-    inserter = std::make_unique<patternfiles>(path, unreadable, patternstyle);
+passresult runpass(inputfile& fin, bytesink& out, patternfiles& inserter, bool sinkconverts = false) {
     piecereader reader(fin);
-    if (outputstyle() == lineendstyle::asis || sinkconverts) return processfile(reader, out, *inserter);
+    if (outputstyle() == lineendstyle::asis || sinkconverts) return processfile(reader, out, inserter);
     lineendsink converted(out, outputstyle());
-    passresult pass = processfile(reader, converted, *inserter);
+    passresult pass = processfile(reader, converted, inserter);
     converted.finish();
-    if (pass.status == passstatus::complete || pass.status == passstatus::unclosed) {
-        if (converted.error() != 0) {
-            pass.status = passstatus::writefailed;
-            pass.error = converted.error();
-        }
+    if ((pass.status == passstatus::complete || pass.status == passstatus::unclosed) && converted.error() != 0) {
+        pass.status = passstatus::writefailed;
+        pass.error = converted.error();
     }
     return pass;
 }
-
-// The ways a pass can fail a document, reported alike in every mode.
-int failedpass(const std::string& path, const passresult& pass, const patternfiles& inserter) {
-    switch (pass.status) {
-    case passstatus::readfailed:
-        return faildocument(path, "cannot read: " + describe(pass.error) + "; left unchanged");
-    case passstatus::writefailed:
-        return faildocument(path, "cannot write the new text: " + describe(pass.error) + "; left unchanged");
-    case passstatus::insertfailed:
-        return faildocument(inserter.failuresubject(), inserter.failure() + "; left unchanged");
-    default:
-        return 0;
-    }
-}
-
-const char* const unclosedregion =
-    "the pattern region that starts here has no end directive, so the rest of the document would be lost";
 
 // Opens the document a second time, to compare the new text with it.
 int openoriginal(const std::string& path, const filestatus& before, inputfile& original) {
@@ -123,64 +154,121 @@ int openoriginal(const std::string& path, const filestatus& before, inputfile& o
     return error;
 }
 
-// --diff: as checkdocument, and the change as a unified diff. The diff is
-// held until the pass has succeeded, so a document that fails shows none.
-int diffdocument(const std::string& path, inputfile& fin, inputfile& original,
-                 const std::vector<fileid>& unreadable) {
-    spool held;
-    unifieddiff diff(held, original, path);
-    diffsink lined(diff, original, outputstyle());
-    std::unique_ptr<patternfiles> inserter;
-    passresult pass = runpass(path, fin, lined, unreadable, inserter, true);
-    if (pass.status == passstatus::writefailed)
-        return faildocument(path, "cannot make the difference: " + describe(pass.error));
-    if (failedpass(path, pass, *inserter) != 0) return -1;
-    if (pass.status == passstatus::unclosed) return faildocument(fileline(path, pass.regionline), unclosedregion);
-    if (int error = lined.finish()) return faildocument(path, "cannot make the difference: " + describe(error));
-    if (!diff.changed()) return 0;
-    std::printf("would update %s\n", path.c_str());
-    std::fflush(stdout);
-    filesink& out = standardoutput();
-    int error = held.replay(out);
-    if (error == 0) error = out.flush();
-    if (error != 0) return faildocument(path, "cannot write the difference to standard output: " + describe(error));
-    return 1;
-}
-
-// --check: 1 when a run would change the document, 0 when not, -1 when it
-// could not be checked or a run would fail. Nothing is written.
+// --check and --diff: nothing is written, and the verdict is the run's:
+// 1 when a run would change the document, 0 when it would leave the same
+// text, -1 (with the run's reason) when a run would fail. The pass goes to
+// the end of the document whatever differs, so that everything a run
+// would meet, and warn about, is met. --diff holds its difference until
+// the verdict is known, so a document that would fail shows none.
 int checkdocument(const std::string& path, inputfile& fin, const filestatus& before,
                   const std::vector<fileid>& unreadable) {
     inputfile original;
     if (int error = openoriginal(path, before, original)) return faildocument(path, describe(error));
-    if (settings.diff) return diffdocument(path, fin, original, unreadable);
-    comparingsink compare(original, nullptr);
-    std::unique_ptr<patternfiles> inserter;
-    passresult pass = runpass(path, fin, compare, unreadable, inserter);
-    // A document that cannot be read to the end is no difference.
-    if (compare.readerror() != 0) return faildocument(path, "cannot read: " + describe(compare.readerror()));
-    bool stopped = pass.status == passstatus::writefailed && pass.error == differencefound;
-    if (!stopped) {
-        if (failedpass(path, pass, *inserter) != 0) return -1;
-        if (pass.status == passstatus::unclosed)
-            return faildocument(fileline(path, pass.regionline), unclosedregion);
+    spool held;
+    std::optional<unifieddiff> diff;
+    std::optional<diffsink> lined;
+    std::optional<comparingsink> compare;
+    if (settings.diff) {
+        diff.emplace(held, original, path);
+        lined.emplace(*diff, original, outputstyle());
+    } else {
+        compare.emplace(original, nullptr);
     }
-    if (!stopped && compare.same()) return 0;
+    patternfiles inserter(path, unreadable, patternstyle(path));
+    passresult pass = runpass(fin, lined ? static_cast<bytesink&>(*lined) : *compare, inserter, settings.diff);
+    failure failed = passfailure(path, pass, inserter, "cannot make the difference");
+    if (!failed.failed() && lined)
+        if (int error = lined->finish()) failed = {path, "cannot make the difference: " + describe(error)};
+    // A document that cannot be read to the end is no difference.
+    if (!failed.failed() && compare && compare->readerror() != 0)
+        failed = {path, "cannot read: " + describe(compare->readerror())};
+    if (failed.failed()) return faildocument(failed.subject, failed.reason);
+
+    const bool changed = diff ? diff->changed() : !compare->same();
+    if (changed || !settings.ifchanged) {
+        std::string target;
+        std::string problem;
+        if (int error = resolvepath(path, target)) {
+            problem = describe(error);
+        } else if (int error = checkcancreate(directoryof(target))) {
+            problem = "cannot create a file in " + directoryof(target) + ": " + describe(error);
+        } else {
+            problem = replaceproblem(path, before);
+        }
+        if (!problem.empty()) return faildocument(path, problem);
+        warnhardlinks(path, before);
+    }
+    if (!changed) return 0;
     std::printf("would update %s\n", path.c_str());
+    if (!diff) return 1;
+    std::fflush(stdout);
+    filesink& out = standardoutput();
+    int spoolerror = held.replay(out);
+    if (out.flush() != 0) return outputlost;
+    if (spoolerror != 0) return faildocument(path, "cannot make the difference: " + describe(spoolerror));
     return 1;
 }
 
 // --stdout: the new text goes to standard output; the document stays.
-int printdocument(const std::string& path, inputfile& fin, const std::vector<fileid>& unreadable) {
+int printdocument(const std::string& path, inputfile& fin, const filestatus& before,
+                  const std::vector<fileid>& unreadable) {
+    // Reading a file while its own new text is appended to it would not end.
+    if (isstandardoutput(before.id))
+        return faildocument(path, "it is standard output as well, which its new text would be added to; "
+                                  "left unchanged");
     filesink& out = standardoutput();
-    std::unique_ptr<patternfiles> inserter;
-    passresult pass = runpass(path, fin, out, unreadable, inserter);
-    out.flush();
-    if (pass.status == passstatus::writefailed)
-        return faildocument(path, "cannot write to standard output: " + describe(pass.error));
-    if (failedpass(path, pass, *inserter) != 0) return -1;
-    if (out.error() != 0) return faildocument(path, "cannot write to standard output: " + describe(out.error()));
-    if (pass.status == passstatus::unclosed) return faildocument(fileline(path, pass.regionline), unclosedregion);
+    patternfiles inserter(path, unreadable, patternstyle(path));
+    passresult pass = runpass(fin, out, inserter);
+    if (out.flush() != 0) return outputlost;
+    failure failed = passfailure(path, pass, inserter, "cannot write to standard output");
+    if (failed.failed()) return faildocument(failed.subject, failed.reason);
+    return 0;
+}
+
+// A run: the new text goes into a staging file beside the document, which
+// then takes the document's place.
+int rewritedocument(const std::string& path, inputfile& fin, const filestatus& before,
+                    std::vector<fileid> unreadable) {
+    std::string target;
+    if (int error = resolvepath(path, target)) return faildocument(path, describe(error));
+    const std::string directory = directoryof(target);
+    reportleftovers(directory);
+    stagingfile staging;
+    // Without a new file beside the document there is no safe way to
+    // replace it; the text is still made, in the current directory, so that
+    // the user gets it in skelvane.tmp.
+    int unwritabledirectory = staging.create(directory);
+    const std::string cannotcreate = "cannot create a file in " + directory + ": " + describe(unwritabledirectory);
+    if (unwritabledirectory != 0 && staging.create(".") != 0)
+        return faildocument(path, cannotcreate + "; left unchanged");
+    unreadable.push_back(staging.id());
+
+    // With --if-changed the new text is compared with the old as it is made.
+    inputfile original;
+    std::optional<comparingsink> compare;
+    if (settings.ifchanged && openoriginal(path, before, original) == 0) compare.emplace(original, &staging);
+    patternfiles inserter(path, unreadable, patternstyle(path));
+    passresult pass = runpass(fin, compare ? static_cast<bytesink&>(*compare) : staging, inserter);
+    failure failed = passfailure(path, pass, inserter, "cannot write the new text");
+    if (failed.failed()) {
+        // A region without an end still gives a whole text, worth keeping.
+        if (pass.status == passstatus::unclosed)
+            return faildocument(failed.subject, failed.reason + "; left unchanged, " + leavetext(staging));
+        return faildocument(failed.subject, failed.reason + "; left unchanged");
+    }
+    if (compare && compare->same()) {
+        staging.discard();
+        showunchanged(path);
+        return 0;
+    }
+    std::string problem = unwritabledirectory != 0 ? cannotcreate : replaceproblem(path, before);
+    if (problem.empty()) {
+        fin.letreplace();
+        original.letreplace();
+        problem = commit(staging, target, before);
+    }
+    if (!problem.empty()) return faildocument(path, problem + "; left unchanged, " + leavetext(staging));
+    warnhardlinks(path, before);
     return 0;
 }
 
@@ -193,68 +281,18 @@ int dofile(const char* name) {
     filestatus before;
     if (int error = opendocument(path, fin, before)) return faildocument(path, describe(error));
 
-    filestatus leftover;
-    bool hasleftover = statpath(stagingname, leftover, false) == 0;
-    if (hasleftover && leftover.id == before.id && !settings.tostdout)
-        return faildocument(path, "this is the staging file skelvane.tmp; left unchanged");
+    // skelvane.tmp may hold a text a failed run kept: never a document, never
+    // a pattern, never replaced, never removed.
     std::vector<fileid> unreadable;
-    if (hasleftover) unreadable.push_back(leftover.id);
+    filestatus leftover;
+    if (statpath(stagingname, leftover, false) == 0) {
+        if (leftover.id == before.id && !settings.tostdout)
+            return faildocument(path, "this is the staging file skelvane.tmp; left unchanged");
+        unreadable.push_back(leftover.id);
+    }
+    if (settings.tostdout) return printdocument(path, fin, before, unreadable);
     if (settings.check) return checkdocument(path, fin, before, unreadable);
-    if (settings.tostdout) return printdocument(path, fin, unreadable);
-
-    std::string target;
-    if (int error = resolvepath(path, target)) return faildocument(path, describe(error));
-    const std::string directory = directoryof(target);
-    sweeponce(directory);
-    stagingfile staging;
-    // Without a new file beside the document there is no safe way to
-    // replace it; the text is still made, in the current directory, so that
-    // the user gets it in skelvane.tmp.
-    int unwritabledirectory = staging.create(directory);
-    if (unwritabledirectory != 0) {
-        sweeponce(".");
-        if (staging.create(".") != 0)
-            return faildocument(path, "cannot create a file in " + directory + ": " +
-                                          describe(unwritabledirectory) + "; left unchanged");
-    }
-    unreadable.push_back(staging.id());
-
-    // With --if-changed the new text is compared with the old as it is made.
-    inputfile original;
-    std::optional<comparingsink> compare;
-    if (settings.ifchanged && openoriginal(path, before, original) == 0) compare.emplace(original, &staging);
-    std::unique_ptr<patternfiles> inserter;
-    passresult pass = runpass(path, fin, compare ? static_cast<bytesink&>(*compare) : staging, unreadable, inserter);
-    if (failedpass(path, pass, *inserter) != 0) return -1;
-    const bool unchanged = pass.status == passstatus::complete && compare && compare->same();
-    std::string subject = path;
-    std::string problem;
-    if (pass.status == passstatus::unclosed) {
-        subject = fileline(path, pass.regionline);
-        problem = unclosedregion;
-    } else if (unchanged) {
-        staging.discard();
-        showunchanged(path);
-    } else if (unwritabledirectory != 0) {
-        problem = "cannot create a file in " + directory + ": " + describe(unwritabledirectory);
-    } else {
-        fin.letreplace();
-        original.letreplace();
-        problem = commit(staging, target, before);
-    }
-    if (!problem.empty())
-        return faildocument(subject, problem + "; left unchanged, " + leavetext(staging));
-
-    if (before.links > 1 && !unchanged)
-        warn(path, "has " + std::to_string(before.links) +
-                       " hard links; only this name has the new text, the others keep the old");
-    // A leftover skelvane.tmp goes once the document it may stand for is
-    // safe. One that appears meanwhile belongs to a run failing at the same
-    // time and stays.
-    int removed = hasleftover ? removefile(stagingname) : 0;
-    if (removed != 0 && removed != ENOENT)
-        warn(stagingname, "cannot remove it: " + describe(removed));
-    return 0;
+    return rewritedocument(path, fin, before, unreadable);
 }
 
 }  // namespace skelvane

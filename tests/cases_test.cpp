@@ -84,15 +84,39 @@ const blackboxcase cases[] = {
      "Opening file a.html\nIncluding p.txt\n"},
     {"long_verbose_option", {"--verbose", "a.html"}, simple, {{"a.html", newdoc}},
      "Opening file a.html\nIncluding p.txt\n"},
-    {"unknown_options_ignored", {"--verbosity", "--HELP", "-x", "-H", "-V", "--", "a.html"}, simple,
-     {{"a.html", newdoc}}, ""},
-    {"lone_dash_ignored", {"-", "a.html"}, simple, {{"a.html", newdoc}}, ""},
+    {"unknown_options_draw_a_warning", {"--verbosity", "--HELP", "-x", "--chek", "-diff", "--check=yes", "a.html"},
+     simple, {{"a.html", newdoc}}, "", 0,
+     "skelvane: warning: unknown option --verbosity ignored; did you mean --verbose?\n"
+     "skelvane: warning: unknown option --HELP ignored; did you mean --help?\n"
+     "skelvane: warning: unknown option -x ignored\n"
+     "skelvane: warning: unknown option --chek ignored; did you mean --check?\n"
+     "skelvane: warning: unknown option -diff ignored; did you mean --diff?\n"
+     "skelvane: warning: unknown option --check=yes ignored; did you mean --check?"},
+    {"unknown_option_with_strict_ends_the_run", {"a.html", "--dry-run", "--strict"}, simple, {}, "", 2,
+     "skelvane: unknown option --dry-run\n"},
+    {"lone_dash_ignored", {"-", "a.html"}, simple, {{"a.html", newdoc}}, "", 0, "unknown option - ignored"},
+    {"double_dash_ends_the_options", {"-v", "--", "-a.html", "--help", "-vh"},
+     {{"-a.html", olddoc}, {"--help", olddoc}, {"-vh", olddoc}, {"p.txt", pattern}},
+     {{"-a.html", newdoc}, {"--help", newdoc}, {"-vh", newdoc}},
+     "Opening file -a.html\nIncluding p.txt\nOpening file --help\nIncluding p.txt\nOpening file -vh\n"
+     "Including p.txt\n"},
+    {"check_with_double_dash_reads_a_dash_document", {"--check", "--", "-draft.html"},
+     {{"-draft.html", olddoc}, {"p.txt", pattern}}, {}, "would update -draft.html\n", 1},
+    {"root_without_its_value_ends_the_run", {"--root", "site", "a.html"}, simple, {}, "", 2,
+     "skelvane: --root needs its directory after '=': --root=DIR"},
+    {"eol_without_its_value_ends_the_run", {"--eol", "lf", "a.html"}, simple, {}, "", 2,
+     "skelvane: --eol needs its style after '=': --eol=keep, --eol=lf or --eol=crlf"},
+    {"root_that_is_a_file_ends_the_run", {"--root=a.html", "a.html"}, simple, {}, "", 2,
+     "skelvane: --root=a.html: Not a directory"},
+    {"stdout_with_check_ends_the_run", {"--stdout", "--diff", "a.html"}, simple, {}, "", 2,
+     "skelvane: --stdout cannot be used with --check or --diff"},
     {"dash_word_with_h_prints_help", {"a.html", "-index.html"}, simple, {}, helptext},
-    {"dash_word_without_h_is_skipped", {"-a.txt"}, {{"-a.txt", olddoc}, {"p.txt", pattern}}, {}, ""},
+    {"dash_word_without_h_is_skipped", {"-a.txt"}, {{"-a.txt", olddoc}, {"p.txt", pattern}}, {}, "", 0,
+     "skelvane: warning: unknown option -a.txt ignored"},
     {"dash_name_reached_through_directory", {"./-a.html"}, {{"-a.html", olddoc}, {"p.txt", pattern}},
      {{"-a.html", newdoc}}, ""},
     {"empty_argument_fails_and_stops", {"a.html", "", "c.html"}, three, {{"a.html", newdoc}}, fileerror,
-     1, ": No such file or directory"},
+     1, "skelvane: \"\": No such file or directory"},
     {"missing_document_stops_the_run", {"a.html", "missing.html", "c.html"}, three,
      {{"a.html", newdoc}}, fileerror, 1, "missing.html: No such file or directory"},
     {"verbose_missing_document", {"-v", "missing.html"}, {}, {}, "Opening file missing.html\n" + fileerror,
@@ -248,8 +272,17 @@ const blackboxcase cases[] = {
      "warning: a.html:1: pattern line begins with a directive keyword"},
 
     // The staging file skelvane.tmp.
-    {"leftover_staging_file_is_removed", {"a.html"}, {{"a.html", olddoc}, {"p.txt", pattern}, {"skelvane.tmp", "junk"}},
-     {{"a.html", newdoc}, {"skelvane.tmp", gone}}, ""},
+    {"leftover_skelvane_tmp_is_never_removed", {"a.html"},
+     {{"a.html", olddoc}, {"p.txt", pattern}, {"skelvane.tmp", "junk"}}, {{"a.html", newdoc}}, ""},
+    {"files_named_like_staging_files_are_left_alone", {"a.html", "sub/b.html"},
+     {{"a.html", start(".skelvane-header") + "old\n" + end}, {".skelvane-header", "H\n"},
+      {".skelvane-abc123", "note\n"}, {"sub/b.html", olddoc}, {"sub/.skelvane-abc123", "note\n"},
+      {"sub/.skelvane-0123456789abcdeX", "note\n"}, {"p.txt", pattern}},
+     {{"a.html", start(".skelvane-header") + "H\n\n" + end}, {"sub/b.html", newdoc}}, ""},
+    {"a_possible_leftover_is_reported_and_kept", {"a.html"},
+     {{"a.html", olddoc}, {"p.txt", pattern}, {".skelvane-0123456789abcdef", "a new text\n"}},
+     {{"a.html", newdoc}}, "", 0,
+     ".skelvane-0123456789abcdef: left behind by a skelvane run that was stopped while it replaced a document"},
     {"leftover_staging_file_stays_when_the_document_is_missing", {"missing.html"},
      {{"skelvane.tmp", "junk"}}, {}, fileerror, 1, "missing.html"},
     {"staging_file_named_as_a_document_is_refused", {"skelvane.tmp"},
@@ -260,7 +293,7 @@ const blackboxcase cases[] = {
      {}, fileerror, 1, "this is the staging file"},
     {"directive_naming_the_staging_file_inserts_nothing", {"a.html"},
      {{"a.html", start("skelvane.tmp") + "old\n" + end}, {"skelvane.tmp", "junk\n"}},
-     {{"skelvane.tmp", gone}}, "", 0, "cannot include \"skelvane.tmp\""},
+     {}, "", 0, "cannot include \"skelvane.tmp\""},
     {"document_in_another_directory", {"sub/a.html"}, {{"sub/a.html", olddoc}, {"p.txt", pattern}},
      {{"sub/a.html", newdoc}}, ""},
 
@@ -280,10 +313,8 @@ const blackboxcase cases[] = {
     // --diff: --check with each change shown as a unified diff.
     {"diff_shows_each_change", {"--diff", "-v", "a.html", "c.html", "b.html"},
      {{"a.html", olddoc}, {"b.html", olddoc}, {"c.html", newdoc}, {"p.txt", pattern}}, {},
-     "Opening file a.html\nIncluding p.txt\nwould update a.html\n" + diffofolddoc("a.html") +
-         "Opening file c.html\nIncluding p.txt\nOpening file b.html\nIncluding p.txt\nwould update b.html\n" +
-         diffofolddoc("b.html"),
-     1},
+     "would update a.html\n" + diffofolddoc("a.html") + "would update b.html\n" + diffofolddoc("b.html"), 1,
+     "Opening file a.html\nIncluding p.txt\nOpening file c.html"},
     {"diff_with_check_is_the_same", {"--check", "--diff", "a.html"}, simple, {},
      "would update a.html\n" + diffofolddoc("a.html"), 1},
     {"diff_of_an_up_to_date_document", {"--diff", "a.html"}, {{"a.html", newdoc}, {"p.txt", pattern}}, {}, ""},
@@ -302,7 +333,7 @@ const blackboxcase cases[] = {
     // --if-changed.
     {"if_changed_leaves_an_unchanged_document", {"--if-changed", "-v", "a.html", "c.html"},
      {{"a.html", newdoc}, {"c.html", olddoc}, {"p.txt", pattern}, {"skelvane.tmp", "x"}},
-     {{"c.html", newdoc}, {"skelvane.tmp", gone}},
+     {{"c.html", newdoc}},
      "Opening file a.html\nIncluding p.txt\nUnchanged a.html\nOpening file c.html\nIncluding p.txt\n"},
     {"if_changed_sees_a_longer_old_text", {"--if-changed", "a.html"},
      {{"a.html", newdoc + "x"}, {"p.txt", pattern}}, {{"a.html", newdoc + "x"}}, ""},
@@ -432,6 +463,30 @@ TEST_P(blackbox, run) {
         for (std::string line; std::getline(lines, line);)
             EXPECT_NE(result.err.find(line), std::string::npos) << "stderr lacks: " << line;
     }
+}
+
+// --check gives every case the verdict its run gets: 2 when the run fails,
+// 1 when it succeeds and changes a file, 0 when it leaves every file as it
+// was.
+TEST_P(blackbox, check_agrees_with_the_run) {
+    const blackboxcase& c = GetParam();
+    for (const std::string& arg : c.args)
+        if (arg == "--check" || arg == "--diff" || arg == "--stdout") GTEST_SKIP() << "a check already";
+    if (testingwindows()) GTEST_SKIP() << "the run itself is checked above";
+    bool changes = false;
+    for (const file& f : c.after) {
+        auto was = std::find_if(c.before.begin(), c.before.end(), [&](const file& b) { return b.name == f.name; });
+        changes = changes || was == c.before.end() || was->content != f.content;
+    }
+    const int verdict = c.status != 0 ? 2 : changes ? 1 : 0;
+    scratch dir;
+    for (const file& f : c.before) dir.write(f.name, f.content);
+    const tree before = dir.snapshot();
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin(), "--check");
+    runresult result = runskelvane(dir, args);
+    EXPECT_EQ(result.status, verdict) << result.err;
+    EXPECT_EQ(dir.snapshot(), before);
 }
 
 // The Windows build only: text mode, 0x1A, wildcards, the read-only

@@ -19,6 +19,7 @@ struct runoptions {
     bool unprivileged = false;    // run as nobody when the tests run as root
     long filesizelimit = -1;      // RLIMIT_FSIZE in bytes, SIGXFSZ ignored
     std::string stdoutpath;       // send stdout here instead of capturing it
+    bool appendstdout = false;    // and add to what that file holds
     std::vector<std::string> wrapper;  // a command that runs skelvane, such as strace
     long killafter = -1;          // microseconds after the start to send SIGKILL
     int timeoutseconds = 60;      // a run still going then is killed and fails

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -27,12 +28,27 @@ struct stat statof(const scratch& dir, const std::string& name) {
     return st;
 }
 
-// Names of files that only a run's own bookkeeping could have made.
+// Files a user keeps beside the documents, with names like a run's own.
+const std::vector<std::string> usernames = {".skelvane-header", ".skelvane-abc123", "sub/.skelvane-abc123"};
+
+void writeuserfiles(const scratch& dir) {
+    for (const std::string& name : usernames) dir.write(name, "the user's own " + name + "\n");
+}
+
+void expectuserfiles(const scratch& dir) {
+    for (const std::string& name : usernames) EXPECT_EQ(dir.read(name), "the user's own " + name + "\n");
+}
+
+// Names of files that only a run's own bookkeeping could have made; the
+// user's files above must be there as they were.
 std::vector<std::string> strays(const scratch& dir) {
     std::vector<std::string> found;
-    for (auto& [name, content] : dir.snapshot())
-        if (name.find(".skelvane-") != std::string::npos || name.find("skelvane.tmp") != std::string::npos)
+    for (auto& [name, content] : dir.snapshot()) {
+        bool users = std::find(usernames.begin(), usernames.end(), name) != usernames.end();
+        if (users && content != "the user's own " + name + "\n") found.push_back(name + " (changed)");
+        if (!users && (name.find(".skelvane-") != std::string::npos || name.find("skelvane.tmp") != std::string::npos))
             found.push_back(name);
+    }
     return found;
 }
 
@@ -126,7 +142,7 @@ TEST(safety, failed_write_at_any_size_leaves_the_document_whole) {
 }
 
 TEST(safety, permission_bits_and_owner_are_kept) {
-    for (mode_t mode : {0600, 0640, 0755, 0444}) {
+    for (mode_t mode : {0600, 0640, 0755, 0604}) {
         SCOPED_TRACE("mode " + std::to_string(mode));
         scratch dir;
         setup(dir);
@@ -266,7 +282,8 @@ TEST(safety, leftover_staging_file_of_odd_kinds_never_blocks_a_run) {
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(dir.read("a.html"), newdoc);
     EXPECT_EQ(dir.read("keep.txt"), "precious\n");
-    EXPECT_FALSE(dir.exists("skelvane.tmp"));
+    EXPECT_EQ(dir.snapshot()["skelvane.tmp"], "-> keep.txt");
+    fs::remove(dir.path() / "skelvane.tmp");
 
     fs::create_directory(dir.path() / "skelvane.tmp");
     dir.write("skelvane.tmp/inside", "x");
@@ -276,23 +293,74 @@ TEST(safety, leftover_staging_file_of_odd_kinds_never_blocks_a_run) {
     EXPECT_EQ(dir.read("skelvane.tmp/inside"), "x");
 }
 
-// What a killed run leaves behind is cleared by the next run; a staging
-// file whose owner still holds its lock, and the user's own files, stay.
-TEST(safety, staging_files_of_killed_runs_are_removed) {
+// No run removes a file by its name. One that looks like what a killed
+// run left while replacing a document is reported, unless a running
+// skelvane holds its lock.
+TEST(safety, files_named_like_staging_files_survive_and_leftovers_are_reported) {
     scratch dir;
     setup(dir);
-    dir.write(".skelvane-Ab12Cd", "stale");
-    dir.write(".skelvane-InUse1", "busy");
-    dir.write(".skelvane-notes.txt", "mine");
-    int held = open((dir.path() / ".skelvane-InUse1").c_str(), O_RDONLY);
+    const std::vector<std::string> names = {".skelvane-Ab12Cd", ".skelvane-0123456789abcdef",
+                                            ".skelvane-fedcba9876543210", ".skelvane-notes.txt"};
+    for (const std::string& name : names) dir.write(name, "mine " + name);
+    int held = open((dir.path() / ".skelvane-fedcba9876543210").c_str(), O_RDONLY);
     ASSERT_GE(held, 0);
     ASSERT_EQ(flock(held, LOCK_EX), 0);
-    runresult result = runskelvane(dir, {"a.html"});
+    for (int run = 0; run < 3; ++run) {
+        runresult result = runskelvane(dir, {"a.html", "c.html"});
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(result.err, "skelvane: warning: " + fs::canonical(dir.path()).string() +
+                                  "/.skelvane-0123456789abcdef: left behind by a skelvane run that was stopped "
+                                  "while it replaced a document; it may hold that document's new text, and "
+                                  "skelvane never removes it\n");
+    }
     close(held);
-    EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_FALSE(dir.exists(".skelvane-Ab12Cd"));
-    EXPECT_TRUE(dir.exists(".skelvane-InUse1"));
-    EXPECT_EQ(dir.read(".skelvane-notes.txt"), "mine");
+    for (const std::string& name : names) EXPECT_EQ(dir.read(name), "mine " + name);
+}
+
+// A page made read-only is a page someone protected: left alone even when
+// the superuser runs skelvane, and --check says a run would fail.
+TEST(safety, read_only_document_is_left_alone_by_every_user) {
+    scratch dir;
+    setup(dir);
+    chmod((dir.path() / "a.html").c_str(), 0444);
+    runresult result = runskelvane(dir, {"a.html", "c.html"});
+    EXPECT_EQ(result.out, "File error.\n");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("a.html: cannot write: Permission denied"), std::string::npos) << result.err;
+    EXPECT_EQ(dir.read("a.html"), olddoc);
+    EXPECT_EQ(dir.read("skelvane.tmp"), newdoc);
+    result = runskelvane(dir, {"--check", "a.html"});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_NE(result.err.find("a.html: cannot write: Permission denied"), std::string::npos) << result.err;
+}
+
+// --strict fails a document on the hard-link warning before anything is
+// replaced; --check reaches the same verdict.
+TEST(safety, strict_refuses_a_hard_linked_document) {
+    scratch dir;
+    setup(dir);
+    fs::create_hard_link(dir.path() / "a.html", dir.path() / "b.html");
+    for (const char* mode : {"--check", "--strict"}) {
+        runresult result = runskelvane(dir, {"--strict", mode, "a.html"});
+        EXPECT_EQ(result.status, std::string(mode) == "--check" ? 2 : 1);
+        EXPECT_NE(result.err.find("a.html: has 2 hard links; only this name would get the new text"),
+                  std::string::npos) << result.err;
+        EXPECT_EQ(dir.read("a.html"), olddoc);
+        EXPECT_EQ(fs::hard_link_count(dir.path() / "a.html"), 2u);
+    }
+}
+
+// A document that is also standard output would grow for ever.
+TEST(safety, stdout_refuses_the_document_it_writes_to) {
+    scratch dir;
+    setup(dir);
+    runoptions options = stdoutto((dir.path() / "a.html").string());
+    options.appendstdout = true;
+    runresult result = runskelvane(dir, {"--stdout", "a.html", "c.html"}, options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("File error.\nskelvane: a.html: it is standard output as well"), std::string::npos)
+        << result.err;
+    EXPECT_EQ(dir.read("a.html"), olddoc);
 }
 
 TEST(safety, failed_standard_output_is_a_failure) {
@@ -341,6 +409,7 @@ TEST(safety, concurrent_runs_in_one_directory) {
     for (int round = 0; round < 50; ++round) {
         std::vector<std::string> shared = {"s1.html", "s2.html", "s3.html"};
         for (auto& name : shared) dir.write(name, olddoc);
+        writeuserfiles(dir);
         for (int i = 0; i < runs; ++i) dir.write("own" + std::to_string(i) + ".html", olddoc);
         std::vector<int> statuses(runs, -1);
         std::vector<std::thread> threads;
@@ -357,6 +426,7 @@ TEST(safety, concurrent_runs_in_one_directory) {
         }
         for (auto& name : shared) EXPECT_EQ(dir.read(name), newdoc);
         EXPECT_EQ(strays(dir), std::vector<std::string>{});
+        expectuserfiles(dir);
     }
 }
 
