@@ -2,40 +2,62 @@
 
 #include "osfile.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
 namespace skelvane {
+
+void lineendconverter::release(bytesink& out) {
+    static const std::string crs(4096, '\r');
+    for (; heldcrs_ > 0; heldcrs_ -= std::min<std::uint64_t>(heldcrs_, crs.size()))
+        out.write(std::string_view(crs).substr(0, std::min<std::uint64_t>(heldcrs_, crs.size())));
+}
 
 void lineendconverter::write(bytesink& out, std::string_view bytes) {
     if (style_ == lineendstyle::asis) {
         out.write(bytes);
         return;
     }
-    const char target = style_ == lineendstyle::lf ? '\r' : '\n';
-    while (!bytes.empty()) {
-        if (style_ == lineendstyle::lf && lastcr_) {
-            // The held-back CR is dropped when an LF follows it.
-            if (bytes.front() != '\n') out.write("\r");
-            lastcr_ = false;
-        }
-        const void* found = std::memchr(bytes.data(), target, bytes.size());
-        std::size_t run = found ? static_cast<const char*>(found) - bytes.data() : bytes.size();
-        out.write(bytes.substr(0, run));
-        if (run > 0) lastcr_ = bytes[run - 1] == '\r';
-        if (found == nullptr) return;
-        if (style_ == lineendstyle::lf) {
-            lastcr_ = true;  // held back until the next byte is known
-        } else {
+    if (style_ == lineendstyle::crlf) {
+        while (!bytes.empty()) {
+            const void* found = std::memchr(bytes.data(), '\n', bytes.size());
+            std::size_t run = found ? static_cast<const char*>(found) - bytes.data() : bytes.size();
+            out.write(bytes.substr(0, run));
+            if (run > 0) lastcr_ = bytes[run - 1] == '\r';
+            if (found == nullptr) return;
             out.write(lastcr_ ? "\n" : "\r\n");
             lastcr_ = false;
+            bytes.remove_prefix(run + 1);
         }
-        bytes.remove_prefix(run + 1);
+        return;
+    }
+    // To LF: CRs wait until the byte after them shows whether they end a line.
+    while (!bytes.empty()) {
+        std::size_t cr = bytes.find('\r');
+        std::size_t lf = bytes.find('\n');
+        std::size_t next = std::min(cr, lf);
+        if (next == std::string_view::npos) next = bytes.size();
+        if (next > 0) {
+            release(out);
+            out.write(bytes.substr(0, next));
+        }
+        if (next == bytes.size()) return;
+        if (bytes[next] == '\r') {
+            std::size_t after = bytes.find_first_not_of('\r', next);
+            if (after == std::string_view::npos) after = bytes.size();
+            heldcrs_ += after - next;
+            bytes.remove_prefix(after);
+        } else {
+            heldcrs_ = 0;  // they ended a line: dropped
+            out.write("\n");
+            bytes.remove_prefix(next + 1);
+        }
     }
 }
 
 void lineendconverter::finish(bytesink& out) {
-    if (style_ == lineendstyle::lf && lastcr_) out.write("\r");
+    release(out);
     lastcr_ = false;
 }
 

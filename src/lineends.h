@@ -1,14 +1,17 @@
 // Line-end styles for --eol: rewrites the line ends of a stream of bytes to
 // one style as they pass, in constant memory, whatever the chunks.
 //
-// To LF, every CR LF becomes LF; to CR LF, every LF without a CR before it
-// becomes CR LF. A lone CR is left as it is. Call finish() at the end of a
-// stream: a CR held back to see what follows it is written then.
+// To LF, every run of CRs right before an LF is dropped (so "\r\r\n" is one
+// line end, and a second conversion changes nothing); to CR LF, every LF
+// without a CR before it becomes CR LF. Any other CR is left as it is.
+// Call finish() at the end of a stream: CRs held back to see what follows
+// them are written then.
 #ifndef SKELVANE_LINEENDS_H
 #define SKELVANE_LINEENDS_H
 
 #include "bytestream.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -21,12 +24,15 @@ public:
     explicit lineendconverter(lineendstyle style = lineendstyle::asis) : style_(style) {}
     void write(bytesink& out, std::string_view bytes);
     void finish(bytesink& out);
-    // A CR is held back, to be dropped if an LF follows.
-    bool holding() const { return style_ == lineendstyle::lf && lastcr_; }
+    // CRs are held back, to be dropped if an LF follows.
+    bool holding() const { return heldcrs_ > 0; }
 
 private:
+    void release(bytesink& out);
+
     lineendstyle style_;
-    bool lastcr_ = false;  // the last byte seen was a CR (held back, to LF)
+    bool lastcr_ = false;        // to CR LF: the last byte written was a CR
+    std::uint64_t heldcrs_ = 0;  // to LF: CRs not written yet
 };
 
 // A sink that converts everything written to it and passes it on.

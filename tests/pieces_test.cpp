@@ -1,6 +1,5 @@
 // The piece scanner at its edges: the 254-byte limit, line ends, NUL bytes,
 // reads that split the input anywhere, and read errors.
-#include "lineends.h"
 #include "pieces.h"
 
 #include <gtest/gtest.h>
@@ -121,32 +120,6 @@ TEST(pieces, plain_runs_are_whole_pieces_that_cannot_be_directives) {
             }
             EXPECT_EQ(index, expected.size());
             EXPECT_EQ(lineends, std::count(input.begin(), input.end(), '\n'));
-        }
-    }
-}
-
-// Line-end conversion gives the same bytes however the text is cut.
-TEST(lineends, conversion_across_any_chunks) {
-    struct {
-        lineendstyle style;
-        std::string input;
-        std::string output;
-    } const cases[] = {
-        {lineendstyle::lf, "a\r\nb\n\r\r\nc\r", "a\nb\n\r\nc\r"},
-        {lineendstyle::lf, "\r\n\r\n", "\n\n"},
-        {lineendstyle::crlf, "a\nb\r\n\n\rc\r", "a\r\nb\r\n\r\n\rc\r"},
-        {lineendstyle::crlf, "\r\r\n", "\r\r\n"},
-        {lineendstyle::asis, "a\r\nb\n", "a\r\nb\n"},
-    };
-    for (const auto& c : cases) {
-        for (std::size_t chunk : {1, 2, 3, 100}) {
-            SCOPED_TRACE(c.input + " in chunks of " + std::to_string(chunk));
-            stringsink out;
-            lineendconverter converter(c.style);
-            for (std::size_t at = 0; at < c.input.size(); at += chunk)
-                converter.write(out, std::string_view(c.input).substr(at, chunk));
-            converter.finish(out);
-            EXPECT_EQ(out.text, c.output);
         }
     }
 }
