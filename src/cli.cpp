@@ -158,14 +158,6 @@ bool checkvalues() {
     return true;
 }
 
-// Standard output carries what scripts read: losing it (a full disk, a
-// closed pipe) shows in the exit status, once.
-int outputerror() {
-    errno = 0;
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) return errno != 0 ? errno : EIO;
-    return standardoutput().error();
-}
-
 }  // namespace
 
 int showhelp() {
@@ -242,7 +234,7 @@ int runcommand(int argc, char** argv) {
     for (int i = 1; i < argc && !stopped; ++i) {
         if (i == endindex || (i < endindex && argv[i][0] == '-')) continue;
         int result = dofile(argv[i]);
-        lost = outputerror();
+        lost = standardoutputerror();
         if (lost == 0 && result == outputlost) lost = EIO;
         if (settings.check) {
             // A check goes through every document: 1 when one would
@@ -255,7 +247,7 @@ int runcommand(int argc, char** argv) {
             stopped = true;
         }
     }
-    if (lost == 0) lost = outputerror();
+    if (lost == 0) lost = standardoutputerror();
     if (lost != 0) {
         reportproblem("standard output", std::strerror(lost));
         status = std::max(status, settings.check ? 2 : 1);

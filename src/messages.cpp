@@ -1,7 +1,9 @@
 #include "messages.h"
 
+#include "osfile.h"
 #include "settings.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -12,10 +14,12 @@ runsettings settings;
 
 namespace {
 
+int outputfailure = 0;  // the first error standard output gave
+
 void tostderr(std::string_view prefix, std::string_view subject, std::string_view reason) {
     // Flushing stdout first keeps the two streams in order when they share
     // one log file.
-    std::fflush(stdout);
+    standardoutputerror();
     std::string line = "skelvane: ";
     // An empty name would leave a message that names nothing.
     line.append(prefix).append(subject.empty() ? "\"\"" : subject).append(": ").append(reason).append("\n");
@@ -57,8 +61,18 @@ void warn(std::string_view subject, std::string_view reason) {
     tostderr("warning: ", subject, reason);
 }
 
+int standardoutputerror() {
+    if (outputfailure != 0) return outputfailure;
+    errno = 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        outputfailure = errno != 0 ? errno : EIO;
+    else
+        outputfailure = standardoutput().error();
+    return outputfailure;
+}
+
 void complain(std::string_view text) {
-    std::fflush(stdout);
+    standardoutputerror();
     std::string line = "skelvane: ";
     line.append(text).append("\n");
     std::fwrite(line.data(), 1, line.size(), stderr);

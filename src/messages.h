@@ -30,6 +30,10 @@ void warn(std::string_view subject, std::string_view reason);
 // "skelvane: TEXT", for what concerns the command line as a whole.
 void complain(std::string_view text);
 
+// Flushes standard output (the printed lines, and the sink that --stdout
+// and --diff write through); the first error it ever gave, 0 for none.
+int standardoutputerror();
+
 // "NAME:LINE", the subject of a message about one line of a file.
 std::string fileline(std::string_view name, long line);
 

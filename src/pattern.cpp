@@ -120,7 +120,7 @@ insertresult patternfiles::insertpattern(std::string_view rest, long line, bytes
     bool checklines = checkedpatterns.insert({status.id.device, status.id.inode}).second || settings.strict;
     std::string text;
     bool keepable = status.size <= keptsizelimit;
-    copy(name, out, checklines, keepable ? &text : nullptr);
+    copy(name, where, out, checklines, keepable ? &text : nullptr);
     fpat_.close();
     if (!failure_.empty()) return insertresult::failed;
     if (keepable && text.size() == status.size) keep(name, status, std::move(text));
@@ -129,7 +129,8 @@ insertresult patternfiles::insertpattern(std::string_view rest, long line, bytes
     return insertresult::inserted;
 }
 
-void patternfiles::copy(const std::string& name, bytesink& out, bool checklines, std::string* text) {
+void patternfiles::copy(const std::string& name, const std::string& where, bytesink& out, bool checklines,
+                        std::string* text) {
     reader_.reset();
     long patternline = 1;
     std::string_view piece;
@@ -141,7 +142,7 @@ void patternfiles::copy(const std::string& name, bytesink& out, bool checklines,
         if (checklines && (isenddirective(piece) || isstartdirective(piece)) &&
             problem(fileline(name, patternline),
                     "pattern line begins with a directive keyword; documents that include it "
-                    "change on every run"))
+                    "change on every run (included at " + where + ")"))
             return;
         if (endsline(piece)) ++patternline;
     }

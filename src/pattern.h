@@ -36,8 +36,9 @@ public:
     const std::string& failuresubject() const { return failuresubject_; }
 
 private:
-    // Copies the open pattern; also into text, when given.
-    void copy(const std::string& name, bytesink& out, bool checklines, std::string* text);
+    // Copies the open pattern, included at where; also into text, when given.
+    void copy(const std::string& name, const std::string& where, bytesink& out, bool checklines,
+              std::string* text);
     // A warning, or with --strict the document's failure: true then.
     bool problem(const std::string& subject, const std::string& text);
 

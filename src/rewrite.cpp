@@ -201,7 +201,7 @@ int checkdocument(const std::string& path, inputfile& fin, const filestatus& bef
     if (!changed) return 0;
     std::printf("would update %s\n", path.c_str());
     if (!diff) return 1;
-    std::fflush(stdout);
+    if (standardoutputerror() != 0) return outputlost;
     filesink& out = standardoutput();
     int spoolerror = held.replay(out);
     if (out.flush() != 0) return outputlost;

@@ -202,13 +202,15 @@ const blackboxcase cases[] = {
     {"unclosed_region_fails_and_leaves_the_document", {"a.html", "c.html"},
      {{"a.html", "top\n" + start("p.txt") + "old\nrest\n"}, {"c.html", olddoc}, {"p.txt", pattern}},
      {{"skelvane.tmp", "top\n" + start("p.txt") + "new\n\n"}}, fileerror, 1,
-     "a.html:2: the pattern region that starts here has no end directive"},
+     "a.html:2: the pattern region that starts here has no end directive, so the rest of the document would be "
+     "lost; left unchanged, the new text is in skelvane.tmp"},
     {"failed_insertion_opens_no_region", {"a.html"}, {{"a.html", start("missing.txt") + "rest\n"}}, {},
      "", 0, "cannot include \"missing.txt\""},
     {"start_directive_on_a_last_line_without_line_end", {"a.html"},
      {{"a.html", "top\n<!--#pattern file=\"p.txt\" -->"}, {"p.txt", pattern}},
      {{"skelvane.tmp", "top\n<!--#pattern file=\"p.txt\" -->new\n\n"}}, fileerror, 1,
-     "a.html:2: the pattern region"},
+     "skelvane: a.html:2: the pattern region that starts here has no end directive; left unchanged, the new text is "
+     "in skelvane.tmp"},
 
     // Line pieces of at most 254 characters.
     {"lines_around_the_piece_limit_are_copied_unchanged", {"a.html"},
@@ -345,7 +347,8 @@ const blackboxcase cases[] = {
      "a.html:1: start directive names no pattern file"},
     {"strict_directive_lines_in_a_pattern", {"--strict", "a.html", "b.html"},
      {{"a.html", olddoc}, {"b.html", olddoc}, {"p.txt", "x\n<!--#pattern y\n"}}, {}, fileerror, 1,
-     "p.txt:2: pattern line begins with a directive keyword"},
+     "skelvane: p.txt:2: pattern line begins with a directive keyword; documents that include it change on every "
+     "run (included at a.html:2)"},
     {"strict_start_inside_a_region", {"--strict", "a.html"},
      {{"a.html", start("p.txt") + start("p.txt") + end}, {"p.txt", pattern}}, {}, fileerror, 1,
      "a.html:2: start directive inside a pattern region"},

@@ -374,6 +374,26 @@ TEST(safety, failed_standard_output_is_a_failure) {
     EXPECT_EQ(dir.read("a.html"), newdoc);
 }
 
+// A reader that stops early (head) costs one message, not one per document.
+TEST(safety, standard_output_closed_early_is_reported_once) {
+    scratch dir;
+    dir.write("p.txt", "new\n");
+    std::string long_old;
+    for (int i = 0; i < 100; ++i) long_old += "old line " + std::to_string(i) + "\n";
+    for (int i = 100; i < 160; ++i)
+        dir.write("d" + std::to_string(i).append(".html"),
+                  "<!--#pattern file=\"p.txt\" -->\n" + long_old + "<!--#endpattern -->\n");
+    for (const char* mode : {"--diff", "--stdout"}) {
+        SCOPED_TRACE(mode);
+        std::string script = "'" SKELVANE_BINARY "' ";
+        script.append(mode).append(" d*.html 2>err | head -2 >/dev/null; echo \"${PIPESTATUS[0]}\"; cat err\n");
+        dir.write("run.sh", script);
+        std::string output = commandoutput("cd '" + dir.path().string() + "' && bash run.sh");
+        EXPECT_EQ(output, std::string(mode) == "--diff" ? "2\nskelvane: standard output: Broken pipe\n"
+                                                        : "1\nskelvane: standard output: Broken pipe\n");
+    }
+}
+
 // --check, --diff, --stdout, and --if-changed on an up-to-date document
 // leave every file as it was, inode and modification time included.
 TEST(safety, read_only_modes_leave_files_time_for_time) {
