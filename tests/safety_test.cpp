@@ -379,7 +379,7 @@ TEST(safety, standard_output_closed_early_is_reported_once) {
     scratch dir;
     dir.write("p.txt", "new\n");
     std::string long_old;
-    for (int i = 0; i < 100; ++i) long_old += "old line " + std::to_string(i) + "\n";
+    for (int i = 0; i < 400; ++i) long_old += "old line " + std::to_string(i) + "\n";
     for (int i = 100; i < 160; ++i)
         dir.write("d" + std::to_string(i).append(".html"),
                   "<!--#pattern file=\"p.txt\" -->\n" + long_old + "<!--#endpattern -->\n");
