@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <memory>
 #include <utility>
 
@@ -43,6 +44,32 @@ std::string range(std::uint64_t start, std::uint64_t count) {
     if (count == 0) return std::to_string(start - 1) + ",0";
     if (count == 1) return std::to_string(start);
     return std::to_string(start) + "," + std::to_string(count);
+}
+
+// A name in a header line as GNU diff writes it, so that patch finds the
+// file whatever its name holds: in C-style quotes when it has a blank, a
+// double quote, a backslash or a control byte (inside the quotes, bytes
+// that are not printable ASCII as octal escapes), and a TAB after it,
+// where diff puts the time.
+std::string headername(std::string_view side, std::string_view name) {
+    const std::string path = std::string(side) + std::string(name);
+    bool quoted = false;
+    for (unsigned char c : path) quoted = quoted || c <= ' ' || c == '"' || c == '\\' || c == 0x7f;
+    if (!quoted) return path + "\t";
+    std::string text = "\"";
+    for (unsigned char c : path) {
+        const char* escape = c == '"' ? "\\\"" : c == '\\' ? "\\\\" : c == '\t' ? "\\t" : c == '\n' ? "\\n" : nullptr;
+        if (escape != nullptr) {
+            text += escape;
+        } else if (c < ' ' || c >= 0x7f) {
+            char octal[8];
+            std::snprintf(octal, sizeof octal, "\\%03o", c);
+            text += octal;
+        } else {
+            text += static_cast<char>(c);
+        }
+    }
+    return text + "\"\t";
 }
 
 }  // namespace
@@ -146,7 +173,7 @@ void unifieddiff::closehunk() {
     if (!changed_ || !inhunk_) return;
     inhunk_ = false;
     if (!wroteheader_) {
-        out_.write("--- a/" + name_ + "\n+++ b/" + name_ + "\n");
+        out_.write("--- " + headername("a/", name_) + "\n+++ " + headername("b/", name_) + "\n");
         wroteheader_ = true;
     }
     out_.write("@@ -" + range(oldstart_, oldcount_) + " +" + range(newstart_, newcount_) + " @@\n");

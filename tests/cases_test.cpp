@@ -50,7 +50,7 @@ const std::string pattern = "new\n";
 
 // What --diff shows for olddoc.
 std::string diffofolddoc(const std::string& name) {
-    return "--- a/" + name + "\n+++ b/" + name + "\n@@ -1,5 +1,6 @@\n <html>\n " + start("p.txt") +
+    return "--- a/" + name + "\t\n+++ b/" + name + "\t\n@@ -1,5 +1,6 @@\n <html>\n " + start("p.txt") +
            "-old\n+new\n+\n " + end + " </html>\n";
 }
 

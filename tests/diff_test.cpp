@@ -102,9 +102,10 @@ TEST_P(unifieddiffs, equal_diff_u_and_patch_back) {
     const std::string after = dir.read("d.html");
     ASSERT_NE(after, c.document) << "the case changes nothing";
 
+    // diff gives a label as it is; the name of a file is followed by a TAB.
     const std::string expected =
         "would update d.html\n" + commandoutput("cd '" + dir.path().string() +
-                                          "' && diff -u -a --label a/d.html --label b/d.html before.html d.html");
+                                          "' && diff -u -a --label 'a/d.html	' --label 'b/d.html	' before.html d.html");
     EXPECT_EQ(shown.status, 1) << shown.err;
     EXPECT_EQ(shown.err, "");
     EXPECT_EQ(firstdifference(shown.out, expected), "");
@@ -161,6 +162,34 @@ TEST(diffs, random_documents_patch_back) {
         std::string said = commandoutput("cd '" + dir.path().string() + "' && patch -s --binary applied.html x.diff 2>&1");
         EXPECT_EQ(firstdifference(dir.read("applied.html"), after), "") << said;
     }
+}
+
+// Any name, as patch -p1 reads it back: blanks, quotes, backslashes,
+// control and non-ASCII bytes, quoted in the header lines as diff does.
+TEST(diffs, odd_names_patch_back) {
+    if (!have("patch")) GTEST_SKIP() << "patch is not installed";
+    const std::vector<std::pair<std::string, std::string>> names = {
+        {"my page.html", "\"a/my page.html\"\t"},         {"t\tab.html", "\"a/t\\tab.html\"\t"},
+        {"q\"uote.html", "\"a/q\\\"uote.html\"\t"},       {"back\\slash.html", "\"a/back\\\\slash.html\"\t"},
+        {"caf\xc3\xa9.html", "a/caf\xc3\xa9.html\t"},      {"my caf\xc3\xa9.html", "\"a/my caf\\303\\251.html\"\t"},
+        {"ctl\x01.html", "\"a/ctl\\001.html\"\t"},         {"plain.html", "a/plain.html\t"}};
+    scratch dir;
+    dir.write("p.txt", "new\n");
+    std::vector<std::string> args = {"--diff"};
+    for (const auto& [name, shown] : names) {
+        dir.write(name, start("p.txt") + "old\n" + end);
+        args.push_back(name);
+    }
+    runresult result = runskelvane(dir, args);
+    EXPECT_EQ(result.status, 1) << result.err;
+    for (const auto& [name, shown] : names) {
+        const bool quoted = shown[0] == '"';
+        const std::string plus = (quoted ? "\"b/" : "b/") + shown.substr(quoted ? 3 : 2);
+        EXPECT_NE(result.out.find("\n--- " + shown + "\n+++ " + plus + "\n"), std::string::npos) << shown;
+    }
+    dir.write("x.diff", result.out);
+    std::string said = commandoutput("cd '" + dir.path().string() + "' && patch -s -p1 < x.diff 2>&1");
+    for (const auto& [name, shown] : names) EXPECT_EQ(dir.read(name), start("p.txt") + "new\n\n" + end) << said;
 }
 
 }  // namespace

@@ -238,7 +238,7 @@ TEST(hostile, huge_differences_in_constant_memory) {
         std::uint64_t expected;  // its size in bytes
     };
     const std::string head = start + "old\n" + end;
-    const std::string diffhead = "would update a.html\n--- a/a.html\n+++ b/a.html\n";
+    const std::string diffhead = "would update a.html\n--- a/a.html\t\n+++ b/a.html\t\n";
     const hugediff cases[] = {
         {"one line of 64 MiB", 'x', {},
          diffhead + "@@ -1,4 +1,5 @@\n " + start + "-old\n+new\n+\n " + end + " xxx",
