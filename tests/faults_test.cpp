@@ -85,6 +85,31 @@ TEST(injected, check_with_a_read_error_fails_the_document) {
     EXPECT_NE(result.err.find("a.html: cannot read: Input/output error"), std::string::npos) << result.err;
 }
 
+// Where the file system cannot make unnamed files, the staging file is a
+// named one, locked while it is written, removed or renamed by the run
+// that made it, and never mistaken for a leftover by a run beside it.
+TEST(injected, file_system_without_unnamed_files) {
+    if (std::system("strace -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "strace is not installed";
+    scratch dir;
+    const std::string old = "<!--#pattern file=\"p.txt\" -->\nold\n<!--#endpattern -->\n";
+    dir.write("a.html", old);
+    dir.write("c.html", old + "<!--#pattern file=\"p.txt\" -->\n");
+    dir.write("p.txt", "new\n");
+    runoptions options;
+    // The second open of the directory is the one that asks for an unnamed file.
+    options.wrapper = {"strace", "-f", "-qq", "-o", "/dev/null", "-P", fs::canonical(dir.path()).string(),
+                       "-e", "trace=openat", "-e", "inject=openat:error=EOPNOTSUPP:when=2+"};
+    runresult result = runskelvane(dir, {"a.html", "c.html"}, options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("c.html:4: the pattern region that starts here has no end directive; left unchanged, "
+                              "the new text is in skelvane.tmp"),
+              std::string::npos) << result.err;
+    const std::string updated = "<!--#pattern file=\"p.txt\" -->\nnew\n\n<!--#endpattern -->\n";
+    tree expected = {{"a.html", updated}, {"c.html", old + "<!--#pattern file=\"p.txt\" -->\n"}, {"p.txt", "new\n"},
+                     {"skelvane.tmp", updated + "<!--#pattern file=\"p.txt\" -->\nnew\n\n"}};
+    EXPECT_EQ(dir.snapshot(), expected) << describe(dir.snapshot());
+}
+
 INSTANTIATE_TEST_SUITE_P(faults, injected, testing::ValuesIn(faults),
                          [](const testing::TestParamInfo<faultcase>& info) {
                              return std::string(info.param.name);
