@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -171,6 +172,36 @@ TEST(windows, devices_are_not_regular_files) {
     EXPECT_EQ(result.status, 0);
     EXPECT_NE(result.err.find("a.html:1: cannot include \"NUL\": not a regular file"), std::string::npos) << result.err;
     EXPECT_NE(result.err.find("a.html:2: cannot include \"CON\": not a regular file"), std::string::npos) << result.err;
+}
+
+// Text-mode output goes out in blocks: a document of many short lines takes
+// no more system calls to write than one long line of the same size (the
+// count includes what Wine itself writes, the same for both).
+TEST(windows, many_lines_are_written_in_blocks) {
+    if (!testingwindows()) GTEST_SKIP() << "for the Windows build only";
+    if (std::system("strace -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "strace is not installed";
+    std::string many;
+    for (int i = 0; i < 400000; ++i) many += "<p>line " + std::to_string(1000000 + i) + "</p>\n";
+    const std::string one = std::string(many.size() - 1, 'x') + "\n";
+    long writes[2] = {0, 0};
+    for (int which = 0; which < 2; ++which) {
+        scratch dir;
+        dir.write("a.html", which == 0 ? one : many);
+        const std::string log = (dir.path() / "calls").string();
+        runoptions options;
+        options.wrapper = {"strace", "-f", "-qq", "-c", "-o", log, "-e", "trace=write,writev,pwrite64", wine()};
+        runresult result = runskelvane(dir, {"a.html"}, options);
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_TRUE(dir.read("a.html") == windowstext(which == 0 ? one : many));
+        std::string summary = dir.read("calls");
+        std::size_t total = summary.rfind("total");
+        ASSERT_NE(total, std::string::npos) << summary;
+        std::istringstream fields(summary.substr(summary.rfind('\n', total - 2) + 1));
+        std::string percent, seconds, usecs;
+        fields >> percent >> seconds >> usecs >> writes[which];
+    }
+    std::printf("write calls: %ld for one line, %ld for %d lines\n", writes[0], writes[1], 400000);
+    EXPECT_LT(writes[1], 2 * writes[0]);
 }
 
 }  // namespace
