@@ -68,7 +68,11 @@ constexpr const char* knownoptions[] = {"--verbose", "--help",   "--version", "-
 const char* eolvalue = nullptr;
 const char* rootvalue = nullptr;
 std::vector<std::string> problems;  // each ends the run before any document
-std::vector<std::string> unknown;   // "OPTION", or "OPTION; did you mean OTHER?"
+struct unknownoption {
+    std::string said;   // as given, or a letter and the cluster it stood in
+    std::string meant;  // the known option that is close, if any
+};
+std::vector<unknownoption> unknown;
 
 // Edits between two words, letter case aside.
 std::size_t distance(std::string_view a, std::string_view b) {
@@ -110,10 +114,10 @@ std::string suggestion(std::string_view typed) {
     return found;
 }
 
-void addunknown(const char* argument) {
-    std::string said = argument;
-    if (std::string meant = suggestion(argument); !meant.empty()) said += "; did you mean " + meant + "?";
-    unknown.push_back(said);
+std::string describeunknown(const unknownoption& option, bool ignored) {
+    std::string text = "unknown option " + option.said + (ignored ? " ignored" : "");
+    if (!option.meant.empty()) text += "; did you mean " + option.meant + "?";
+    return text;
 }
 
 // The values of --eol and --root, and options that cannot go together,
@@ -139,22 +143,17 @@ bool checkvalues() {
         filestatus status;
         int error = *rootvalue == '\0' ? ENOENT : resolvepath(rootvalue, resolved);
         if (error == 0) error = statpath(resolved, status);
-        if (error == 0 && status.regular) error = ENOTDIR;
+        if (error == 0 && !status.directory) error = ENOTDIR;
         if (error != 0)
             problems.push_back(std::string(rootoption) + "=" + rootvalue + ": " + describe(error));
         else
             settings.root = resolved;
     }
     if (settings.strict)
-        for (const std::string& option : unknown) problems.push_back("unknown option " + option);
+        for (const unknownoption& option : unknown) problems.push_back(describeunknown(option, false));
     for (const std::string& problem : problems) complain(problem);
     if (!problems.empty()) return false;
-    for (const std::string& option : unknown) {
-        std::string said = option;
-        std::size_t hint = said.find(';');
-        said.insert(hint == std::string::npos ? said.size() : hint, " ignored");
-        complain("warning: unknown option " + said);
-    }
+    for (const unknownoption& option : unknown) complain("warning: " + describeunknown(option, true));
     return true;
 }
 
@@ -199,20 +198,27 @@ int testoption(const char* argument) {
         } else if (word == eoloption) {
             problems.push_back("--eol needs its style after '=': --eol=keep, --eol=lf or --eol=crlf");
         } else {
-            addunknown(argument);
+            unknown.push_back({argument, suggestion(word)});
         }
         return 0;
     }
     // A cluster of one-letter options: 'h' ends the run at once.
-    bool strange = word.size() == 1;
+    std::string strange = word.size() == 1 ? "-" : "";
+    bool someknown = false;
     for (char letter : word.substr(1)) {
         if (letter == 'h') return showhelp();
-        if (letter == 'v')
+        if (letter == 'v') {
             verbose = 1;
-        else
-            strange = true;
+            someknown = true;
+        } else {
+            strange += letter;
+        }
     }
-    if (strange) addunknown(argument);
+    // A word such as -diff was meant as a long option; in -vx only x is unknown.
+    if (!strange.empty() && someknown)
+        unknown.push_back({"-" + strange + " in " + argument, suggestion(strange)});
+    else if (!strange.empty())
+        unknown.push_back({argument, suggestion(word)});
     return 0;
 }
 

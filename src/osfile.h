@@ -51,6 +51,7 @@ struct filestatus {
     std::int64_t changedseconds = 0;
     std::int64_t changednanoseconds = 0;
     bool regular = false;
+    bool directory = false;
     unsigned mode = 0;  // permission bits only
     unsigned owner = 0;
     unsigned group = 0;

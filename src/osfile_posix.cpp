@@ -28,6 +28,7 @@ filestatus fromstat(const struct stat& st) {
     status.changedseconds = st.st_ctim.tv_sec;
     status.changednanoseconds = st.st_ctim.tv_nsec;
     status.regular = S_ISREG(st.st_mode);
+    status.directory = S_ISDIR(st.st_mode);
     status.mode = st.st_mode & 07777;
     status.owner = st.st_uid;
     status.group = st.st_gid;

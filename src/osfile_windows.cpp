@@ -90,7 +90,8 @@ int statushandle(HANDLE handle, filestatus& status) {
     status.modifiednanoseconds = (written % 10000000) * 100;
     status.changedseconds = changed / 10000000;
     status.changednanoseconds = (changed % 10000000) * 100;
-    status.regular = !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && GetFileType(handle) == FILE_TYPE_DISK;
+    status.directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    status.regular = !status.directory;
     status.mode = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
     status.links = info.nNumberOfLinks;
     status.attributes = info.dwFileAttributes;

@@ -84,14 +84,16 @@ const blackboxcase cases[] = {
      "Opening file a.html\nIncluding p.txt\n"},
     {"long_verbose_option", {"--verbose", "a.html"}, simple, {{"a.html", newdoc}},
      "Opening file a.html\nIncluding p.txt\n"},
-    {"unknown_options_draw_a_warning", {"--verbosity", "--HELP", "-x", "--chek", "-diff", "--check=yes", "a.html"},
-     simple, {{"a.html", newdoc}}, "", 0,
+    {"unknown_options_draw_a_warning",
+     {"--verbosity", "--HELP", "-x", "--chek", "-diff", "--check=yes", "-vstrcit", "a.html"}, simple,
+     {{"a.html", newdoc}}, "Opening file a.html\nIncluding p.txt\n", 0,
      "skelvane: warning: unknown option --verbosity ignored; did you mean --verbose?\n"
      "skelvane: warning: unknown option --HELP ignored; did you mean --help?\n"
      "skelvane: warning: unknown option -x ignored\n"
      "skelvane: warning: unknown option --chek ignored; did you mean --check?\n"
      "skelvane: warning: unknown option -diff ignored; did you mean --diff?\n"
-     "skelvane: warning: unknown option --check=yes ignored; did you mean --check?"},
+     "skelvane: warning: unknown option --check=yes ignored; did you mean --check?\n"
+     "skelvane: warning: unknown option -strcit in -vstrcit ignored; did you mean --strict?"},
     {"unknown_option_with_strict_ends_the_run", {"a.html", "--dry-run", "--strict"}, simple, {}, "", 2,
      "skelvane: unknown option --dry-run\n"},
     {"lone_dash_ignored", {"-", "a.html"}, simple, {{"a.html", newdoc}}, "", 0, "unknown option - ignored"},
