@@ -32,12 +32,14 @@ struct outcome {
     std::string text;
     std::vector<std::string> inserted;
     bool unclosed = false;
+    bool losttail = false;  // document text after the unclosed region's start was dropped
 };
 
 // The model: pieces cut like a bounded line read, tested like C strings.
 outcome model(const std::string& document, const std::map<std::string, std::string>& patterns) {
     outcome result;
     bool skipping = false;
+    std::size_t droppedinregion = 0;
     std::size_t position = 0;
     while (position < document.size()) {
         std::size_t length = 0;
@@ -53,6 +55,7 @@ outcome model(const std::string& document, const std::map<std::string, std::stri
         bool isstart = strncasecmp(p, "<!--#pattern", 12) == 0;
         if (isend) skipping = false;
         if (!skipping) result.text += piece;
+        if (skipping) droppedinregion += piece.size();
         if (!isstart) continue;
         const char* attribute = std::strstr(p + 12, "file=\"");
         if (attribute == nullptr) continue;
@@ -63,9 +66,11 @@ outcome model(const std::string& document, const std::map<std::string, std::stri
         if (found == patterns.end()) continue;
         result.text += found->second + "\n";
         result.inserted.push_back(name);
+        if (!skipping) droppedinregion = 0;
         skipping = true;
     }
     result.unclosed = skipping;
+    result.losttail = skipping && droppedinregion > 0;
     return result;
 }
 
@@ -103,7 +108,7 @@ std::vector<std::string> splitlines(const std::string& text) {
 // Applies a unified diff as patch would, checking every removed and kept
 // line and every count; aborts on anything malformed.
 std::string applydiff(const std::string& old, const std::string& diff, const std::string& name) {
-    const std::string header = "--- a/" + name + "\n+++ b/" + name + "\n";
+    const std::string header = "--- a/" + name + "\t\n+++ b/" + name + "\t\n";
     if (diff.compare(0, header.size(), header) != 0) std::abort();
     const std::vector<std::string> from = splitlines(old);
     const std::vector<std::string> lines = splitlines(diff.substr(header.size()));
@@ -178,6 +183,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     outcome expected = model(parts[0], patterns);
     if (sink.text != expected.text || inserter.inserted != expected.inserted ||
         (result.status == passstatus::unclosed) != expected.unclosed ||
+        (result.status == passstatus::unclosed && result.losttail != expected.losttail) ||
         (result.status != passstatus::unclosed && result.status != passstatus::complete))
         std::abort();
 
