@@ -364,13 +364,14 @@ const blackboxcase cases[] = {
      {{"site/a.html", start("site/parts/p.txt") + "new\n\n" + end}}, ""},
     {"root_refuses_names_outside", {"--root=site", "site/a.html"},
      {{"site/a.html", start("/dev/null") + start("secret.txt") + start("site/../secret.txt") +
-                          start("site/x/../../secret.txt") + "old\n" + end},
-      {"secret.txt", "key\n"}, {"site/x/y", ""}},
+                          start("site/x/../../secret.txt") + start("site2/secret.txt") + "old\n" + end},
+      {"secret.txt", "key\n"}, {"site/x/y", ""}, {"site2/secret.txt", "key\n"}},
      {}, "", 0,
      "a.html:1: cannot include \"/dev/null\": an absolute name, and --root is given\n"
      "a.html:2: cannot include \"secret.txt\": it lies outside\n"
      "a.html:3: cannot include \"site/../secret.txt\": it lies outside\n"
-     "a.html:4: cannot include \"site/x/../../secret.txt\": it lies outside"},
+     "a.html:4: cannot include \"site/x/../../secret.txt\": it lies outside\n"
+     "a.html:5: cannot include \"site2/secret.txt\": it lies outside"},
     {"root_with_strict_fails_the_document", {"--strict", "--root=site", "site/a.html"},
      {{"site/a.html", start("secret.txt") + end}, {"secret.txt", "key\n"}}, {}, fileerror, 1,
      "site/a.html:1: cannot include \"secret.txt\": it lies outside"},
