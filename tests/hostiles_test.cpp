@@ -24,26 +24,33 @@ const std::string end = "<!--#endpattern -->\n";
 
 bool havestrace() { return std::system("strace -V >/dev/null 2>&1") == 0; }
 
+// Where strace logs the reads of a held run, outside the scratch directory.
+const std::string& pauselog() {
+    static const std::string log = (fs::temp_directory_path() / ("skelvane-pause-" + std::to_string(getpid()))).string();
+    return log;
+}
+
 // Holds the run at its second read of the named file for a second,
 // long enough for the test to change things under it.
 runoptions pausedatsecondread(const std::string& name) {
+    fs::remove(pauselog());
     runoptions options;
-    options.wrapper = {"strace", "-f", "-qq", "-o", "/dev/null", "-P", name,
+    options.wrapper = {"strace", "-f", "-qq", "-o", pauselog(), "-e", "trace=read", "-P", name,
                        "-e", "inject=read:delay_enter=1000000:when=2"};
     return options;
 }
 
-// Waits until the run has made its staging file, which it does right
-// before it reads the document, then a little longer so that it is held
-// at the paused read.
-void waitforrun(const scratch& dir) {
+// Waits until the run has read the file once (strace logs a read when it
+// returns), then a little longer, so that it is held at the paused read.
+void waitforrun() {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (std::chrono::steady_clock::now() < deadline) {
-        for (auto& entry : fs::directory_iterator(dir.path()))
-            if (entry.path().filename().string().starts_with(".skelvane-")) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(100));
-                return;
-            }
+        std::ifstream log(pauselog());
+        std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+        if (text.find("read(") != std::string::npos) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            return;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }
@@ -61,7 +68,7 @@ TEST(hostile, document_changed_during_the_run_is_not_overwritten) {
     dir.write("a.html", old);
     dir.write("p.txt", "new\n");
     auto run = std::async(std::launch::async, [&] { return runskelvane(dir, {"a.html"}, pausedatsecondread("a.html")); });
-    waitforrun(dir);
+    waitforrun();
     std::ofstream(dir.path() / "a.html", std::ios::app) << "<p>added by an editor</p>\n";
     runresult result = run.get();
     EXPECT_EQ(result.status, 1);
@@ -76,7 +83,7 @@ TEST(hostile, document_removed_during_the_run_stays_removed) {
     dir.write("a.html", bigdocument());
     dir.write("p.txt", "new\n");
     auto run = std::async(std::launch::async, [&] { return runskelvane(dir, {"a.html"}, pausedatsecondread("a.html")); });
-    waitforrun(dir);
+    waitforrun();
     fs::remove(dir.path() / "a.html");
     runresult result = run.get();
     EXPECT_EQ(result.status, 1);
@@ -96,7 +103,7 @@ std::future<runresult> pausedinpattern(const scratch& dir, const std::string& pa
     dir.write("a.html", start + "old\n" + end);
     dir.write("p.txt", pattern);
     auto run = std::async(std::launch::async, [&dir] { return runskelvane(dir, {"a.html"}, pausedatsecondread("p.txt")); });
-    waitforrun(dir);
+    waitforrun();
     return run;
 }
 
