@@ -164,6 +164,9 @@ int checkdocument(const std::string& path, inputfile& fin, const filestatus& bef
                   const std::vector<fileid>& unreadable) {
     inputfile original;
     if (int error = openoriginal(path, before, original)) return faildocument(path, describe(error));
+    std::string target;
+    if (int error = resolvepath(path, target)) return faildocument(path, describe(error));
+    reportleftovers(directoryof(target));
     spool held;
     std::optional<unifieddiff> diff;
     std::optional<diffsink> lined;
@@ -186,11 +189,8 @@ int checkdocument(const std::string& path, inputfile& fin, const filestatus& bef
 
     const bool changed = diff ? diff->changed() : !compare->same();
     if (changed || !settings.ifchanged) {
-        std::string target;
         std::string problem;
-        if (int error = resolvepath(path, target)) {
-            problem = describe(error);
-        } else if (int error = checkcancreate(directoryof(target))) {
+        if (int error = checkcancreate(directoryof(target))) {
             problem = "cannot create a file in " + directoryof(target) + ": " + describe(error);
         } else {
             problem = replaceproblem(path, before);
