@@ -66,8 +66,8 @@ int standardoutputerror() {
     errno = 0;
     if (std::fflush(stdout) != 0 || std::ferror(stdout))
         outputfailure = errno != 0 ? errno : EIO;
-    else
-        outputfailure = standardoutput().error();
+    else if (filesink* sink = standardoutputifused())
+        outputfailure = sink->error();
     return outputfailure;
 }
 

@@ -27,10 +27,18 @@ bool filestatus::touchedsince(const filestatus& before) const {
 
 filesink::filesink(int fd) : fd_(fd), buffer_(new char[buffersize]) { setbuffer(buffer_.get(), buffersize); }
 
+namespace {
+
+std::unique_ptr<filesink> standardsink;
+
+}  // namespace
+
 filesink& standardoutput() {
-    static filesink out(1);
-    return out;
+    if (!standardsink) standardsink = std::make_unique<filesink>(1);
+    return *standardsink;
 }
+
+filesink* standardoutputifused() { return standardsink.get(); }
 
 stagingfile::stagingfile() : filesink(-1) {
     // No buffer until a file is open, so a write before create() fails.

@@ -153,8 +153,10 @@ protected:
     bool textmode_ = textmodefiles;  // Windows: every LF is written as CR LF
 };
 
-// Standard output as a sink, for --stdout.
+// Standard output as a sink, for --stdout and --diff; its buffer is made
+// on first use.
 filesink& standardoutput();
+filesink* standardoutputifused();
 
 class stagingfile : public filesink {
 public:
