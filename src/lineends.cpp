@@ -32,27 +32,23 @@ void lineendconverter::write(bytesink& out, std::string_view bytes) {
         }
         return;
     }
-    // To LF: CRs wait until the byte after them shows whether they end a line.
+    // To LF: a run of CRs waits until the byte after it shows whether it
+    // ends a line; everything between runs goes out as it is.
     while (!bytes.empty()) {
-        std::size_t cr = bytes.find('\r');
-        std::size_t lf = bytes.find('\n');
-        std::size_t next = std::min(cr, lf);
-        if (next == std::string_view::npos) next = bytes.size();
-        if (next > 0) {
-            release(out);
-            out.write(bytes.substr(0, next));
+        if (bytes.front() == '\r' || heldcrs_ > 0) {
+            std::size_t crs = std::min(bytes.find_first_not_of('\r'), bytes.size());
+            heldcrs_ += crs;
+            bytes.remove_prefix(crs);
+            if (bytes.empty()) return;
+            if (bytes.front() == '\n')
+                heldcrs_ = 0;  // they end a line: dropped
+            else
+                release(out);
         }
-        if (next == bytes.size()) return;
-        if (bytes[next] == '\r') {
-            std::size_t after = bytes.find_first_not_of('\r', next);
-            if (after == std::string_view::npos) after = bytes.size();
-            heldcrs_ += after - next;
-            bytes.remove_prefix(after);
-        } else {
-            heldcrs_ = 0;  // they ended a line: dropped
-            out.write("\n");
-            bytes.remove_prefix(next + 1);
-        }
+        const void* cr = std::memchr(bytes.data(), '\r', bytes.size());
+        std::size_t run = cr ? static_cast<const char*>(cr) - bytes.data() : bytes.size();
+        out.write(bytes.substr(0, run));
+        bytes.remove_prefix(run);
     }
 }
 
