@@ -73,7 +73,7 @@ bool isstagingname(const char* name) {
     return true;
 }
 
-std::string stagingnamein(const std::string& directory, const char* separator) {
+std::string stagingnamein(const std::string& directory) {
     // Seeded once per process: names need only be unlikely to meet, and a
     // name that is taken is simply drawn again.
     static std::mt19937_64 random(std::random_device{}() ^
@@ -81,7 +81,32 @@ std::string stagingnamein(const std::string& directory, const char* separator) {
                                       std::chrono::steady_clock::now().time_since_epoch().count()));
     char suffix[stagingsuffixlength + 1];
     std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(random()));
-    return directory + separator + stagingprefix + suffix;
+    return directory + pathseparator + stagingprefix + suffix;
+}
+
+int stagingfile::keepcopy(const std::string& name) {
+    stagingfile copy;
+    if (int error = copy.create(directoryof(name))) return error;
+    for (std::uint64_t offset = 0;;) {
+        std::size_t got = 0;
+        if (int error = readback(offset, got)) return error;
+        if (got == 0) break;
+        copy.write(std::string_view(buffer_.get(), got));
+        offset += got;
+    }
+    int error = copy.finish();
+    if (error == 0) error = copy.keepas(name);
+    if (error == 0) discard();
+    return error;
+}
+
+int stagingfile::keep(std::string& kept) {
+    int error = EEXIST;
+    for (int attempt = 0; error == EEXIST && attempt < 100; ++attempt) {
+        kept = stagingnamein(directory_) + ".saved";
+        error = keepas(kept);
+    }
+    return error;
 }
 
 }  // namespace skelvane

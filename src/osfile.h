@@ -31,8 +31,10 @@ inline constexpr int notregular = -1;
 // end is read as LF and written as CR LF, so --eol has nothing to change.
 #ifdef _WIN32
 inline constexpr bool textmodefiles = true;
+inline constexpr char pathseparator = '\\';
 #else
 inline constexpr bool textmodefiles = false;
+inline constexpr char pathseparator = '/';
 #endif
 
 std::string describe(int error);
@@ -192,6 +194,11 @@ public:
     void discard();
 
 private:
+    // Where name lies on another file system: a copy made there is kept.
+    int keepcopy(const std::string& name);
+    // Reads the written text back at offset; got is 0 at its end.
+    int readback(std::uint64_t offset, std::size_t& got);
+
     std::string directory_;
     std::string path_;  // the file's name, while it has one
     fileid id_;
@@ -210,7 +217,7 @@ inline constexpr char stagingprefix[] = ".skelvane-";
 inline constexpr std::size_t stagingsuffixlength = 16;
 bool isstagingname(const char* name);
 // A new random staging name in the directory.
-std::string stagingnamein(const std::string& directory, const char* separator);
+std::string stagingnamein(const std::string& directory);
 
 // The files in the directory that look like what a run that died while
 // replacing a document left behind, and may hold its new text. A file

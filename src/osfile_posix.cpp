@@ -210,7 +210,7 @@ int stagingfile::create(const std::string& directory) {
     }
     unnamed_ = fd >= 0;
     for (int attempt = 0; fd < 0; ++attempt) {
-        std::string name = stagingnamein(directory, "/");
+        std::string name = stagingnamein(directory);
         fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd < 0 && (errno != EEXIST || attempt == 100)) return errno;
         if (fd >= 0) path_ = name;
@@ -276,7 +276,7 @@ int stagingfile::renameto(const std::string& target) {
         // between its name and the rename.
         if (int error = lockexclusive(fd_)) return error;
         for (int attempt = 0; unnamed_; ++attempt) {
-            std::string name = stagingnamein(directory_, "/");
+            std::string name = stagingnamein(directory_);
             int error = linkunnamed(fd_, name);
             if (error != 0 && (error != EEXIST || attempt == 100)) return error;
             if (error == 0) {
@@ -299,30 +299,17 @@ int stagingfile::keepas(const std::string& name) {
         path_.clear();
         return 0;
     }
-    if (error != EXDEV) return error;
+    return error == EXDEV ? keepcopy(name) : error;
+}
 
-    stagingfile copy;
-    if ((error = copy.create(directoryof(name))) != 0) return error;
-    for (std::uint64_t offset = 0;;) {
+int stagingfile::readback(std::uint64_t offset, std::size_t& got) {
+    for (;;) {
         ssize_t count = ::pread(fd_, buffer_.get(), buffersize, static_cast<off_t>(offset));
         if (count < 0 && errno == EINTR) continue;
         if (count < 0) return errno;
-        if (count == 0) break;
-        copy.write(std::string_view(buffer_.get(), static_cast<std::size_t>(count)));
-        offset += static_cast<std::uint64_t>(count);
+        got = static_cast<std::size_t>(count);
+        return 0;
     }
-    if ((error = copy.finish()) != 0 || (error = copy.keepas(name)) != 0) return error;
-    discard();
-    return 0;
-}
-
-int stagingfile::keep(std::string& kept) {
-    int error = EEXIST;
-    for (int attempt = 0; error == EEXIST && attempt < 100; ++attempt) {
-        kept = stagingnamein(directory_, "/") + ".saved";
-        error = keepas(kept);
-    }
-    return error;
 }
 
 void stagingfile::discard() {

@@ -375,7 +375,7 @@ int stagingfile::create(const std::string& directory) {
     discard();
     directory_ = directory;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = stagingnamein(directory, "\\");
+        std::string name = stagingnamein(directory);
         // Without FILE_SHARE_DELETE nobody else removes or renames it.
         HANDLE handle = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
                                     CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -523,34 +523,19 @@ int stagingfile::keepas(const std::string& name) {
         return 0;
     }
     int error = fromwindows(renamed);
-    if (error != EXDEV) return error;
-
-    stagingfile copy;
-    if ((error = copy.create(directoryof(name))) != 0) return error;
-    for (std::uint64_t offset = 0;;) {
-        OVERLAPPED where{};
-        where.Offset = static_cast<DWORD>(offset);
-        where.OffsetHigh = static_cast<DWORD>(offset >> 32);
-        DWORD count = 0;
-        if (!ReadFile(handle, buffer_.get(), static_cast<DWORD>(buffersize), &count, &where) &&
-            GetLastError() != ERROR_HANDLE_EOF)
-            return lasterror();
-        if (count == 0) break;
-        copy.write(std::string_view(buffer_.get(), count));
-        offset += count;
-    }
-    if ((error = copy.finish()) != 0 || (error = copy.keepas(name)) != 0) return error;
-    discard();
-    return 0;
+    return error == EXDEV ? keepcopy(name) : error;
 }
 
-int stagingfile::keep(std::string& kept) {
-    int error = EEXIST;
-    for (int attempt = 0; error == EEXIST && attempt < 100; ++attempt) {
-        kept = stagingnamein(directory_, "\\") + ".saved";
-        error = keepas(kept);
-    }
-    return error;
+int stagingfile::readback(std::uint64_t offset, std::size_t& got) {
+    OVERLAPPED where{};
+    where.Offset = static_cast<DWORD>(offset);
+    where.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD count = 0;
+    if (!ReadFile(handleof(fd_), buffer_.get(), static_cast<DWORD>(buffersize), &count, &where) &&
+        GetLastError() != ERROR_HANDLE_EOF)
+        return lasterror();
+    got = count;
+    return 0;
 }
 
 void stagingfile::discard() {
