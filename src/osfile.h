@@ -77,7 +77,6 @@ std::string directoryof(const std::string& path);
 // compares names (on Windows: letter case aside, either separator).
 bool pathinside(const std::string& path, const std::string& directory);
 bool isabsolutepath(const std::string& path);
-bool ispathseparator(char c);
 
 // Whether a run may replace the file: the process may write it, by its
 // effective ids, and it is not read-only. A file that no one may write
@@ -87,8 +86,6 @@ int checkwritable(const std::string& path, const filestatus& status);
 int checkcancreate(const std::string& directory);
 // Whether the file is the one standard output writes to.
 bool isstandardoutput(const fileid& id);
-
-int removefile(const std::string& path);
 
 class inputfile : public bytesource, public rereadable {
 public:

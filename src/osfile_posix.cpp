@@ -74,8 +74,6 @@ bool pathinside(const std::string& path, const std::string& directory) {
 
 bool isabsolutepath(const std::string& path) { return !path.empty() && path.front() == '/'; }
 
-bool ispathseparator(char c) { return c == '/'; }
-
 int checkwritable(const std::string& path, const filestatus& status) {
     if (faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) return errno;
     // The superuser passes the test above for any file.
@@ -89,10 +87,6 @@ int checkcancreate(const std::string& directory) {
 bool isstandardoutput(const fileid& id) {
     struct stat st;
     return fstat(STDOUT_FILENO, &st) == 0 && fromstat(st).id == id;
-}
-
-int removefile(const std::string& path) {
-    return unlink(path.c_str()) == 0 ? 0 : errno;
 }
 
 inputfile::~inputfile() { close(); }

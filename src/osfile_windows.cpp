@@ -170,7 +170,11 @@ bool pathinside(const std::string& path, const std::string& directory) {
            (outer.back() == L'\\' || inner[outer.size()] == L'\\');
 }
 
+namespace {
+
 bool ispathseparator(char c) { return c == '/' || c == '\\'; }
+
+}  // namespace
 
 bool isabsolutepath(const std::string& path) {
     return (!path.empty() && ispathseparator(path.front())) || (path.size() >= 2 && path[1] == ':');
@@ -200,8 +204,6 @@ bool isstandardoutput(const fileid& id) {
     filestatus status;
     return statushandle(GetStdHandle(STD_OUTPUT_HANDLE), status) == 0 && status.id == id;
 }
-
-int removefile(const std::string& path) { return DeleteFileA(path.c_str()) ? 0 : lasterror(); }
 
 inputfile::~inputfile() { close(); }
 
