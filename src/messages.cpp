@@ -17,13 +17,10 @@ namespace {
 int outputfailure = 0;  // the first error standard output gave
 
 void tostderr(std::string_view prefix, std::string_view subject, std::string_view reason) {
-    // Flushing stdout first keeps the two streams in order when they share
-    // one log file.
-    standardoutputerror();
-    std::string line = "skelvane: ";
     // An empty name would leave a message that names nothing.
-    line.append(prefix).append(subject.empty() ? "\"\"" : subject).append(": ").append(reason).append("\n");
-    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::string text(prefix);
+    text.append(subject.empty() ? "\"\"" : subject).append(": ").append(reason);
+    complain(text);
 }
 
 // Standard output carries the new texts with --stdout and the report with
@@ -72,6 +69,8 @@ int standardoutputerror() {
 }
 
 void complain(std::string_view text) {
+    // Flushing stdout first keeps the two streams in order when they share
+    // one log file.
     standardoutputerror();
     std::string line = "skelvane: ";
     line.append(text).append("\n");
