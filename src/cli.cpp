@@ -3,7 +3,7 @@
 #include "messages.h"
 #include "osfile.h"
 #include "rewrite.h"
-#include "settings.h"
+#include "run.h"
 
 #include <algorithm>
 #include <cctype>
@@ -64,15 +64,20 @@ constexpr longswitch longswitches[] = {
 constexpr const char* knownoptions[] = {"--verbose", "--help",   "--version", "--check",    "--diff",
                                         "--if-changed", "--strict", "--stdout", "--root=DIR", "--eol=STYLE"};
 
-// What the option pass saw that is checked once it is over.
-const char* eolvalue = nullptr;
-const char* rootvalue = nullptr;
-std::vector<std::string> problems;  // each ends the run before any document
 struct unknownoption {
     std::string said;   // as given, or a letter and the cluster it stood in
     std::string meant;  // the known option that is close, if any
 };
-std::vector<unknownoption> unknown;
+
+// The option pass: the settings it makes, and what it saw that is checked
+// once it is over.
+struct optionpass {
+    runsettings settings;
+    const char* eolvalue = nullptr;
+    const char* rootvalue = nullptr;
+    std::vector<std::string> problems;  // each ends the run before any document
+    std::vector<unknownoption> unknown;
+};
 
 // Edits between two words, letter case aside.
 std::size_t distance(std::string_view a, std::string_view b) {
@@ -122,15 +127,18 @@ std::string describeunknown(const unknownoption& option, bool ignored) {
 
 // The values of --eol and --root, and options that cannot go together,
 // checked before any document is touched. False when the run must end.
-bool checkvalues() {
-    if (settings.diff) settings.check = true;
-    if (settings.tostdout && settings.check)
+bool checkvalues(optionpass& pass) {
+    runsettings& settings = pass.settings;
+    std::vector<std::string>& problems = pass.problems;
+    const char* eolvalue = pass.eolvalue;
+    const char* rootvalue = pass.rootvalue;
+    if (settings.tostdout && settings.checking())
         problems.push_back("--stdout cannot be used with --check or --diff: choose one");
     if (eolvalue != nullptr) {
-        const std::pair<const char*, eolmode> modes[] = {
-            {"keep", eolmode::keep}, {"lf", eolmode::lf}, {"crlf", eolmode::crlf}};
+        const std::pair<const char*, lineendstyle> modes[] = {
+            {"keep", lineendstyle::ofdocument}, {"lf", lineendstyle::lf}, {"crlf", lineendstyle::crlf}};
         auto mode = std::find_if(std::begin(modes), std::end(modes),
-                                 [](const auto& m) { return std::strcmp(eolvalue, m.first) == 0; });
+                                 [&](const auto& m) { return std::strcmp(eolvalue, m.first) == 0; });
         if (mode == std::end(modes))
             problems.push_back(std::string(eoloption) + "=" + eolvalue +
                                ": expected keep, lf or crlf (--eol=keep, --eol=lf or --eol=crlf)");
@@ -150,14 +158,12 @@ bool checkvalues() {
             settings.root = resolved;
     }
     if (settings.strict)
-        for (const unknownoption& option : unknown) problems.push_back(describeunknown(option, false));
+        for (const unknownoption& option : pass.unknown) problems.push_back(describeunknown(option, false));
     for (const std::string& problem : problems) complain(problem);
     if (!problems.empty()) return false;
-    for (const unknownoption& option : unknown) complain("warning: " + describeunknown(option, true));
+    for (const unknownoption& option : pass.unknown) complain("warning: " + describeunknown(option, true));
     return true;
 }
-
-}  // namespace
 
 int showhelp() {
     for (const char* line : helptext) std::puts(line);
@@ -174,31 +180,32 @@ int noargs() {
     return 0;
 }
 
-int testoption(const char* argument) {
+// 0 to go on; -1 when a text was printed and the run ends.
+int testoption(const char* argument, optionpass& pass) {
     const std::string_view word = argument;
     if (word == "--help") return showhelp();
     if (word == "--version") return showversion();
     if (word == "--verbose") {
-        verbose = 1;
+        pass.settings.verbose = true;
         return 0;
     }
     if (word.empty() || word[0] != '-') return 0;
     if (word.starts_with("--")) {
         for (const longswitch& option : longswitches)
             if (word == option.name) {
-                settings.*option.field = true;
+                pass.settings.*option.field = true;
                 return 0;
             }
         if (word.starts_with(std::string(rootoption) + "=")) {
-            rootvalue = argument + rootoption.size() + 1;
+            pass.rootvalue = argument + rootoption.size() + 1;
         } else if (word.starts_with(std::string(eoloption) + "=")) {
-            eolvalue = argument + eoloption.size() + 1;
+            pass.eolvalue = argument + eoloption.size() + 1;
         } else if (word == rootoption) {
-            problems.push_back("--root needs its directory after '=': --root=DIR");
+            pass.problems.push_back("--root needs its directory after '=': --root=DIR");
         } else if (word == eoloption) {
-            problems.push_back("--eol needs its style after '=': --eol=keep, --eol=lf or --eol=crlf");
+            pass.problems.push_back("--eol needs its style after '=': --eol=keep, --eol=lf or --eol=crlf");
         } else {
-            unknown.push_back({argument, suggestion(word)});
+            pass.unknown.push_back({argument, suggestion(word)});
         }
         return 0;
     }
@@ -208,7 +215,7 @@ int testoption(const char* argument) {
     for (char letter : word.substr(1)) {
         if (letter == 'h') return showhelp();
         if (letter == 'v') {
-            verbose = 1;
+            pass.settings.verbose = true;
             someknown = true;
         } else {
             strange += letter;
@@ -216,11 +223,13 @@ int testoption(const char* argument) {
     }
     // A word such as -diff was meant as a long option; in -vx only x is unknown.
     if (!strange.empty() && someknown)
-        unknown.push_back({"-" + strange + " in " + argument, suggestion(strange)});
+        pass.unknown.push_back({"-" + strange + " in " + argument, suggestion(strange)});
     else if (!strange.empty())
-        unknown.push_back({argument, suggestion(word)});
+        pass.unknown.push_back({argument, suggestion(word)});
     return 0;
 }
+
+}  // namespace
 
 int runcommand(int argc, char** argv) {
     prepareprocess();
@@ -232,17 +241,20 @@ int runcommand(int argc, char** argv) {
         if (argv[i] == endofoptions) endindex = i;
     bool stopped = argc < 2;
     if (stopped) noargs();
-    for (int i = 1; i < endindex && !stopped; ++i) stopped = testoption(argv[i]) != 0;
-    if (!stopped && !checkvalues()) {
+    optionpass options;
+    for (int i = 1; i < endindex && !stopped; ++i) stopped = testoption(argv[i], options) != 0;
+    if (!stopped && !checkvalues(options)) {
         stopped = true;
         status = 2;
     }
+    run current(options.settings);
+    const runsettings& settings = current.settings;
     for (int i = 1; i < argc && !stopped; ++i) {
         if (i == endindex || (i < endindex && argv[i][0] == '-')) continue;
-        int result = dofile(argv[i]);
+        int result = dofile(current, argv[i]);
         lost = standardoutputerror();
         if (lost == 0 && result == outputlost) lost = EIO;
-        if (settings.check) {
+        if (settings.checking()) {
             // A check goes through every document: 1 when one would
             // change, 2 when one could not be checked or a run would fail.
             // What is left to report has nowhere to go once output is lost.
@@ -256,7 +268,7 @@ int runcommand(int argc, char** argv) {
     if (lost == 0) lost = standardoutputerror();
     if (lost != 0) {
         reportproblem("standard output", std::strerror(lost));
-        status = std::max(status, settings.check ? 2 : 1);
+        status = std::max(status, settings.checking() ? 2 : 1);
     }
     return status;
 }

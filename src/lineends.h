@@ -17,7 +17,10 @@
 
 namespace skelvane {
 
-enum class lineendstyle { asis, lf, crlf };
+// asis leaves line ends as they are; lf and crlf give every line one
+// style. ofdocument (--eol=keep) stands for the style of the document's
+// first line end, which pattern text is given: firstlineend() says which.
+enum class lineendstyle { asis, lf, crlf, ofdocument };
 
 class lineendconverter {
 public:

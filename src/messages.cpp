@@ -1,16 +1,12 @@
 #include "messages.h"
 
 #include "osfile.h"
-#include "settings.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <string>
 
 namespace skelvane {
-
-int verbose = 0;
-runsettings settings;
 
 namespace {
 
@@ -23,29 +19,29 @@ void tostderr(std::string_view prefix, std::string_view subject, std::string_vie
     complain(text);
 }
 
-// Standard output carries the new texts with --stdout and the report with
-// --check and --diff; the progress and error lines then go to standard error.
-std::FILE* progressstream() { return settings.tostdout || settings.check ? stderr : stdout; }
-std::FILE* errorlinestream() { return settings.tostdout || settings.check ? stderr : stdout; }
+std::FILE* progressstream(const runsettings& settings) { return settings.stdoutbusy() ? stderr : stdout; }
+
+void showline(const runsettings& settings, const char* format, std::string_view text) {
+    if (settings.verbose)
+        std::fprintf(progressstream(settings), format, static_cast<int>(text.size()), text.data());
+}
 
 }  // namespace
 
-void showopening(const char* path) {
-    if (verbose == 1) std::fprintf(progressstream(), "Opening file %s\n", path);
+void showopening(const runsettings& settings, const char* path) {
+    if (settings.verbose) std::fprintf(progressstream(settings), "Opening file %s\n", path);
 }
 
-void showincluding(std::string_view name) {
-    if (verbose == 1)
-        std::fprintf(progressstream(), "Including %.*s\n", static_cast<int>(name.size()), name.data());
+void showincluding(const runsettings& settings, std::string_view name) {
+    showline(settings, "Including %.*s\n", name);
 }
 
-void showunchanged(std::string_view path) {
-    if (verbose == 1)
-        std::fprintf(progressstream(), "Unchanged %.*s\n", static_cast<int>(path.size()), path.data());
+void showunchanged(const runsettings& settings, std::string_view path) {
+    showline(settings, "Unchanged %.*s\n", path);
 }
 
-int faildocument(std::string_view path, std::string_view reason) {
-    std::fputs("File error.\n", errorlinestream());
+int faildocument(const runsettings& settings, std::string_view path, std::string_view reason) {
+    std::fputs("File error.\n", progressstream(settings));
     reportproblem(path, reason);
     return -1;
 }

@@ -6,24 +6,23 @@
 #ifndef SKELVANE_MESSAGES_H
 #define SKELVANE_MESSAGES_H
 
+#include "run.h"
+
 #include <string>
 #include <string_view>
 
 namespace skelvane {
 
-// Set to 1 by -v or --verbose, never cleared; adds the progress lines, which
-// go to stderr with --stdout, --check and --diff.
-extern int verbose;
-
-void showopening(const char* path);
-void showincluding(std::string_view name);
+// The progress lines of -v, on stdout unless it carries the new texts or
+// a check's report (then on stderr).
+void showopening(const runsettings& settings, const char* path);
+void showincluding(const runsettings& settings, std::string_view name);
 // With --if-changed, for a document left as it was.
-void showunchanged(std::string_view path);
+void showunchanged(const runsettings& settings, std::string_view path);
 
-// Prints "File error." on stdout (on stderr with --check, --diff or
-// --stdout, whose stdout is for other things) and the reason on stderr. Returns -1, the
-// result of a failed document.
-int faildocument(std::string_view path, std::string_view reason);
+// Prints "File error." where the progress lines go, and the reason on
+// stderr. Returns -1, the result of a failed document.
+int faildocument(const runsettings& settings, std::string_view path, std::string_view reason);
 
 void reportproblem(std::string_view subject, std::string_view reason);
 void warn(std::string_view subject, std::string_view reason);
@@ -32,6 +31,7 @@ void complain(std::string_view text);
 
 // Flushes standard output (the printed lines, and the sink that --stdout
 // and --diff write through); the first error it ever gave, 0 for none.
+// Standard output belongs to the process, and so does its first error.
 int standardoutputerror();
 
 // "NAME:LINE", the subject of a message about one line of a file.

@@ -1,7 +1,7 @@
 #include "pattern.h"
 
 #include "messages.h"
-#include "settings.h"
+#include "run.h"
 
 #include <algorithm>
 #include <set>
@@ -9,121 +9,96 @@
 
 namespace skelvane {
 
-namespace {
-
-// Patterns already checked for directive lines in this run, so that a
-// footer shared by thousands of documents is reported once.
-std::set<std::pair<std::uint64_t, std::uint64_t>> checkedpatterns;
-
-// Small pattern files are kept in memory from one directive to the next.
-// A kept text is used only while a stat of its name shows the very same
-// file untouched, so each directive still gets the file's current text,
-// for one stat instead of an open, reads and a close.
-struct keptpattern {
-    std::string name;
-    filestatus status;
-    std::string text;
-    std::uint64_t lastuse = 0;
-};
-constexpr std::size_t keptpatterns = 4;
-constexpr std::uint64_t keptsizelimit = 64 * 1024;
-std::vector<keptpattern> kept;
-std::uint64_t uses = 0;
-
-const keptpattern* findkept(const std::string& name, const filestatus& now) {
-    for (keptpattern& k : kept)
+const std::string* keptpatterns::find(const std::string& name, const filestatus& now) {
+    for (kept& k : kept_)
         if (k.name == name && !now.touchedsince(k.status)) {
-            k.lastuse = ++uses;
-            return &k;
+            k.lastuse = ++uses_;
+            return &k.text;
         }
     return nullptr;
 }
 
-void keep(const std::string& name, const filestatus& status, std::string text) {
-    auto slot = std::find_if(kept.begin(), kept.end(), [&](const keptpattern& k) { return k.name == name; });
-    if (slot == kept.end()) {
-        if (kept.size() < keptpatterns)
-            slot = kept.insert(kept.end(), keptpattern{});
+void keptpatterns::keep(const std::string& name, const filestatus& status, std::string text) {
+    auto slot = std::find_if(kept_.begin(), kept_.end(), [&](const kept& k) { return k.name == name; });
+    if (slot == kept_.end()) {
+        if (kept_.size() < count)
+            slot = kept_.insert(kept_.end(), kept{});
         else
-            slot = std::min_element(kept.begin(), kept.end(), [](const keptpattern& a, const keptpattern& b) {
-                return a.lastuse < b.lastuse;
-            });
+            slot = std::min_element(kept_.begin(), kept_.end(),
+                                    [](const kept& a, const kept& b) { return a.lastuse < b.lastuse; });
     }
-    *slot = keptpattern{name, status, std::move(text), ++uses};
+    *slot = kept{name, status, std::move(text), ++uses_};
 }
 
-// With --root: why the pattern may not be included, or nothing. A name
-// that does not resolve is left to the open, which says why.
-std::string outsideroot(const std::string& name, std::string& resolved) {
-    if (isabsolutepath(name)) return "an absolute name, and --root is given";
-    if (resolvepath(name, resolved) != 0) {
-        resolved = name;
-        return {};
-    }
-    return pathinside(resolved, settings.root) ? std::string() : "it lies outside " + settings.root;
+patternfiles::patternfiles(run& current, std::string_view document, std::vector<fileid> excluded,
+                           lineendstyle style)
+    : run_(current), document_(document), excluded_(std::move(excluded)), reader_(fpat_), converter_(style) {}
+
+bool patternfiles::excluded(const fileid& id) const {
+    return std::find(excluded_.begin(), excluded_.end(), id) != excluded_.end();
 }
 
-}  // namespace
+std::string patternfiles::refusal(std::string_view rest, std::string& name, std::string& opened) {
+    std::optional<std::string_view> found = getpatternname(rest);
+    if (!found) return "start directive names no pattern file (no file=\"...\")";
+    name = opened = *found;
+    if (name.empty()) return "start directive names an empty pattern file name";
+    const std::string& root = run_.settings.root;
+    if (root.empty()) return {};
+    // With --root the checked path is the one opened, so that a link
+    // changed in between cannot lead elsewhere. A name that does not
+    // resolve is left to the open, which says why.
+    std::string why;
+    if (isabsolutepath(name))
+        why = "an absolute name, and --root is given";
+    else if (resolvepath(name, opened) != 0)
+        opened = name;
+    else if (!pathinside(opened, root))
+        why = "it lies outside " + root;
+    return why.empty() ? why : "cannot include \"" + name + "\": " + why;
+}
 
-patternfiles::patternfiles(std::string_view document, std::vector<fileid> unreadable, lineendstyle style)
-    : document_(document), unreadable_(std::move(unreadable)), reader_(fpat_), converter_(style) {}
+void patternfiles::insertkept(const std::string& name, const std::string& text, bytesink& out) {
+    showincluding(run_.settings, name);
+    converter_.write(out, text);
+    converter_.write(out, "\n");
+    converter_.finish(out);
+}
 
 insertresult patternfiles::insertpattern(std::string_view rest, long line, bytesink& out) {
-    std::string where = fileline(document_, line);
-    std::optional<std::string_view> found = getpatternname(rest);
-    if (!found)
-        return problem(where, "start directive names no pattern file (no file=\"...\"); nothing inserted")
-                   ? insertresult::failed
-                   : insertresult::skipped;
-    std::string name(*found);
-    if (name.empty())
-        return problem(where, "start directive names an empty pattern file name; nothing inserted")
-                   ? insertresult::failed
-                   : insertresult::skipped;
-    // With --root the checked path is the one opened, so that a link
-    // changed in between cannot lead elsewhere.
-    std::string opened = name;
-    if (!settings.root.empty()) {
-        std::string outside = outsideroot(name, opened);
-        if (!outside.empty())
-            return problem(where, "cannot include \"" + name + "\": " + outside + "; nothing inserted")
-                       ? insertresult::failed
-                       : insertresult::skipped;
-    }
+    const std::string where = fileline(document_, line);
+    std::string name;
+    std::string opened;
+    std::string refused = refusal(rest, name, opened);
     filestatus now;
     // With --strict every insertion checks the pattern's lines, so none is
     // taken from memory.
-    if (!settings.strict && statpath(name, now) == 0) {
-        const keptpattern* hit = findkept(name, now);
-        if (hit != nullptr && std::find(unreadable_.begin(), unreadable_.end(), now.id) == unreadable_.end()) {
-            showincluding(name);
-            converter_.write(out, hit->text);
-            converter_.write(out, "\n");
-            converter_.finish(out);
+    if (refused.empty() && !run_.settings.strict && statpath(name, now) == 0 && !excluded(now.id))
+        if (const std::string* text = run_.patterns.find(name, now)) {
+            insertkept(name, *text, out);
             return insertresult::inserted;
         }
+    if (refused.empty()) {
+        int error = fpat_.open(opened);
+        if (error == 0 && excluded(fpat_.status().id)) error = EBUSY;
+        if (error != 0) {
+            fpat_.close();
+            refused = "cannot include \"" + name + "\": " +
+                      (error == EBUSY ? std::string("it is a staging file of this run") : describe(error));
+        }
     }
+    if (!refused.empty())
+        return problem(where, refused + "; nothing inserted") ? insertresult::failed : insertresult::skipped;
 
-    int error = fpat_.open(opened);
-    const filestatus& status = fpat_.status();
-    if (error == 0 && std::find(unreadable_.begin(), unreadable_.end(), status.id) != unreadable_.end())
-        error = EBUSY;
-    if (error != 0) {
-        fpat_.close();
-        std::string reason = error == EBUSY ? "it is a staging file of this run" : describe(error);
-        return problem(where, "cannot include \"" + name + "\": " + reason + "; nothing inserted")
-                   ? insertresult::failed
-                   : insertresult::skipped;
-    }
-
-    showincluding(name);
-    bool checklines = checkedpatterns.insert({status.id.device, status.id.inode}).second || settings.strict;
+    showincluding(run_.settings, name);
+    const filestatus status = fpat_.status();
+    const bool checklines = run_.patterns.firstcheck(status.id) || run_.settings.strict;
+    const bool keepable = status.size <= keptpatterns::sizelimit;
     std::string text;
-    bool keepable = status.size <= keptsizelimit;
     copy(name, where, out, checklines, keepable ? &text : nullptr);
     fpat_.close();
     if (!failure_.empty()) return insertresult::failed;
-    if (keepable && text.size() == status.size) keep(name, status, std::move(text));
+    if (keepable && text.size() == status.size) run_.patterns.keep(name, status, std::move(text));
     converter_.write(out, "\n");
     converter_.finish(out);
     return insertresult::inserted;
@@ -158,7 +133,7 @@ bool patternfiles::directiveproblem(long line, std::string_view text) {
 }
 
 bool patternfiles::problem(const std::string& subject, const std::string& text) {
-    if (!settings.strict) {
+    if (!run_.settings.strict) {
         warn(subject, text);
         return false;
     }

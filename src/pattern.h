@@ -15,18 +15,53 @@
 #include "osfile.h"
 #include "pieces.h"
 
+#include <cstdint>
+#include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace skelvane {
 
+struct run;
+
+// What a run remembers of its patterns. Small pattern files are kept in
+// memory from one directive to the next; a kept text is used only while a
+// stat of its name shows the very same file untouched, so each directive
+// still gets the file's current text, for one stat instead of an open,
+// reads and a close. Patterns already checked for directive lines are
+// not checked again, so that a footer shared by thousands of documents is
+// reported once.
+class keptpatterns {
+public:
+    // The text kept for name, when now shows the same file untouched.
+    const std::string* find(const std::string& name, const filestatus& now);
+    void keep(const std::string& name, const filestatus& status, std::string text);
+    // True the first time a file is asked about.
+    bool firstcheck(const fileid& id) { return checked_.insert({id.device, id.inode}).second; }
+
+    static constexpr std::size_t count = 4;
+    static constexpr std::uint64_t sizelimit = 64 * 1024;
+
+private:
+    struct kept {
+        std::string name;
+        filestatus status;
+        std::string text;
+        std::uint64_t lastuse = 0;
+    };
+    std::vector<kept> kept_;
+    std::uint64_t uses_ = 0;
+    std::set<std::pair<std::uint64_t, std::uint64_t>> checked_;
+};
+
 class patternfiles : public patterninserter {
 public:
-    // document: the name for messages; unreadable: files that must never be
-    // inserted (the staging files, which may hold this very output).
+    // document: the name for messages; excluded: files that must never be
+    // included (the staging files, which may hold this very output).
     // style: the line ends that inserted text is given (asis: its own).
-    patternfiles(std::string_view document, std::vector<fileid> unreadable,
+    patternfiles(run& current, std::string_view document, std::vector<fileid> excluded,
                  lineendstyle style = lineendstyle::asis);
 
     insertresult insertpattern(std::string_view rest, long line, bytesink& out) override;
@@ -36,14 +71,20 @@ public:
     const std::string& failuresubject() const { return failuresubject_; }
 
 private:
+    // Why the directive's pattern cannot be included, or nothing; name and
+    // opened are set as far as the directive gives them.
+    std::string refusal(std::string_view rest, std::string& name, std::string& opened);
+    bool excluded(const fileid& id) const;
+    void insertkept(const std::string& name, const std::string& text, bytesink& out);
     // Copies the open pattern, included at where; also into text, when given.
     void copy(const std::string& name, const std::string& where, bytesink& out, bool checklines,
               std::string* text);
     // A warning, or with --strict the document's failure: true then.
     bool problem(const std::string& subject, const std::string& text);
 
+    run& run_;
     std::string document_;
-    std::vector<fileid> unreadable_;
+    std::vector<fileid> excluded_;
     inputfile fpat_;
     piecereader reader_;
     std::string failure_;

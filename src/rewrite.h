@@ -13,19 +13,23 @@
 #ifndef SKELVANE_REWRITE_H
 #define SKELVANE_REWRITE_H
 
+#include "run.h"
+
 namespace skelvane {
 
 inline constexpr char stagingname[] = "skelvane.tmp";
 
-// A result of dofile() besides 0, 1 and -1: standard output could not be
-// written, and nothing was said about it yet.
+// The results of dofile().
+// Rewritten; with --check or --diff: up to date; with --stdout: written out.
+inline constexpr int documentdone = 0;
+// --check or --diff only: a run would change the document.
+inline constexpr int documentwouldchange = 1;
+// "File error." was printed, and the reason on standard error.
+inline constexpr int documentfailed = -1;
+// Standard output could not be written, and nothing was said about it yet.
 inline constexpr int outputlost = -2;
 
-// 0 when the document was rewritten (with --check or --diff: is up to
-// date; with --stdout: was written out); 1 with --check or --diff when a
-// run would change it; -1 after "File error." was printed, with the reason
-// on standard error; outputlost.
-int dofile(const char* path);
+int dofile(run& current, const char* path);
 
 }  // namespace skelvane
 

@@ -23,7 +23,6 @@ public:
     spool& operator=(const spool&) = delete;
     ~spool() override;
 
-    std::uint64_t size() const { return size_; }
     bool endsline() const { return size_ == 0 || last_ == '\n'; }
     // Lines held, a last one without a line end included.
     std::uint64_t lines() const { return lineends_ + (size_ > 0 && last_ != '\n' ? 1 : 0); }

@@ -170,7 +170,7 @@ void unifieddiff::addheld(spool& lines) {
 }
 
 void unifieddiff::closehunk() {
-    if (!changed_ || !inhunk_) return;
+    if (!inhunk_) return;
     inhunk_ = false;
     if (!wroteheader_) {
         out_.write("--- " + headername("a/", name_) + "\n+++ " + headername("b/", name_) + "\n");
