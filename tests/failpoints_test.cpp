@@ -1,4 +1,5 @@
-// Every failure point: a clean run is traced to count its system calls,
+// Every failure point (the single faults with their reasons are in
+// tests/cases/faults.cases): a clean run is traced to count its system calls,
 // then the run is repeated once for every call of every kind with that call
 // failing (and, for writes, every call from there on). After each run the
 // documents must be whole, old or new, in command-line order; a complete
@@ -8,9 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
-#include <random>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -224,34 +223,6 @@ TEST_P(failpoints, a_run_killed_at_any_call_leaves_whole_documents) {
     std::printf("%s: killed at %d calls\n", w.name, kills);
 }
 
-// Kills at random moments of a run over a large document, from a fixed
-// seed so that a failure can be repeated.
-TEST(randomkills, document_is_whole_and_the_next_run_cleans_up) {
-    const workload w = makeworkload("random", 400000, 100, 200000);
-    scratch timing;
-    timing.write("a.html", w.oldtext);
-    timing.write("p.txt", w.pattern);
-    auto started = std::chrono::steady_clock::now();
-    ASSERT_EQ(runskelvane(timing, {"a.html"}).status, 0);
-    long duration = std::chrono::duration_cast<std::chrono::microseconds>(
-                        std::chrono::steady_clock::now() - started).count();
-
-    std::mt19937 random(20261206);
-    int killed = 0;
-    for (int round = 0; round < 40; ++round) {
-        long moment = std::uniform_int_distribution<long>(0, duration * 5 / 4)(random);
-        SCOPED_TRACE("killed after " + std::to_string(moment) + " microseconds");
-        scratch dir;
-        dir.write("a.html", w.oldtext);
-        dir.write("p.txt", w.pattern);
-        runoptions options;
-        options.killafter = moment;
-        killed += runskelvane(dir, {"a.html"}, options).status == 128 + 9;
-        expectrecovered(dir, w, true);
-    }
-    std::printf("random kills: %d of 40 runs killed before they ended\n", killed);
-}
-
 const workload workloads[] = {
     makeworkload("small_growing", 10, 1, 20),
     makeworkload("small_shrinking", 10, 20, 1),
@@ -263,6 +234,7 @@ void PrintTo(const workload& w, std::ostream* out) { *out << w.name; }
 
 INSTANTIATE_TEST_SUITE_P(documents, failpoints, testing::ValuesIn(workloads),
                          [](const testing::TestParamInfo<workload>& info) { return std::string(info.param.name); });
+
 
 }  // namespace
 }  // namespace skelvane::test

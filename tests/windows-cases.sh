@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Builds skelvane.exe with the mingw-w64 cross compiler and runs the
-# black-box case table against it under Wine. The shipped program is the
+# black-box cases, the concurrent runs and the Windows-only tests against
+# it under Wine (TESTS: the directory of the test programs). The shipped program is the
 # 32-bit build; a kernel that cannot run 32-bit programs (Exec format
 # error) cannot run 32-bit Wine either, and there the same source is built
 # for 64-bit Windows and run under 64-bit Wine. Exits 77 (a skip for
 # CTest) and says why when neither can run.
 set -u
 source_dir=$1
-cases_binary=$2
+tests=$2
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # No Mono or Gecko installer: the tests need neither, and there is no display.
 if command -v i686-w64-mingw32-g++-posix >/dev/null && wine --version >/dev/null 2>&1; then
@@ -25,5 +26,7 @@ fi
 cd "$source_dir" || exit 1
 cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" || exit 1
 "$wine" wineboot -i >/dev/null 2>&1
-SKELVANE_EXE="$source_dir/build/$preset/skelvane.exe" SKELVANE_WRAPPER="$wine" SKELVANE_PLATFORM=windows \
-    "$cases_binary" --gtest_filter='cases/blackbox.run/*:windows*'
+export SKELVANE_EXE="$source_dir/build/$preset/skelvane.exe" SKELVANE_WRAPPER="$wine" SKELVANE_PLATFORM=windows
+"$tests/case_tests" --gtest_filter='run_*' &&
+    "$tests/hostile_tests" --gtest_filter='*concurrent*' &&
+    "$tests/properties_tests" --gtest_filter='windows*'

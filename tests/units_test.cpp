@@ -1,11 +1,14 @@
-// The piece scanner at its edges: the 254-byte limit, line ends, NUL bytes,
-// reads that split the input anywhere, and read errors.
+// Unit tests for what the fuzz target cannot reach: inputs far past its
+// length limit, the hand-over between plain runs and pieces, read errors,
+// and line-end conversion cut at every place.
+#include "lineends.h"
 #include "pieces.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -25,36 +28,6 @@ std::vector<std::string> piecesof(const std::string& input, std::size_t chunk) {
 }
 
 std::string x(std::size_t count) { return std::string(count, 'x'); }
-
-struct piececase {
-    std::string input;
-    std::vector<std::string> pieces;
-};
-
-TEST(pieces, split_like_a_bounded_line_read_whatever_the_read_sizes) {
-    const piececase cases[] = {
-        {"", {}},
-        {"a", {"a"}},
-        {"a\n", {"a\n"}},
-        {"\n\n", {"\n", "\n"}},
-        {"\r\n", {"\r\n"}},
-        {x(253) + "\n", {x(253) + "\n"}},
-        {x(254), {x(254)}},
-        {x(254) + "\n", {x(254), "\n"}},
-        {x(255) + "\n", {x(254), "x\n"}},
-        {x(508) + "\n", {x(254), x(254), "\n"}},
-        {x(509), {x(254), x(254), "x"}},
-        {"a\0b\n\0\n"s, {"a\0b\n"s, "\0\n"s}},
-        {std::string(254, '\0') + "z", {std::string(254, '\0'), "z"}},
-    };
-    for (const piececase& c : cases) {
-        for (std::size_t chunk : {0, 1, 3, 253, 254, 255}) {
-            SCOPED_TRACE("input of " + std::to_string(c.input.size()) + " bytes, reads of " +
-                         std::to_string(chunk));
-            EXPECT_EQ(piecesof(c.input, chunk), c.pieces);
-        }
-    }
-}
 
 // Lines far longer than the read buffer keep their piece boundaries where
 // the buffer is refilled.
@@ -152,6 +125,41 @@ TEST(pieces, read_error_ends_the_pieces_and_is_reported) {
     // The unfinished rest of the line is not handed out as if it were whole.
     EXPECT_FALSE(reader.next(piece));
     EXPECT_EQ(reader.error(), EIO);
+}
+
+std::string convert(const std::string& text, lineendstyle style, std::mt19937& random) {
+    stringsink out;
+    lineendconverter converter(style);
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t chunk = std::uniform_int_distribution<std::size_t>(0, 5)(random);
+        converter.write(out, std::string_view(text).substr(at, chunk));
+        at += chunk;
+    }
+    converter.finish(out);
+    return out.text;
+}
+
+TEST(lineends, conversion_is_idempotent_and_whole_on_any_soup) {
+    std::mt19937 random(20261207);
+    const char alphabet[] = {'\r', '\n', 'x'};
+    for (int round = 0; round < 3000; ++round) {
+        std::string soup;
+        for (int i = std::uniform_int_distribution<int>(0, 40)(random); i > 0; --i)
+            soup += alphabet[std::uniform_int_distribution<int>(0, 2)(random)];
+        for (lineendstyle style : {lineendstyle::lf, lineendstyle::crlf}) {
+            SCOPED_TRACE(testing::PrintToString(soup) + (style == lineendstyle::lf ? " to LF" : " to CR LF"));
+            const std::string once = convert(soup, style, random);
+            ASSERT_EQ(convert(once, style, random), once);
+            // Only line ends change: the text without CRs and LFs stays.
+            auto text = [](std::string s) { return std::erase(s, '\r'), std::erase(s, '\n'), s; };
+            ASSERT_EQ(text(once), text(soup));
+            ASSERT_EQ(std::count(once.begin(), once.end(), '\n'), std::count(soup.begin(), soup.end(), '\n'));
+            for (std::size_t i = 0; i < once.size(); ++i)
+                if (once[i] == '\n') {
+                    ASSERT_EQ(i > 0 && once[i - 1] == '\r', style == lineendstyle::crlf);
+                }
+        }
+    }
 }
 
 }  // namespace
