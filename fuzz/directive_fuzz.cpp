@@ -6,14 +6,14 @@
 //
 // Input: one byte that sets the largest read the source hands out (and,
 // modulo 3, the line ends --diff gives the new text: as they are, LF or
-// CR LF), then
-// the document, then the texts of the pattern files "a" and "b", separated
-// by lines of "=====". Any other pattern name cannot be opened.
+// CR LF), then the document, then the texts of the pattern files "a" and
+// "b", separated by lines of "=====". Any other name cannot be opened.
 #include "diffsink.h"
 #include "directive.h"
 #include "pieces.h"
 #include "unidiff.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -42,13 +42,9 @@ outcome model(const std::string& document, const std::map<std::string, std::stri
     std::size_t droppedinregion = 0;
     std::size_t position = 0;
     while (position < document.size()) {
-        std::size_t length = 0;
-        while (length < 254 && position + length < document.size()) {
-            ++length;
-            if (document[position + length - 1] == '\n') break;
-        }
-        const std::string piece = document.substr(position, length);
-        position += length;
+        const std::size_t end = std::min(document.find('\n', position), document.size() - 1);
+        const std::string piece = document.substr(position, std::min<std::size_t>(end - position + 1, 254));
+        position += piece.size();
         const char* p = piece.c_str();  // stops at the first NUL, as C would
         while (*p == ' ' || *p == '\t') ++p;
         bool isend = strncasecmp(p, "<!--#endpattern", 15) == 0;
@@ -74,23 +70,18 @@ outcome model(const std::string& document, const std::map<std::string, std::stri
     return result;
 }
 
-class memorypatterns : public patterninserter {
-public:
-    explicit memorypatterns(const std::map<std::string, std::string>& patterns) : patterns_(patterns) {}
+struct memorypatterns : patterninserter {
+    explicit memorypatterns(const std::map<std::string, std::string>& patterns) : patterns(patterns) {}
     insertresult insertpattern(std::string_view rest, long, bytesink& out) override {
         std::optional<std::string_view> name = getpatternname(rest);
-        if (!name) return insertresult::skipped;
-        auto found = patterns_.find(std::string(*name));
-        if (found == patterns_.end()) return insertresult::skipped;
-        out.write(found->second);
-        out.write("\n");
+        auto found = name ? patterns.find(std::string(*name)) : patterns.end();
+        if (found == patterns.end()) return insertresult::skipped;
+        out.write(found->second + "\n");
         inserted.emplace_back(*name);
         return insertresult::inserted;
     }
+    const std::map<std::string, std::string>& patterns;
     std::vector<std::string> inserted;
-
-private:
-    const std::map<std::string, std::string>& patterns_;
 };
 
 // The document's lines, each with its line end.
@@ -164,14 +155,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t chunk = data[0];  // 0: no limit
     std::string input(reinterpret_cast<const char*>(data + 1), size - 1);
     const std::string separator = "\n=====\n";
-    std::vector<std::string> parts;
-    for (std::size_t from = 0;;) {
-        std::size_t at = parts.size() < 2 ? input.find(separator, from) : std::string::npos;
-        parts.push_back(input.substr(from, at == std::string::npos ? std::string::npos : at - from));
-        if (at == std::string::npos) break;
-        from = at + separator.size();
+    std::vector<std::string> parts(3);
+    for (std::size_t part = 0, from = 0, at = 0; part < 3; ++part, from = at + separator.size()) {
+        at = part < 2 ? std::min(input.find(separator, from), input.size()) : input.size();
+        if (from <= input.size()) parts[part] = input.substr(from, at - from);
     }
-    parts.resize(3);
     const std::map<std::string, std::string> patterns = {{"a", parts[1]}, {"b", parts[2]}};
 
     stringsource source(parts[0], chunk);

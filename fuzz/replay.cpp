@@ -14,15 +14,14 @@ int main(int argc, char** argv) {
     int inputs = 0;
     for (int i = 1; i < argc; ++i)
         for (const auto& entry : std::filesystem::directory_iterator(argv[i])) {
+            ++inputs;
             std::ifstream in(entry.path(), std::ios::binary);
-            const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            std::string input((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
             // Every read size the first byte could choose, with the line ends it picks.
-            for (int chunk = 0; chunk < 256; chunk += 1 + chunk / 4) {
-                std::string input = bytes.empty() ? std::string(1, '\0') : bytes;
+            for (int chunk = 0; chunk < 256 && !input.empty(); chunk += 1 + chunk / 4) {
                 input[0] = static_cast<char>(chunk);
                 LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(input.data()), input.size());
             }
-            ++inputs;
         }
     std::printf("%d seeds replayed\n", inputs);
     return inputs > 0 ? 0 : 1;

@@ -3,21 +3,14 @@
 # 120) from the seed corpus. Exits non-zero on any finding; the last lines
 # give the executions and the coverage reached.
 set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-budget=${1:-120}
-cd "$here/.."
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz --target directive_fuzz
+cd "$(dirname "$0")/.."
+cmake --preset fuzz >/dev/null && cmake --build --preset fuzz --target directive_fuzz
 corpus=$(mktemp -d "${TMPDIR:-/tmp}/skelvane-corpus.XXXXXX")
-log="$corpus.log"
-trap 'rm -rf "$corpus" "$log"' EXIT
+trap 'rm -rf "$corpus" "$corpus.log"' EXIT
 status=0
-build/fuzz/directive_fuzz -max_total_time="$budget" -print_final_stats=1 -max_len=4096 \
-    -artifact_prefix="${TMPDIR:-/tmp}/skelvane-fuzz-" "$corpus" "$here/seeds" >"$log" 2>&1 || status=$?
-{ grep -E '^#[0-9]+.*(DONE|cov:)' "$log" || true; } | tail -n 1
-grep -E '^stat::(number_of_executed_units|peak_rss_mb)' "$log" || true
-if [ "$status" -ne 0 ]; then
-    tail -n 40 "$log"
-    echo "fuzzing found a problem (exit $status)" >&2
-fi
+build/fuzz/directive_fuzz -max_total_time="${1:-120}" -print_final_stats=1 -max_len=4096 \
+    -artifact_prefix="${TMPDIR:-/tmp}/skelvane-fuzz-" "$corpus" fuzz/seeds >"$corpus.log" 2>&1 || status=$?
+{ grep -E '^#[0-9]+.*(DONE|cov:)' "$corpus.log" || true; } | tail -n 1
+grep -E '^stat::(number_of_executed_units|peak_rss_mb)' "$corpus.log" || true
+[ "$status" -eq 0 ] || { tail -n 40 "$corpus.log"; echo "fuzzing found a problem (exit $status)" >&2; }
 exit "$status"

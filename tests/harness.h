@@ -17,9 +17,7 @@ using tree = std::map<std::string, std::string>;
 
 struct runoptions {
     bool unprivileged = false;    // run as nobody when the tests run as root
-    long filesizelimit = -1;      // RLIMIT_FSIZE in bytes, SIGXFSZ ignored
     std::string stdoutpath;       // send stdout here instead of capturing it
-    bool appendstdout = false;    // and add to what that file holds
     std::vector<std::string> wrapper;  // a command that runs skelvane, such as strace
     long killafter = -1;          // microseconds after the start to send SIGKILL
     int timeoutseconds = 60;      // a run still going then is killed and fails
@@ -27,8 +25,7 @@ struct runoptions {
 
 struct runresult {
     int status = -1;  // exit status, or 128 + signal
-    std::string out;
-    std::string err;
+    std::string out, err;
     long peakkib = 0;  // the child's peak resident memory
 };
 
@@ -43,7 +40,6 @@ public:
     const fs::path& path() const { return path_; }
     void write(const std::string& name, const std::string& content) const;
     std::string read(const std::string& name) const;
-    bool exists(const std::string& name) const;
     tree snapshot() const;
     // Hands the whole directory to the unprivileged user.
     void giveaway() const;
@@ -60,11 +56,9 @@ std::string describe(const tree& files);
 // What a shell command prints on stdout (run through /bin/sh).
 std::string commandoutput(const std::string& command);
 
-// True when the tests run the Windows build (SKELVANE_PLATFORM=windows):
-// its standard output and every file it writes have CR LF line ends.
+// True when the tests run the Windows build (SKELVANE_PLATFORM=windows),
+// which writes text as windowstext() gives it: LF without CR as CR LF.
 bool testingwindows();
-// Text as the Windows build writes it: each LF without a CR before it
-// becomes CR LF.
 std::string windowstext(const std::string& text);
 
 }  // namespace skelvane::test

@@ -3,15 +3,14 @@
 # block is a command run in one fresh directory, and the lines after it are
 # its exact output. Usage: manual.sh PAGE DIRECTORY-OF-SKELVANE
 set -euo pipefail
-page=$1
 export PATH="$(cd "$2" && pwd):$PATH"
-work=$(mktemp -d)
+work=$(mktemp -d) && mkdir "$work/site"
 trap 'rm -rf "$work"' EXIT
 # The example blocks, with the page's escapes for - and \ undone.
-sed -n '/^\.SH EXAMPLES/,/^\.SH /p' "$page" | sed -n '/^\.EX/,/^\.EE/{/^\.E[XE]/d;p}' |
+sed -n '/^\.SH EXAMPLES/,/^\.SH /p' "$1" | sed -n '/^\.EX/,/^\.EE/{/^\.E[XE]/d;p}' |
     sed -e 's/\\-/-/g' -e 's/\\e/\\/g' >"$work/expected"
 grep -c '^\$ ' "$work/expected" | grep -qv '^[0-4]$' || { echo "fewer than 5 examples" >&2; exit 1; }
-mkdir "$work/site" && cd "$work/site"
+cd "$work/site"
 while IFS= read -r line; do
     [[ $line == '$ '* ]] || continue
     printf '%s\n' "$line"

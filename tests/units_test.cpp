@@ -1,6 +1,7 @@
 // Unit tests for what the fuzz target cannot reach: inputs far past its
 // length limit, the hand-over between plain runs and pieces, read errors,
 // and line-end conversion cut at every place.
+#include "directive.h"
 #include "lineends.h"
 #include "pieces.h"
 
@@ -17,112 +18,79 @@ namespace {
 
 using namespace std::string_literals;
 
-std::vector<std::string> piecesof(const std::string& input, std::size_t chunk) {
-    stringsource source(input, chunk);
-    piecereader reader(source);
+// Pieces as a bounded line read cuts them: after a line end, after
+// piecelimit bytes, or at the end.
+std::vector<std::string> boundedlines(const std::string& input) {
     std::vector<std::string> pieces;
-    std::string_view piece;
-    while (reader.next(piece)) pieces.emplace_back(piece);
-    EXPECT_EQ(reader.error(), 0);
+    for (std::size_t at = 0; at < input.size();) {
+        const std::size_t end = std::min(input.find('\n', at), input.size() - 1);
+        const std::size_t length = std::min(end - at + 1, piecelimit);
+        pieces.push_back(input.substr(at, length));
+        at += length;
+    }
     return pieces;
 }
 
-std::string x(std::size_t count) { return std::string(count, 'x'); }
-
-// Lines far longer than the read buffer keep their piece boundaries where
-// the buffer is refilled.
-TEST(pieces, long_input_spanning_many_buffers) {
-    std::string input;
-    for (int i = 0; i < 2000; ++i) input += std::string(static_cast<std::size_t>(i % 600), 'a' + i % 26) + "\n";
-    input += x(300000);
-    for (std::size_t chunk : {0, 1000, 65536}) {
-        std::vector<std::string> pieces = piecesof(input, chunk);
-        std::string joined;
-        for (const std::string& piece : pieces) {
-            ASSERT_LE(piece.size(), piecelimit);
-            ASSERT_FALSE(piece.empty());
-            std::size_t lineend = piece.find('\n');
-            ASSERT_TRUE(lineend == std::string::npos || lineend == piece.size() - 1);
-            // Only the last piece of a line may be shorter than the limit.
-            if (!endsline(piece) && &piece != &pieces.back()) {
-                ASSERT_EQ(piece.size(), piecelimit);
-            }
-            joined += piece;
-        }
-        EXPECT_EQ(joined, input);
-    }
-}
-
-// Runs taken with plainrun() are whole pieces that cannot be directives,
-// in the same places next() alone would cut them.
-TEST(pieces, plain_runs_are_whole_pieces_that_cannot_be_directives) {
+// Whatever the read sizes, and whether plain runs are taken or not, the
+// reader hands out those pieces; a plain run holds whole ones, none of
+// which can be a directive. Some lines are far longer than the buffer.
+TEST(pieces, runs_and_pieces_are_a_bounded_line_read) {
+    std::string longinput;
+    for (int i = 0; i < 2000; ++i) longinput += std::string(static_cast<std::size_t>(i % 600), 'a' + i % 26) + "\n";
     const std::string inputs[] = {
         "<p>a</p>\n<!--#pattern x\n  <!--#end\nplain\n\t<!--#\n<!-- comment -->\n",
-        x(600) + "<!--#pattern\n" + x(254) + "<!--#e\n<!\n<\n",
+        std::string(600, 'x') + "<!--#pattern\n" + std::string(254, 'x') + "<!--#e\n<!\n<\n",
         "<!--#pattern",
         "a\0<!--#\n"s + std::string(1000, '\n') + "<!--",
+        longinput + std::string(300000, 'x'),
     };
     for (const std::string& input : inputs) {
-        std::vector<std::string> expected = piecesof(input, 0);
-        for (std::size_t chunk : {0, 1, 5, 254, 300}) {
-            SCOPED_TRACE("reads of " + std::to_string(chunk));
-            stringsource source(input, chunk);
-            piecereader reader(source);
-            std::size_t index = 0;
-            long lineends = 0;
-            std::string_view run;
-            std::string_view piece;
-            for (;;) {
-                long runlineends = 0;
-                if (reader.plainrun(run, runlineends)) {
-                    lineends += runlineends;
-                    while (!run.empty()) {
-                        ASSERT_LT(index, expected.size());
-                        const std::string& next = expected[index++];
-                        ASSERT_EQ(run.substr(0, next.size()), next);
-                        std::size_t first = std::min(next.find_first_not_of(" \t"), next.size());
-                        EXPECT_FALSE(std::string_view(next).substr(first).starts_with(keywordstart)) << next;
-                        run.remove_prefix(next.size());
+        const std::vector<std::string> expected = boundedlines(input);
+        for (std::size_t chunk : {0, 1, 5, 254, 300, 65536})
+            for (bool runs : {false, true}) {
+                SCOPED_TRACE("reads of " + std::to_string(chunk) + (runs ? ", plain runs" : ""));
+                stringsource source(input, chunk);
+                piecereader reader(source);
+                std::size_t index = 0;
+                long lineends = 0, runlineends = 0;
+                std::string_view run, piece;
+                for (;;) {
+                    if (runs && reader.plainrun(run, runlineends)) {
+                        lineends += runlineends;
+                        for (; !run.empty(); run.remove_prefix(expected[index++].size())) {
+                            ASSERT_LT(index, expected.size());
+                            ASSERT_TRUE(run.starts_with(expected[index]));
+                            EXPECT_FALSE(directivetext(expected[index]).starts_with(keywordstart));
+                        }
+                        continue;
                     }
-                    continue;
+                    if (!reader.next(piece)) break;
+                    ASSERT_LT(index, expected.size());
+                    ASSERT_EQ(piece, expected[index++]);
+                    lineends += endsline(piece) ? 1 : 0;
                 }
-                if (!reader.next(piece)) break;
-                ASSERT_LT(index, expected.size());
-                ASSERT_EQ(piece, expected[index++]);
-                lineends += endsline(piece) ? 1 : 0;
+                EXPECT_EQ(index, expected.size());
+                EXPECT_EQ(lineends, std::count(input.begin(), input.end(), '\n'));
             }
-            EXPECT_EQ(index, expected.size());
-            EXPECT_EQ(lineends, std::count(input.begin(), input.end(), '\n'));
-        }
     }
 }
 
-class failingsource : public bytesource {
-public:
-    std::size_t readsome(char* buffer, std::size_t size) override {
-        if (given_) {
-            error_ = EIO;
-            return 0;
-        }
-        given_ = true;
-        std::size_t count = std::min<std::size_t>(size, 300);
-        std::fill(buffer, buffer + count, 'y');
-        return count;
-    }
-    int error() const override { return error_; }
-
-private:
-    bool given_ = false;
-    int error_ = 0;
-};
-
+// A read error ends the pieces: the unfinished rest of a line is not
+// handed out as if it were whole.
 TEST(pieces, read_error_ends_the_pieces_and_is_reported) {
-    failingsource source;
+    struct : bytesource {
+        int reads = 0;
+        std::size_t readsome(char* buffer, std::size_t size) override {
+            const std::size_t count = reads++ == 0 ? std::min<std::size_t>(size, 300) : 0;
+            std::fill(buffer, buffer + count, 'y');
+            return count;
+        }
+        int error() const override { return reads > 1 ? EIO : 0; }
+    } source;
     piecereader reader(source);
     std::string_view piece;
     ASSERT_TRUE(reader.next(piece));
     EXPECT_EQ(piece.size(), piecelimit);
-    // The unfinished rest of the line is not handed out as if it were whole.
     EXPECT_FALSE(reader.next(piece));
     EXPECT_EQ(reader.error(), EIO);
 }
@@ -139,7 +107,19 @@ std::string convert(const std::string& text, lineendstyle style, std::mt19937& r
     return out.text;
 }
 
-TEST(lineends, conversion_is_idempotent_and_whole_on_any_soup) {
+// The conversion as a rule on the whole text: to LF, every run of CRs
+// before an LF goes; to CR LF, every LF without a CR before it gets one.
+std::string converted(const std::string& text, lineendstyle style) {
+    std::string out;
+    for (char c : text) {
+        while (c == '\n' && style == lineendstyle::lf && out.ends_with('\r')) out.pop_back();
+        if (c == '\n' && style == lineendstyle::crlf && !out.ends_with('\r')) out += '\r';
+        out += c;
+    }
+    return out;
+}
+
+TEST(lineends, conversion_in_pieces_follows_the_rule_and_is_idempotent) {
     std::mt19937 random(20261207);
     const char alphabet[] = {'\r', '\n', 'x'};
     for (int round = 0; round < 3000; ++round) {
@@ -149,15 +129,8 @@ TEST(lineends, conversion_is_idempotent_and_whole_on_any_soup) {
         for (lineendstyle style : {lineendstyle::lf, lineendstyle::crlf}) {
             SCOPED_TRACE(testing::PrintToString(soup) + (style == lineendstyle::lf ? " to LF" : " to CR LF"));
             const std::string once = convert(soup, style, random);
+            ASSERT_EQ(once, converted(soup, style));
             ASSERT_EQ(convert(once, style, random), once);
-            // Only line ends change: the text without CRs and LFs stays.
-            auto text = [](std::string s) { return std::erase(s, '\r'), std::erase(s, '\n'), s; };
-            ASSERT_EQ(text(once), text(soup));
-            ASSERT_EQ(std::count(once.begin(), once.end(), '\n'), std::count(soup.begin(), soup.end(), '\n'));
-            for (std::size_t i = 0; i < once.size(); ++i)
-                if (once[i] == '\n') {
-                    ASSERT_EQ(i > 0 && once[i - 1] == '\r', style == lineendstyle::crlf);
-                }
         }
     }
 }
