@@ -170,7 +170,7 @@ TEST(windows, killed_run_leaves_no_file) {
         if (result.status == 128 + 9 && left["a.html"] == big) ++killedwhilewriting;
         EXPECT_EQ(left.size(), 2u) << "killed after " << moment << " us: " << describe(left);
     }
-    std::printf("killed while writing: %d of 5 runs\n", killedwhilewriting);
+    EXPECT_GT(killedwhilewriting, 0) << "no run was killed while it wrote";
 }
 
 // Text-mode output goes out in blocks: a document of many short lines takes
