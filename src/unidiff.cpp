@@ -38,10 +38,9 @@ private:
     bool atstart_ = true;
 };
 
-// "START,COUNT" as diff -u writes it: one line without its count, and no
-// lines as the line before them.
+// "START,COUNT" as diff -u writes it, one line without its count. Each
+// side of a hunk has a line: the start directive's line is in both texts.
 std::string range(std::uint64_t start, std::uint64_t count) {
-    if (count == 0) return std::to_string(start - 1) + ",0";
     if (count == 1) return std::to_string(start);
     return std::to_string(start) + "," + std::to_string(count);
 }
