@@ -113,10 +113,11 @@ runresult runskelvane(const scratch& dir, const std::vector<std::string>& args,
 
     // The child's environment is made here: after fork() only calls that
     // take no locks are safe. LeakSanitizer stops the process with ptrace,
-    // which it cannot do under strace; runs without a wrapper check leaks.
+    // which it cannot do under strace, used directly or in shell cases;
+    // runs without a wrapper check leaks.
     std::vector<std::string> environment;
     for (char** variable = environ; *variable != nullptr; ++variable) environment.emplace_back(*variable);
-    if (!options.wrapper.empty() && options.wrapper.front() == "strace")
+    if (!options.wrapper.empty())
         environment.emplace_back("ASAN_OPTIONS=detect_leaks=0");
     std::vector<char*> envp;
     for (auto& variable : environment) envp.push_back(variable.data());
