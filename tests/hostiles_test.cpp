@@ -128,8 +128,7 @@ TEST(hostile, huge_documents_in_constant_memory) {
     }
 }
 
-// The Windows build only: file attributes, a run killed while it writes,
-// text-mode output in blocks.
+// The Windows build only: attributes, a run killed while writing, text-mode output in blocks.
 
 // Runs a command of Wine's (the one that runs skelvane.exe) in dir.
 std::string wine(const scratch& dir, const std::string& command) {

@@ -82,7 +82,6 @@ TEST(properties, check_gives_the_verdict_and_reasons_of_the_run) {
         EXPECT_EQ(checked, ran);
         if (testing::Test::HasFailure()) return;
     }
-    std::printf("verdicts: %d up to date, %d would change, %d would fail\n", verdicts[0], verdicts[1], verdicts[2]);
     EXPECT_GT(verdicts[0], 0);
     EXPECT_GT(verdicts[1], 0);
     EXPECT_GT(verdicts[2], 0);
