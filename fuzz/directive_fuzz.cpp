@@ -1,8 +1,7 @@
-// Fuzz target for the directive pass: the production pass must give the
-// same bytes, the same insertions and the same ending as a plain model
-// written the way a C program with a 255-byte line buffer would do it.
-// The same pass also runs into the --diff sink, and the unified diff it
-// makes, applied to the document, must give the new text exactly.
+// Fuzz target for the directive pass: it must give the same bytes,
+// insertions and ending as a plain model written the way a C program with
+// a 255-byte line buffer would do it; run into the --diff sink, the diff
+// it makes, applied to the document, must give the new text exactly.
 //
 // Input: one byte that sets the largest read the source hands out (and,
 // modulo 3, the line ends --diff gives the new text: as they are, LF or

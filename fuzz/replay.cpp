@@ -1,6 +1,5 @@
-// Runs the fuzz target once on each file of the directories named on the
-// command line (the seed corpus), without libFuzzer: the target aborts on
-// any input where the directive pass, its model and the diff disagree.
+// The fuzz target over each file of the directories given (the seeds), without
+// libFuzzer; it aborts where the pass, its model and the diff disagree.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>

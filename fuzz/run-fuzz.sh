@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# Builds the fuzz target and runs it for a fixed budget (seconds, default
-# 120) from the seed corpus. Exits non-zero on any finding; the last lines
-# give the executions and the coverage reached.
+# run-fuzz.sh [SECONDS]: builds the fuzz target and runs it from the seeds
+# (default 120 s); non-zero on any finding, then executions and coverage.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --preset fuzz >/dev/null && cmake --build --preset fuzz --target directive_fuzz

@@ -1,10 +1,10 @@
-// The black-box cases of tests/cases/*.cases, as tests/cases/README
-// describes them: stdout byte for byte, the exit status, what stderr must
-// say, every file afterwards; and the same verdict from --check.
+// The black-box cases of tests/cases/*.cases, as tests/cases/README says:
+// stdout, status, stderr, every file afterwards; the same verdict from --check.
 #include "harness.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -216,9 +216,9 @@ void checkcase(const testcase& c) {
 }
 
 bool isacheck(const testcase& c) {
-    for (const std::string& arg : c.args)
-        if (arg == "--check" || arg == "--diff" || arg == "--stdout") return true;
-    return !c.posix.skip.empty() || !c.shell.empty();
+    return !c.posix.skip.empty() || !c.shell.empty() || std::ranges::any_of(c.args, [](const std::string& arg) {
+               return arg == "--check" || arg == "--diff" || arg == "--stdout";
+           });
 }
 
 }  // namespace

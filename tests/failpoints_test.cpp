@@ -1,9 +1,7 @@
-// Every failure point: a clean run is traced to count its system calls,
-// then repeated once for every call of every kind with that call failing
-// (writes also from there on). After each run the documents must be whole,
-// old or new, in command-line order; a complete new text that could not be
-// put in place must survive; a clean run afterwards must finish the job and
-// leave no stray file. (tests/cases/faults.cases has single faults' reasons.)
+// Every failure point: a clean run's system calls are counted, then each call
+// fails in turn (writes also from there on). After each run the documents
+// are whole, old or new, in command-line order; a complete new text is kept;
+// a clean run then finishes the job and leaves no stray file.
 #include "harness.h"
 
 #include <gtest/gtest.h>

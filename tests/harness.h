@@ -1,5 +1,4 @@
-// Black-box test harness: runs the built skelvane in a fresh scratch
-// directory and reads back everything it left there.
+// Black-box harness: runs skelvane in a fresh directory and reads back all it left there.
 #ifndef SKELVANE_TESTS_HARNESS_H
 #define SKELVANE_TESTS_HARNESS_H
 

@@ -1,7 +1,6 @@
-// Hostile conditions beyond the cases (files changed under a run are in
-// tests/cases/hostile.cases): runs at the same time, documents of a
-// gigabyte, runs killed under Wine. Each must end in bounded time, in
-// constant memory, with whole documents. The windows tests skip unless
+// Hostile conditions beyond tests/cases/hostile.cases: runs at the same
+// time, gigabyte documents, runs killed under Wine; each ends in bounded
+// time and memory with whole documents. The windows tests skip unless
 // SKELVANE_PLATFORM=windows (see windows-cases.sh).
 #include "harness.h"
 

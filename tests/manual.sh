@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# The manual page's EXAMPLES, run as written: every "$ " line of an example
-# block is a command run in one fresh directory, and the lines after it are
-# its exact output. Usage: manual.sh PAGE DIRECTORY-OF-SKELVANE
+# manual.sh PAGE SKELVANE-DIR: the page's EXAMPLES as written: each "$ " line
+# runs in one fresh directory, and the lines after it are its exact output.
 set -euo pipefail
 export PATH="$(cd "$2" && pwd):$PATH"
 work=$(mktemp -d) && mkdir "$work/site"

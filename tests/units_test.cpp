@@ -1,6 +1,5 @@
-// Unit tests for what the fuzz target cannot reach: inputs far past its
-// length limit, the hand-over between plain runs and pieces, read errors,
-// and line-end conversion cut at every place.
+// What the fuzz target cannot reach: inputs far past its length limit, the
+// hand-over from plain runs to pieces, read errors, line ends cut anywhere.
 #include "directive.h"
 #include "lineends.h"
 #include "pieces.h"

@@ -1,11 +1,9 @@
 #!/usr/bin/env bash
-# Builds skelvane.exe with the mingw-w64 cross compiler and runs the cases,
-# the concurrent runs and the Windows-only tests against it under Wine.
-# The shipped program is the 32-bit build; a kernel that cannot run 32-bit
-# programs (Exec format error) cannot run 32-bit Wine either, and there the
-# same source is built for 64-bit Windows and run under 64-bit Wine. Exits
-# 77 (a skip for CTest) and says why when neither can run.
-# Usage: windows-cases.sh SOURCE-DIRECTORY TEST-PROGRAMS-DIRECTORY
+# windows-cases.sh SOURCE-DIR TESTS-DIR: builds skelvane.exe with mingw-w64
+# and runs the cases, the concurrent runs and the Windows-only tests against
+# it under Wine: the shipped 32-bit build, or where the kernel cannot run
+# 32-bit programs (nor 32-bit Wine), the 64-bit one under 64-bit Wine.
+# Exits 77 (a skip for CTest) and says why when neither can run.
 set -u
 source_dir=$1 tests=$2
 # No Mono or Gecko installer: the tests need neither, and there is no display.
