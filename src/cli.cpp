@@ -130,8 +130,7 @@ std::string describeunknown(const unknownoption& option, bool ignored) {
 bool checkvalues(optionpass& pass) {
     runsettings& settings = pass.settings;
     std::vector<std::string>& problems = pass.problems;
-    const char* eolvalue = pass.eolvalue;
-    const char* rootvalue = pass.rootvalue;
+    const char *eolvalue = pass.eolvalue, *rootvalue = pass.rootvalue;
     if (settings.tostdout && settings.checking())
         problems.push_back("--stdout cannot be used with --check or --diff: choose one");
     if (eolvalue != nullptr) {

@@ -6,7 +6,7 @@
 #ifndef SKELVANE_MESSAGES_H
 #define SKELVANE_MESSAGES_H
 
-#include "run.h"
+#include "settings.h"
 
 #include <string>
 #include <string_view>
