@@ -6,7 +6,7 @@
 namespace skelvane {
 
 comparingsink::comparingsink(bytesource& original, bytesink* forward)
-    : original_(original), forward_(forward), buffer_(new char[buffersize]) {}
+    : original_(original), forward_(forward), buffer_(buffersize) {}
 
 bool comparingsink::fill() {
     begin_ = 0;

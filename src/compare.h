@@ -11,6 +11,7 @@
 #ifndef SKELVANE_COMPARE_H
 #define SKELVANE_COMPARE_H
 
+#include "buffers.h"
 #include "bytestream.h"
 
 #include <cstddef>
@@ -34,7 +35,7 @@ private:
     bytesource& original_;
     bytesink* forward_;
     bool differs_ = false;
-    std::unique_ptr<char[]> buffer_;
+    pooledbuffer buffer_;
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
 };

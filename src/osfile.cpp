@@ -25,7 +25,7 @@ bool filestatus::touchedsince(const filestatus& before) const {
            changednanoseconds != before.changednanoseconds;
 }
 
-filesink::filesink(int fd) : fd_(fd), buffer_(new char[buffersize]) { setbuffer(buffer_.get(), buffersize); }
+filesink::filesink(int fd) : fd_(fd), buffer_(buffersize) { setbuffer(buffer_.get(), buffersize); }
 
 namespace {
 

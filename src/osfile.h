@@ -16,6 +16,7 @@
 #ifndef SKELVANE_OSFILE_H
 #define SKELVANE_OSFILE_H
 
+#include "buffers.h"
 #include "bytestream.h"
 
 #include <cstdint>
@@ -148,7 +149,7 @@ protected:
 
     static constexpr std::size_t buffersize = 256 * 1024;
     int fd_;
-    std::unique_ptr<char[]> buffer_;
+    pooledbuffer buffer_;
     bool textmode_ = textmodefiles;  // Windows: every LF is written as CR LF
 };
 

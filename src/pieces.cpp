@@ -21,7 +21,7 @@ std::size_t stringsource::readat(std::uint64_t offset, char* buffer, std::size_t
 }
 
 piecereader::piecereader(bytesource& source)
-    : source_(source), buffer_(new char[buffersize]) {}
+    : source_(source), buffer_(buffersize) {}
 
 void piecereader::reset() {
     begin_ = 0;

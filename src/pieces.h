@@ -11,6 +11,7 @@
 #ifndef SKELVANE_PIECES_H
 #define SKELVANE_PIECES_H
 
+#include "buffers.h"
 #include "bytestream.h"
 
 #include <cstddef>
@@ -64,7 +65,7 @@ private:
 
     static constexpr std::size_t buffersize = 256 * 1024;
     bytesource& source_;
-    std::unique_ptr<char[]> buffer_;
+    pooledbuffer buffer_;
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
     bool ended_ = false;
