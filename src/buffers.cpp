@@ -11,9 +11,11 @@ namespace {
 // staging file's writer and a comparison's reader are all a run holds.
 constexpr std::size_t keptbuffers = 8;
 
+// Never destroyed: buffers held by other statics (standard output's
+// writer) come back while the program exits.
 std::vector<std::pair<std::size_t, char*>>& freebuffers() {
-    static std::vector<std::pair<std::size_t, char*>> list;
-    return list;
+    static auto* list = new std::vector<std::pair<std::size_t, char*>>;
+    return *list;
 }
 
 }  // namespace
