@@ -264,6 +264,7 @@ int runcommand(int argc, char** argv) {
             stopped = true;
         }
     }
+    if (!settings.checking() && !settings.tostdout && finishdocuments(current) != documentdone) status = 1;
     if (lost == 0) lost = standardoutputerror();
     if (lost != 0) {
         reportproblem("standard output", std::strerror(lost));

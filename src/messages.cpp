@@ -1,6 +1,7 @@
 #include "messages.h"
 
 #include "osfile.h"
+#include "spool.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -12,6 +13,66 @@ namespace {
 
 int outputfailure = 0;  // the first error standard output gave
 
+void write(std::FILE* stream, std::string_view text) {
+    // Flushing stdout first keeps the two streams in order when they share
+    // one log file.
+    if (stream == stderr) standardoutputerror();
+    std::fwrite(text.data(), 1, text.size(), stream);
+}
+
+// Held messages: each is a record of its stream ('o' or 'e'), its length
+// in four bytes, and its text.
+struct heldmessages {
+    spool records;
+    std::uint64_t said = 0;  // where the records not yet said begin
+    bool holding = false;
+};
+
+heldmessages& held() {
+    static heldmessages messages;
+    return messages;
+}
+
+// Says held records as they are replayed, which may cut them anywhere.
+class recordreader : public bytesink {
+protected:
+    void overflow(std::string_view bytes) override {
+        while (!bytes.empty()) {
+            if (header_.size() < 5) {
+                std::size_t take = std::min(5 - header_.size(), bytes.size());
+                header_.append(bytes.substr(0, take));
+                bytes.remove_prefix(take);
+                if (header_.size() < 5) continue;
+                left_ = 0;
+                for (std::size_t i = 1; i < 5; ++i) left_ = left_ << 8 | static_cast<unsigned char>(header_[i]);
+                if (header_[0] == 'e') standardoutputerror();
+            }
+            std::size_t take = std::min<std::size_t>(left_, bytes.size());
+            std::fwrite(bytes.data(), 1, take, header_[0] == 'e' ? stderr : stdout);
+            bytes.remove_prefix(take);
+            left_ -= take;
+            if (left_ == 0) header_.clear();
+        }
+    }
+
+private:
+    std::string header_;
+    std::uint32_t left_ = 0;
+};
+
+void say(std::FILE* stream, std::string_view text) {
+    heldmessages& messages = held();
+    if (!messages.holding) {
+        write(stream, text);
+        return;
+    }
+    const auto length = static_cast<std::uint32_t>(text.size());
+    const char header[] = {stream == stderr ? 'e' : 'o', static_cast<char>(length >> 24),
+                           static_cast<char>(length >> 16), static_cast<char>(length >> 8), static_cast<char>(length)};
+    messages.records.write(std::string_view(header, sizeof header));
+    messages.records.write(text);
+}
+
 void tostderr(std::string_view prefix, std::string_view subject, std::string_view reason) {
     // An empty name would leave a message that names nothing.
     std::string text(prefix);
@@ -21,27 +82,23 @@ void tostderr(std::string_view prefix, std::string_view subject, std::string_vie
 
 std::FILE* progressstream(const runsettings& settings) { return settings.stdoutbusy() ? stderr : stdout; }
 
-void showline(const runsettings& settings, const char* format, std::string_view text) {
-    if (settings.verbose)
-        std::fprintf(progressstream(settings), format, static_cast<int>(text.size()), text.data());
+void showline(const runsettings& settings, std::string_view what, std::string_view text) {
+    if (!settings.verbose) return;
+    std::string line(what);
+    line.append(text).append("\n");
+    say(progressstream(settings), line);
 }
 
 }  // namespace
 
-void showopening(const runsettings& settings, const char* path) {
-    if (settings.verbose) std::fprintf(progressstream(settings), "Opening file %s\n", path);
-}
+void showopening(const runsettings& settings, const char* path) { showline(settings, "Opening file ", path); }
 
-void showincluding(const runsettings& settings, std::string_view name) {
-    showline(settings, "Including %.*s\n", name);
-}
+void showincluding(const runsettings& settings, std::string_view name) { showline(settings, "Including ", name); }
 
-void showunchanged(const runsettings& settings, std::string_view path) {
-    showline(settings, "Unchanged %.*s\n", path);
-}
+void showunchanged(const runsettings& settings, std::string_view path) { showline(settings, "Unchanged ", path); }
 
 int faildocument(const runsettings& settings, std::string_view path, std::string_view reason) {
-    std::fputs("File error.\n", progressstream(settings));
+    say(progressstream(settings), "File error.\n");
     reportproblem(path, reason);
     return -1;
 }
@@ -65,12 +122,33 @@ int standardoutputerror() {
 }
 
 void complain(std::string_view text) {
-    // Flushing stdout first keeps the two streams in order when they share
-    // one log file.
-    standardoutputerror();
     std::string line = "skelvane: ";
     line.append(text).append("\n");
-    std::fwrite(line.data(), 1, line.size(), stderr);
+    say(stderr, line);
+}
+
+void holdmessages(bool hold) { held().holding = hold; }
+
+std::uint64_t messagesheld() { return held().records.size(); }
+
+void releasemessages(std::uint64_t upto) {
+    heldmessages& messages = held();
+    if (upto > messages.said) {
+        recordreader reader;
+        messages.records.replay(reader, messages.said, upto);
+        messages.said = upto;
+    }
+    if (messages.said == messages.records.size() && !messages.holding) {
+        messages.records.clear();
+        messages.said = 0;
+    }
+}
+
+void dropmessages() {
+    heldmessages& messages = held();
+    messages.holding = false;
+    messages.records.clear();
+    messages.said = 0;
 }
 
 std::string fileline(std::string_view name, long line) {

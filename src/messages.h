@@ -8,6 +8,7 @@
 
 #include "settings.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -28,6 +29,19 @@ void reportproblem(std::string_view subject, std::string_view reason);
 void warn(std::string_view subject, std::string_view reason);
 // "skelvane: TEXT", for what concerns the command line as a whole.
 void complain(std::string_view text);
+
+// While the new texts of a batch of documents wait to be put in place,
+// what the run says is held back, and said in order as each document is
+// done, so that a run that stops at one of them says nothing of the
+// documents after it: the output is that of a run that does one document
+// after the other. Held text beyond a small size waits in a temporary file.
+void holdmessages(bool hold);
+// Where what is held ends now: a mark for releasemessages.
+std::uint64_t messagesheld();
+// Says what is held, in order, up to a mark.
+void releasemessages(std::uint64_t upto);
+// Forgets what is held and not yet said, and holds nothing more.
+void dropmessages();
 
 // Flushes standard output (the printed lines, and the sink that --stdout
 // and --diff write through); the first error it ever gave, 0 for none.

@@ -49,6 +49,10 @@ stagingfile::~stagingfile() { discard(); }
 
 void filesink::overflow(std::string_view bytes) {
     if (flush() != 0) return;
+    if (!buffer_) {
+        fail(EBADF);  // completed: it takes no more
+        return;
+    }
     // A long run goes out straight from where it stands.
     if (bytes.size() < buffersize / 4) {
         write(bytes);

@@ -85,6 +85,23 @@ bool isabsolutepath(const std::string& path);
 int checkwritable(const std::string& path, const filestatus& status);
 // Whether the process may make a new file in the directory.
 int checkcancreate(const std::string& directory);
+
+// What a run needs to know of a directory it replaces documents in,
+// learnt once per directory.
+struct directoryfacts {
+    fileid id;
+    // The group a new file there gets (POSIX; nobody's group when unknown).
+    unsigned group = ~0u;
+    // One sync of its whole file system makes every file written there
+    // durable and reports any write-back error (see makedurable).
+    bool wholesync = false;
+    // Files that look like what a run that died while replacing a document
+    // left behind, and may hold its new text. A file whose run is still
+    // going (locked, or on Windows still open) is not one. They are for
+    // reporting only: a name alone proves nothing.
+    std::vector<std::string> leftovers;
+};
+int lookatdirectory(const std::string& directory, directoryfacts& facts);
 // Whether the file is the one standard output writes to.
 bool isstandardoutput(const fileid& id);
 
@@ -98,12 +115,17 @@ public:
     // Opens a regular file for reading; anything else is refused without
     // being read or waited on.
     int open(const std::string& path);
-    // What the file was like when it was opened.
+    // Opens a document and takes this run's turn on it, an exclusive
+    // advisory lock (none where the file system has no such locks), or on
+    // Windows a mutex named after the file, without waiting: EWOULDBLOCK
+    // when another holds it, the file then open and its status known so
+    // that waitturn() can wait. Without followlinks, a path whose last
+    // part is a symbolic link gives ELOOP (on Windows every path does, as
+    // a link there is known only by resolving it).
+    int openturn(const std::string& path, bool followlinks);
+    int waitturn();
+    // What the file was like when it was opened, or when the turn came.
     const filestatus& status() const { return status_; }
-    // Waits for this run's turn on the file: an exclusive advisory lock
-    // (none where the file system has no such locks), or on Windows a
-    // mutex named after the file.
-    int lock();
     void close();
     // Before the file is replaced by a rename: Windows replaces no file
     // that is open, so there the file is closed, though the turn is kept
@@ -116,6 +138,9 @@ public:
     int error() const override { return error_; }
 
 private:
+    // The status of the open file; a regular file or an error.
+    int refresh();
+
     int fd_ = -1;
     int error_ = 0;
     filestatus status_;
@@ -133,6 +158,7 @@ private:
     void* turn_ = nullptr;
     std::string path_;
     void closefile();
+    int lock(bool wait);
 #endif
 };
 
@@ -143,12 +169,16 @@ public:
     // Writes out what is buffered; the sink's error, if any.
     int flush();
 
+    // Bytes written out so far.
+    std::uint64_t written() const { return written_; }
+
 protected:
     void overflow(std::string_view bytes) override;
     void writeall(std::string_view bytes);
 
     static constexpr std::size_t buffersize = 256 * 1024;
     int fd_;
+    std::uint64_t written_ = 0;
     pooledbuffer buffer_;
     bool textmode_ = textmodefiles;  // Windows: every LF is written as CR LF
 };
@@ -170,15 +200,23 @@ public:
     // no name while it is written (Linux: O_TMPFILE; elsewhere, or where the
     // file system cannot, a hidden name that the system forgets when the
     // process dies, or on file systems without either a plain new name), so
-    // a run that dies leaves nothing behind.
-    int create(const std::string& directory);
-    fileid id() const { return id_; }
+    // a run that dies leaves nothing behind. An unnamed file is made with
+    // the permission bits of like, when given, which saves setting them.
+    int create(const std::string& directory, const filestatus* like = nullptr,
+               const directoryfacts* facts = nullptr);
+    // Whether the file with this status is this one.
+    bool is(const filestatus& status) const;
+    const directoryfacts& facts() const { return facts_; }
 
-    // Writes out what is buffered and waits until the text is on the disk.
-    int finish();
     // Gives the file the permission bits, and where allowed the owner and
     // group, of the file it is about to replace.
     int copymetadata(const filestatus& from);
+    // Writes out what is buffered, gives the buffer back, and starts the
+    // text on its way to the disk without waiting for it (makedurable
+    // waits). The file takes no more writes.
+    int complete();
+    // complete(), and waits until the text is on the disk.
+    int finish();
     // Puts the finished text in place of target: the only moment the file
     // has a name of the stagingprefix form, for as long as a rename takes.
     int renameto(const std::string& target);
@@ -197,9 +235,14 @@ private:
     // Reads the written text back at offset; got is 0 at its end.
     int readback(std::uint64_t offset, std::size_t& got);
 
+    friend void makedurable(const std::vector<stagingfile*>&, std::vector<int>&, std::vector<std::uint64_t>&);
+
     std::string directory_;
     std::string path_;  // the file's name, while it has one
-    fileid id_;
+    mutable fileid id_;  // an unnamed file's is asked for only when needed
+    mutable bool idknown_ = false;
+    unsigned createdmode_ = 0;  // its permission bits when it was made
+    directoryfacts facts_;  // of its directory, leftovers aside
 #ifdef _WIN32
     unsigned attributes_ = 0;  // the document's, given once the file is in place
     bool pendingdelete_ = false;
@@ -217,11 +260,27 @@ bool isstagingname(const char* name);
 // A new random staging name in the directory.
 std::string stagingnamein(const std::string& directory);
 
-// The files in the directory that look like what a run that died while
-// replacing a document left behind, and may hold its new text. A file
-// whose run is still going (locked, or on Windows still open) is not one.
-// They are for reporting only: a name alone proves nothing.
-std::vector<std::string> findleftovers(const std::string& directory);
+// The durability barrier for completed staging files: afterwards the text
+// of every file whose result (errors[i] for files[i]) is 0 is on the disk,
+// and a write-back error fails the file it belongs to. Linux: one syncfs
+// per file system that holds several of the files, where syncfs reports
+// write-back errors (since Linux 5.8, on local file systems with a journal
+// or copy on write), then each file's fsync only when that sync fails, to
+// find whose text failed; elsewhere each file's fsync. Windows:
+// FlushFileBuffers each. The devices synced whole are added to synced.
+void makedurable(const std::vector<stagingfile*>& files, std::vector<int>& errors,
+                 std::vector<std::uint64_t>& synced);
+
+// A directory that files were renamed into.
+struct renamedinto {
+    std::string directory;
+    directoryfacts facts;
+};
+// Makes the renames durable, so that a finished run survives a power loss:
+// one syncfs per file system that allows it and holds several of the
+// directories, otherwise each directory's fsync (nothing on Windows, whose
+// renames cannot be synced apart). The first error, 0 for none.
+int makerenamesdurable(const std::vector<renamedinto>& directories, std::string& failed);
 
 // Process-wide settings: a closed pipe on stdout must not kill the process
 // half way through its work.

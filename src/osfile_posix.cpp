@@ -12,6 +12,8 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/utsname.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace skelvane {
@@ -39,6 +41,66 @@ filestatus fromstat(const struct stat& st) {
 // Where flock() is not supported the lock is only lost, not the data.
 bool lockunsupported(int error) {
     return error == EOPNOTSUPP || error == ENOLCK || error == EINVAL || error == ENOSYS;
+}
+
+// The ids new files get, asked once: they do not change during a run.
+uid_t effectiveuser() {
+    static const uid_t user = geteuid();
+    return user;
+}
+
+gid_t effectivegroup() {
+    static const gid_t group = getegid();
+    return group;
+}
+
+// The permission bits the umask leaves of a new file's mode.
+unsigned masked(unsigned mode) {
+    static const unsigned mask = [] {
+        mode_t old = umask(022);
+        umask(old);
+        return static_cast<unsigned>(old);
+    }();
+    return mode & ~mask;
+}
+
+// Whether syncfs() reports write-back errors: only since Linux 5.8.
+bool syncfsreportserrors() {
+    static const bool reports = [] {
+        struct utsname name;
+        int major = 0;
+        int minor = 0;
+        return uname(&name) == 0 && std::sscanf(name.release, "%d.%d", &major, &minor) == 2 &&
+               (major > 5 || (major == 5 && minor >= 8));
+    }();
+    return reports;
+}
+
+// Local file systems whose syncfs() writes out every dirty file and
+// commits their metadata, so that one call covers a whole batch. Network
+// and FUSE file systems may not pass a whole-file-system sync on.
+bool syncswhole(long type) {
+    constexpr long ext4 = 0xEF53, xfs = 0x58465342, btrfs = static_cast<long>(0x9123683E), f2fs = static_cast<long>(0xF2F52010),
+                   tmpfs = 0x01021994;
+    return type == ext4 || type == xfs || type == btrfs || type == f2fs || type == tmpfs;
+}
+
+// fsync(), where a file system that cannot sync at all is no failure.
+int syncfile(int fd) {
+    while (fsync(fd) != 0) {
+        if (errno == EINTR) continue;
+        if (errno == EINVAL || errno == EROFS || errno == ENOTSUP) break;
+        return errno;
+    }
+    return 0;
+}
+
+int syncwhole(int fd) {
+    while (syncfs(fd) != 0) {
+        if (errno == EINTR) continue;
+        return errno;
+    }
+    return 0;
 }
 
 }  // namespace
@@ -75,9 +137,11 @@ bool pathinside(const std::string& path, const std::string& directory) {
 bool isabsolutepath(const std::string& path) { return !path.empty() && path.front() == '/'; }
 
 int checkwritable(const std::string& path, const filestatus& status) {
-    if (faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) return errno;
-    // The superuser passes the test above for any file.
-    return (status.mode & 0222) == 0 ? EACCES : 0;
+    // The superuser passes the system's test for any file.
+    if ((status.mode & 0222) == 0) return EACCES;
+    // Its owner may write a file whose owner bits allow it; no need to ask.
+    if (status.owner == effectiveuser() && (status.mode & 0200) != 0) return 0;
+    return faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0 ? 0 : errno;
 }
 
 int checkcancreate(const std::string& directory) {
@@ -91,32 +155,58 @@ bool isstandardoutput(const fileid& id) {
 
 inputfile::~inputfile() { close(); }
 
-int inputfile::open(const std::string& path) {
-    close();
-    error_ = 0;
-    // O_NONBLOCK keeps a FIFO without a writer from stalling the run; on
-    // the regular files that are all that is read, it changes nothing.
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return errno;
+int inputfile::refresh() {
     struct stat st;
-    int error = fstat(fd, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : !S_ISREG(st.st_mode) ? notregular : 0;
+    int error = fstat(fd_, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : !S_ISREG(st.st_mode) ? notregular : 0;
     if (error != 0) {
-        ::close(fd);
+        close();
         return error;
     }
-    fd_ = fd;
     status_ = fromstat(st);
-    consumed_ = 0;
-    atend_ = false;
     return 0;
 }
 
-int inputfile::lock() {
+int inputfile::open(const std::string& path) {
+    close();
+    error_ = 0;
+    consumed_ = 0;
+    atend_ = false;
+    // O_NONBLOCK keeps a FIFO without a writer from stalling the run; on
+    // the regular files that are all that is read, it changes nothing.
+    fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd_ < 0) return errno;
+    return refresh();
+}
+
+int inputfile::openturn(const std::string& path, bool followlinks) {
+    close();
+    error_ = 0;
+    consumed_ = 0;
+    atend_ = false;
+    fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (followlinks ? 0 : O_NOFOLLOW));
+    if (fd_ < 0) return errno;
+    // Not waiting, the lock is safe to try before the file is known to be
+    // regular. The status is taken after it, as the file the turn is for.
+    int turn = 0;
+    while (flock(fd_, LOCK_EX | LOCK_NB) != 0 && !lockunsupported(errno)) {
+        if (errno == EINTR) continue;
+        turn = errno;
+        break;
+    }
+    if (int error = refresh()) return error;
+    if (turn != 0 && turn != EWOULDBLOCK) close();
+    return turn;
+}
+
+int inputfile::waitturn() {
     while (flock(fd_, LOCK_EX) != 0) {
         if (errno == EINTR) continue;
-        return lockunsupported(errno) ? 0 : errno;
+        if (lockunsupported(errno)) break;
+        int error = errno;
+        close();
+        return error;
     }
-    return 0;
+    return refresh();
 }
 
 void inputfile::letreplace() {}
@@ -194,12 +284,17 @@ int movenoreplace(const std::string& from, const std::string& to) {
 
 }  // namespace
 
-int stagingfile::create(const std::string& directory) {
+int stagingfile::create(const std::string& directory, const filestatus* like, const directoryfacts* facts) {
     discard();
     directory_ = directory;
+    facts_ = facts != nullptr ? directoryfacts{facts->id, facts->group, facts->wholesync, {}} : directoryfacts{};
+    idknown_ = false;
     int fd = -1;
     if (canlinkunnamed()) {
-        fd = ::open(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        // No one can open an unnamed file, so it may have its final
+        // permissions from the start.
+        createdmode_ = masked(like != nullptr ? (like->mode & 0777) : 0600);
+        fd = ::open(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, like != nullptr ? like->mode & 0777 : 0600);
         if (fd < 0 && !notmpfile(errno)) return errno;
     }
     unnamed_ = fd >= 0;
@@ -208,23 +303,42 @@ int stagingfile::create(const std::string& directory) {
         fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd < 0 && (errno != EEXIST || attempt == 100)) return errno;
         if (fd >= 0) path_ = name;
+        createdmode_ = masked(0600);
     }
     // A named staging file is locked while its run lives, so that
-    // reportleftovers() tells it from one whose run died.
-    int error = unnamed_ ? 0 : lockexclusive(fd);
-    struct stat st;
-    if (error == 0 && fstat(fd, &st) != 0) error = errno;
+    // lookatdirectory() tells it from one whose run died.
+    int error = 0;
+    if (!unnamed_) {
+        error = lockexclusive(fd);
+        struct stat st;
+        if (error == 0 && fstat(fd, &st) != 0) error = errno;
+        if (error == 0) id_ = fromstat(st).id;
+        idknown_ = error == 0;
+    }
     if (error != 0) {
-        if (!path_.empty()) unlink(path_.c_str());
+        unlink(path_.c_str());
         path_.clear();
         ::close(fd);
         return error;
     }
     fd_ = fd;
-    id_ = fromstat(st).id;
+    written_ = 0;
     error_ = 0;
+    if (!buffer_) buffer_.reset(buffersize);
     setbuffer(buffer_.get(), buffersize);
     return 0;
+}
+
+bool stagingfile::is(const filestatus& status) const {
+    // An unnamed file has no links: any other file cannot be this one.
+    if (fd_ < 0 || (unnamed_ && status.links != 0)) return false;
+    if (!idknown_) {
+        struct stat st;
+        if (fstat(fd_, &st) != 0) return false;
+        id_ = fromstat(st).id;
+        idknown_ = true;
+    }
+    return id_ == status.id;
 }
 
 void filesink::writeall(std::string_view bytes) {
@@ -235,31 +349,47 @@ void filesink::writeall(std::string_view bytes) {
             continue;
         }
         bytes.remove_prefix(static_cast<std::size_t>(count));
+        written_ += static_cast<std::uint64_t>(count);
     }
 }
 
-int stagingfile::finish() {
+int stagingfile::complete() {
     if (flush() != 0) return error_;
-    while (fsync(fd_) != 0) {
-        if (errno == EINTR) continue;
-        // Some file systems cannot sync at all; that is no failure of the text.
-        if (errno == EINVAL || errno == EROFS || errno == ENOTSUP) break;
-        // Not sticky: the written text can still be kept for the user.
-        return errno;
-    }
+    buffer_.reset();
+    setbuffer(nullptr, 0);
+    // A large text starts for the disk now, while the next documents are
+    // made; the barrier writes small ones out together.
+    constexpr std::uint64_t startwriteback = 1024 * 1024;
+    if (written_ >= startwriteback) (void)sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
     return 0;
 }
 
+int stagingfile::finish() {
+    if (int error = complete()) return error;
+    // Not sticky: the written text can still be kept for the user.
+    return syncfile(fd_);
+}
+
 int stagingfile::copymetadata(const filestatus& from) {
-    struct stat st;
-    if (fstat(fd_, &st) != 0) return errno;
-    // Ownership is kept where the process may set it; a user who may not
-    // give a file away still gets the new text under their own name. The
-    // mode comes after the owner, since changing the owner clears set-id bits.
-    if (st.st_uid != from.owner || st.st_gid != from.group) {
-        if (fchown(fd_, from.owner, from.group) != 0 && st.st_gid != from.group)
-            (void)fchown(fd_, static_cast<uid_t>(-1), from.group);
+    // A new file is the process's own and gets its group from the
+    // process or the directory; when all three are the document's there is
+    // nothing to ask about.
+    const bool ownedalike = from.owner == effectiveuser() && from.group == effectivegroup() &&
+                            facts_.group == effectivegroup();
+    if (!ownedalike) {
+        struct stat st;
+        if (fstat(fd_, &st) != 0) return errno;
+        // Ownership is kept where the process may set it; a user who may
+        // not give a file away still gets the new text under their own
+        // name. The mode comes after the owner, since changing the owner
+        // clears set-id bits.
+        if (st.st_uid != from.owner || st.st_gid != from.group) {
+            if (fchown(fd_, from.owner, from.group) != 0 && st.st_gid != from.group)
+                (void)fchown(fd_, static_cast<uid_t>(-1), from.group);
+            createdmode_ = ~0u;
+        }
     }
+    if (from.mode == createdmode_) return 0;
     return fchmod(fd_, from.mode) == 0 ? 0 : errno;
 }
 
@@ -297,6 +427,7 @@ int stagingfile::keepas(const std::string& name) {
 }
 
 int stagingfile::readback(std::uint64_t offset, std::size_t& got) {
+    if (!buffer_) buffer_.reset(buffersize);
     for (;;) {
         ssize_t count = ::pread(fd_, buffer_.get(), buffersize, static_cast<off_t>(offset));
         if (count < 0 && errno == EINTR) continue;
@@ -320,24 +451,77 @@ void stagingfile::discard() {
     fail(EBADF);
 }
 
-std::vector<std::string> findleftovers(const std::string& directory) {
-    std::vector<std::string> found;
+int lookatdirectory(const std::string& directory, directoryfacts& facts) {
+    facts = directoryfacts{};
     DIR* dir = opendir(directory.c_str());
-    if (dir == nullptr) return found;
+    if (dir == nullptr) return errno;
     int dirfd = ::dirfd(dir);
+    struct stat st;
+    if (fstat(dirfd, &st) == 0) {
+        facts.id = fromstat(st).id;
+        facts.group = st.st_gid;
+    }
+    struct statfs fs;
+    facts.wholesync = syncfsreportserrors() && fstatfs(dirfd, &fs) == 0 && syncswhole(static_cast<long>(fs.f_type));
     while (struct dirent* entry = readdir(dir)) {
         if (!isstagingname(entry->d_name)) continue;
         int fd = openat(dirfd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) continue;
-        struct stat st;
         // A running owner holds its lock to the end.
         bool left = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
                     (flock(fd, LOCK_SH | LOCK_NB) == 0 || lockunsupported(errno));
         ::close(fd);
-        if (left) found.push_back(directory + "/" + entry->d_name);
+        if (left) facts.leftovers.push_back(directory + "/" + entry->d_name);
     }
     closedir(dir);
-    return found;
+    return 0;
+}
+
+void makedurable(const std::vector<stagingfile*>& files, std::vector<int>& errors, std::vector<std::uint64_t>& synced) {
+    errors.assign(files.size(), 0);
+    std::vector<bool> done(files.size(), false);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const directoryfacts& facts = files[i]->facts_;
+        if (done[i] || !facts.wholesync) continue;
+        std::vector<std::size_t> group;
+        for (std::size_t j = i; j < files.size(); ++j)
+            if (!done[j] && files[j]->facts_.wholesync && files[j]->facts_.id.device == facts.id.device)
+                group.push_back(j);
+        if (group.size() < 2) continue;
+        // The first file was opened before any other was written, so its
+        // sync reports every write-back error of the batch.
+        if (syncwhole(files[i]->fd_) != 0) continue;  // each file's own sync says whose
+        for (std::size_t j : group) done[j] = true;
+        synced.push_back(facts.id.device);
+    }
+    for (std::size_t i = 0; i < files.size(); ++i)
+        if (!done[i]) errors[i] = syncfile(files[i]->fd_);
+}
+
+int makerenamesdurable(const std::vector<renamedinto>& directories, std::string& failed) {
+    int first = 0;
+    std::vector<bool> done(directories.size(), false);
+    for (std::size_t i = 0; i < directories.size(); ++i) {
+        if (done[i]) continue;
+        const directoryfacts& facts = directories[i].facts;
+        std::size_t alike = 0;
+        for (std::size_t j = i; j < directories.size(); ++j)
+            alike += directories[j].facts.wholesync && directories[j].facts.id.device == facts.id.device;
+        int fd = ::open(directories[i].directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        int error = fd < 0 ? errno : 0;
+        if (error == 0 && facts.wholesync && alike > 1 && syncwhole(fd) == 0) {
+            for (std::size_t j = i; j < directories.size(); ++j)
+                done[j] = done[j] || (directories[j].facts.wholesync && directories[j].facts.id.device == facts.id.device);
+        } else if (error == 0) {
+            error = syncfile(fd);
+        }
+        if (fd >= 0) ::close(fd);
+        if (first == 0 && error != 0) {
+            first = error;
+            failed = directories[i].directory;
+        }
+    }
+    return first;
 }
 
 void prepareprocess() { std::signal(SIGPIPE, SIG_IGN); }

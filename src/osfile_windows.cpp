@@ -248,7 +248,7 @@ HANDLE turnfor(const fileid& id) {
 
 }  // namespace
 
-int inputfile::lock() {
+int inputfile::lock(bool wait) {
     // A lock on the file itself would have to end before the rename, and a
     // run waiting with the file open would stop the rename: Windows renames
     // no file that is open. So the file is closed while the run waits on a
@@ -258,7 +258,11 @@ int inputfile::lock() {
         HANDLE mutex = turnfor(status_.id);
         if (mutex == nullptr) return lasterror();
         // An abandoned mutex belonged to a run that was killed: it is ours now.
-        DWORD waited = WaitForSingleObject(mutex, INFINITE);
+        DWORD waited = WaitForSingleObject(mutex, wait ? INFINITE : 0);
+        if (waited == WAIT_TIMEOUT) {
+            CloseHandle(mutex);
+            return EWOULDBLOCK;
+        }
         if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
             CloseHandle(mutex);
             return lasterror();
@@ -276,6 +280,16 @@ int inputfile::lock() {
     }
     return EAGAIN;
 }
+
+int inputfile::openturn(const std::string& path, bool followlinks) {
+    // A link shows only once resolved (Wine's links to host files not even
+    // then as such), so the caller resolves every path here.
+    if (!followlinks) return ELOOP;
+    if (int error = open(path)) return error;
+    return lock(false);
+}
+
+int inputfile::waitturn() { return lock(true); }
 
 void inputfile::closefile() {
     if (fd_ >= 0) _close(fd_);
@@ -373,9 +387,11 @@ bool deleteonclose(HANDLE handle, bool remove) {
 
 }  // namespace
 
-int stagingfile::create(const std::string& directory) {
+int stagingfile::create(const std::string& directory, const filestatus* like, const directoryfacts* facts) {
+    (void)like;
     discard();
     directory_ = directory;
+    facts_ = facts != nullptr ? directoryfacts{facts->id, facts->group, facts->wholesync, {}} : directoryfacts{};
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string name = stagingnamein(directory);
         // Without FILE_SHARE_DELETE nobody else removes or renames it.
@@ -400,7 +416,10 @@ int stagingfile::create(const std::string& directory) {
         fd_ = fd;
         path_ = name;
         id_ = status.id;
+        idknown_ = true;
+        written_ = 0;
         error_ = 0;
+        if (!buffer_) buffer_.reset(buffersize);
         setbuffer(buffer_.get(), buffersize);
         return 0;
     }
@@ -447,13 +466,36 @@ void filesink::writeall(std::string_view bytes) {
                 return;
             }
             part.remove_prefix(count);
+            written_ += count;
         }
     }
 }
 
-int stagingfile::finish() {
+bool stagingfile::is(const filestatus& status) const { return fd_ >= 0 && idknown_ && id_ == status.id; }
+
+int stagingfile::complete() {
     if (flush() != 0) return error_;
+    buffer_.reset();
+    setbuffer(nullptr, 0);
+    return 0;
+}
+
+int stagingfile::finish() {
+    if (int error = complete()) return error;
     return FlushFileBuffers(handleof(fd_)) ? 0 : lasterror();
+}
+
+void makedurable(const std::vector<stagingfile*>& files, std::vector<int>& errors, std::vector<std::uint64_t>& synced) {
+    (void)synced;
+    errors.assign(files.size(), 0);
+    for (std::size_t i = 0; i < files.size(); ++i)
+        if (!FlushFileBuffers(handleof(files[i]->fd_))) errors[i] = lasterror();
+}
+
+int makerenamesdurable(const std::vector<renamedinto>& directories, std::string& failed) {
+    (void)directories;
+    (void)failed;
+    return 0;
 }
 
 int stagingfile::copymetadata(const filestatus& from) {
@@ -529,6 +571,7 @@ int stagingfile::keepas(const std::string& name) {
 }
 
 int stagingfile::readback(std::uint64_t offset, std::size_t& got) {
+    if (!buffer_) buffer_.reset(buffersize);
     OVERLAPPED where{};
     where.Offset = static_cast<DWORD>(offset);
     where.OffsetHigh = static_cast<DWORD>(offset >> 32);
@@ -551,11 +594,15 @@ void stagingfile::discard() {
     fail(EBADF);
 }
 
-std::vector<std::string> findleftovers(const std::string& directory) {
-    std::vector<std::string> found;
+int lookatdirectory(const std::string& directory, directoryfacts& facts) {
+    facts = directoryfacts{};
+    filestatus status;
+    if (int error = statpath(directory, status)) return error;
+    facts.id = status.id;
+    std::vector<std::string>& found = facts.leftovers;
     WIN32_FIND_DATAA entry;
     HANDLE search = FindFirstFileA((directory + "\\" + stagingprefix + "*").c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE) return found;
+    if (search == INVALID_HANDLE_VALUE) return 0;
     do {
         if (!isstagingname(entry.cFileName) || (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
         // A running owner holds its file without delete sharing (and while
@@ -569,7 +616,7 @@ std::vector<std::string> findleftovers(const std::string& directory) {
         found.push_back(name);
     } while (FindNextFileA(search, &entry));
     FindClose(search);
-    return found;
+    return 0;
 }
 
 void prepareprocess() {}

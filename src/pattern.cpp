@@ -31,11 +31,21 @@ void keptpatterns::keep(const std::string& name, const filestatus& status, std::
 }
 
 patternfiles::patternfiles(run& current, std::string_view document, std::vector<fileid> excluded,
-                           lineendstyle style)
-    : run_(current), document_(document), excluded_(std::move(excluded)), reader_(fpat_), converter_(style) {}
+                           const stagingfile* staging, lineendstyle style)
+    : run_(current), document_(document), excluded_(std::move(excluded)), staging_(staging), reader_(fpat_),
+      converter_(style) {}
 
-bool patternfiles::excluded(const fileid& id) const {
-    return std::find(excluded_.begin(), excluded_.end(), id) != excluded_.end();
+bool patternfiles::excluded(const filestatus& status) const {
+    return std::find(excluded_.begin(), excluded_.end(), status.id) != excluded_.end() ||
+           (staging_ != nullptr && staging_->is(status));
+}
+
+bool patternfiles::statusof(const std::string& name, filestatus& status, bool& known) {
+    known = statpath(name, status) == 0;
+    if (!known || !run_.staged.holds(status.id)) return true;
+    if (!run_.commitstaged()) return false;
+    known = statpath(name, status) == 0;
+    return true;
 }
 
 std::string patternfiles::refusal(std::string_view rest, std::string& name, std::string& opened) {
@@ -71,16 +81,19 @@ insertresult patternfiles::insertpattern(std::string_view rest, long line, bytes
     std::string opened;
     std::string refused = refusal(rest, name, opened);
     filestatus now;
+    bool known = false;
+    // A document of this run waiting in the batch gives its new text.
+    if (refused.empty() && !statusof(opened, now, known)) return insertresult::failed;
     // With --strict every insertion checks the pattern's lines, so none is
     // taken from memory.
-    if (refused.empty() && !run_.settings.strict && statpath(name, now) == 0 && !excluded(now.id))
+    if (known && !run_.settings.strict && !excluded(now))
         if (const std::string* text = run_.patterns.find(name, now)) {
             insertkept(name, *text, out);
             return insertresult::inserted;
         }
     if (refused.empty()) {
         int error = fpat_.open(opened);
-        if (error == 0 && excluded(fpat_.status().id)) error = EBUSY;
+        if (error == 0 && excluded(fpat_.status())) error = EBUSY;
         if (error != 0) {
             fpat_.close();
             refused = "cannot include \"" + name + "\": " +

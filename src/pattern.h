@@ -59,10 +59,11 @@ private:
 class patternfiles : public patterninserter {
 public:
     // document: the name for messages; excluded: files that must never be
-    // included (the staging files, which may hold this very output).
-    // style: the line ends that inserted text is given (asis: its own).
+    // included (skelvane.tmp), and staging, the file this very output goes
+    // to, when there is one. style: the line ends that inserted text is
+    // given (asis: its own).
     patternfiles(run& current, std::string_view document, std::vector<fileid> excluded,
-                 lineendstyle style = lineendstyle::asis);
+                 const stagingfile* staging = nullptr, lineendstyle style = lineendstyle::asis);
 
     insertresult insertpattern(std::string_view rest, long line, bytesink& out) override;
     bool directiveproblem(long line, std::string_view problem) override;
@@ -74,7 +75,10 @@ private:
     // Why the directive's pattern cannot be included, or nothing; name and
     // opened are set as far as the directive gives them.
     std::string refusal(std::string_view rest, std::string& name, std::string& opened);
-    bool excluded(const fileid& id) const;
+    bool excluded(const filestatus& status) const;
+    // The pattern's status, after putting in place a document of the batch
+    // that it is, so that its new text is read. False when that failed.
+    bool statusof(const std::string& name, filestatus& status, bool& known);
     void insertkept(const std::string& name, const std::string& text, bytesink& out);
     // Copies the open pattern, included at where; also into text, when given.
     void copy(const std::string& name, const std::string& where, bytesink& out, bool checklines,
@@ -85,6 +89,7 @@ private:
     run& run_;
     std::string document_;
     std::vector<fileid> excluded_;
+    const stagingfile* staging_;
     inputfile fpat_;
     piecereader reader_;
     std::string failure_;

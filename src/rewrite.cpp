@@ -1,5 +1,7 @@
 #include "rewrite.h"
 
+#include "batch.h"
+
 #include "compare.h"
 #include "diffsink.h"
 #include "directive.h"
@@ -13,6 +15,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -23,16 +26,6 @@ namespace skelvane {
 
 namespace {
 
-// A document opened and locked for this run.
-struct document {
-    explicit document(std::string name) : path(std::move(name)) {}
-
-    std::string path;
-    inputfile in;
-    filestatus before;             // what it was when it was opened
-    std::vector<fileid> excluded;  // files its patterns must not be: skelvane.tmp, the staging file
-};
-
 // Why a document cannot be done, and what the reason is about.
 struct failure {
     std::string subject;
@@ -40,28 +33,54 @@ struct failure {
     bool failed() const { return !reason.empty(); }
 };
 
-int fail(const run& current, const failure& why) {
+// Reports a failed document, as a run that does one document after the
+// other would: the documents before it are put in place first.
+int fail(run& current, const failure& why) {
+    if (!current.commitstaged()) return documentfailed;
     return faildocument(current.settings, why.subject, why.reason);
 }
 
-void reportleftovers(run& current, const std::string& directory) {
-    if (!current.lookeddirectories.insert(directory).second) return;
-    for (const std::string& name : findleftovers(directory))
-        warn(name, "left behind by a skelvane run that was stopped while it replaced a document; it may hold "
-                   "that document's new text, and skelvane never removes it");
+// What the run knows of a directory, learnt the first time a document in
+// it is met; then also what killed runs left there is reported, once.
+const directoryfacts& lookat(run& current, const std::string& directory) {
+    auto [place, added] = current.directories.try_emplace(directory);
+    directoryfacts& facts = place->second;
+    if (!added) return facts;
+    if (lookatdirectory(directory, facts) == 0 &&
+        current.reporteddirectories.insert({facts.id.device, facts.id.inode}).second)
+        for (const std::string& name : facts.leftovers)
+            warn(name, "left behind by a skelvane run that was stopped while it replaced a document; it may hold "
+                       "that document's new text, and skelvane never removes it");
+    facts.leftovers.clear();
+    return facts;
 }
 
-// Opens and locks the document. Runs over the same document take turns
-// this way; the name is checked once the lock is held, because the run
-// that held it before may have replaced the file.
-int opendocument(document& doc) {
+// Opens the document and takes this run's turn on it; runs over the same
+// document take turns this way. The name is checked once the turn is
+// ours, because the run that had it before may have replaced the file.
+// Only a symbolic link is resolved, so that its target gets the new text.
+int opendocument(run& current, document& doc) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        int error = doc.in.open(doc.path);
-        if (error == 0) error = doc.in.lock();
-        if (error == 0) doc.before = doc.in.status();
+        doc.target = doc.path;
+        int error = doc.in.openturn(doc.path, false);
+        if (error == ELOOP) {  // a symbolic link, or a loop of them
+            if ((error = resolvepath(doc.path, doc.target)) != 0) return error;
+            error = doc.in.openturn(doc.target, true);
+        }
+        if (error != 0 && error != EWOULDBLOCK) return error;
+        // Waiting with documents of the batch locked could wait for ever on
+        // a run that waits for one of them; and the batch may hold this
+        // very document, named twice, whose new text is what is read then.
+        const bool waiting = current.staged.holds(doc.in.status().id);
+        if (waiting) doc.in.close();  // Windows replaces no file that is open
+        if ((error == EWOULDBLOCK || waiting) && !current.commitstaged()) return ECANCELED;
+        if (waiting) continue;
+        if (error == EWOULDBLOCK && (error = doc.in.waitturn()) != 0) return error;
+        doc.before = doc.in.status();
+        if (doc.before.links == 0) continue;  // replaced while this run waited
+        if (doc.before.links == 1) return 0;
         filestatus byname;
-        if (error == 0) error = statpath(doc.path, byname);
-        if (error != 0) return error;
+        if ((error = statpath(doc.target, byname)) != 0) return error;
         if (byname.id == doc.before.id) return 0;
     }
     return EAGAIN;
@@ -82,7 +101,8 @@ lineendstyle outputstyle(const runsettings& settings) {
 
 patternfiles inserterfor(run& current, const document& doc) {
     const bool ofdocument = current.settings.eol == lineendstyle::ofdocument && !textmodefiles;
-    return patternfiles(current, doc.path, doc.excluded, ofdocument ? firstlineend(doc.path) : lineendstyle::asis);
+    return patternfiles(current, doc.path, doc.excluded, &doc.staging,
+                        ofdocument ? firstlineend(doc.path) : lineendstyle::asis);
 }
 
 // The directive pass, its output converted to the line ends convert asks for.
@@ -117,8 +137,6 @@ struct placement {
     int error = 0;
 };
 
-std::string hardlinks(const filestatus& before) { return "has " + std::to_string(before.links) + " hard links"; }
-
 // The verdict on a document whose pass is over, reached in the same order
 // by every mode: a failed pass, then a failed sink, then, when a run would
 // replace the document, whatever would stop it doing so. place is null for
@@ -152,35 +170,6 @@ failure judge(const run& current, const document& doc, const patternfiles& inser
     return {};
 }
 
-// After a document was written (or a check found a run would write it).
-void warnhardlinks(const document& doc) {
-    if (doc.before.links > 1)
-        warn(doc.path, hardlinks(doc.before) + "; only this name has the new text, the others keep the old");
-}
-
-// Replaces the document by the staged text. Returns why it could not.
-std::string commit(stagingfile& staging, const std::string& target, const filestatus& before) {
-    filestatus now;
-    if (statpath(target, now) != 0 || now.changedsince(before))
-        return "it changed while it was being processed";
-    if (int error = staging.copymetadata(before))
-        return "cannot give the new text the document's permissions: " + describe(error);
-    if (int error = staging.finish()) return "cannot write the new text: " + describe(error);
-    if (int error = staging.renameto(target)) return "cannot replace it: " + describe(error);
-    return {};
-}
-
-// Keeps a complete new text that could not replace its document, under
-// skelvane.tmp when no file has that name, otherwise beside the document.
-std::string leavetext(stagingfile& staging) {
-    int error = staging.keepas(stagingname);
-    if (error == 0) return std::string("the new text is in ") + stagingname;
-    std::string kept;
-    if (staging.keep(kept) == 0)
-        return "the new text is in " + kept + (error == EEXIST ? " (skelvane.tmp exists already)" : "");
-    return "the new text could not be kept";
-}
-
 // --stdout: the new text goes to standard output; the document stays.
 int printdocument(run& current, document& doc) {
     // Reading a file while its own new text is appended to it would not end.
@@ -202,12 +191,9 @@ int printdocument(run& current, document& doc) {
 // shows none.
 int checkdocument(run& current, document& doc) {
     inputfile original;
-    std::string target;
-    int error = openoriginal(doc, original);
-    if (error == 0) error = resolvepath(doc.path, target);
-    if (error != 0) return fail(current, {doc.path, describe(error)});
-    const placement place{directoryof(target), checkcancreate(directoryof(target))};
-    reportleftovers(current, place.directory);
+    if (int error = openoriginal(doc, original)) return fail(current, {doc.path, describe(error)});
+    const placement place{directoryof(doc.target), checkcancreate(directoryof(doc.target))};
+    lookat(current, place.directory);
 
     const lineendstyle style = outputstyle(current.settings);
     spool held;
@@ -245,69 +231,91 @@ int checkdocument(run& current, document& doc) {
 }
 
 // A run: the new text goes into a staging file beside the document, which
-// then takes the document's place.
-int rewritedocument(run& current, document& doc) {
-    std::string target;
-    if (int error = resolvepath(doc.path, target)) return fail(current, {doc.path, describe(error)});
-    placement place{directoryof(target)};
-    reportleftovers(current, place.directory);
-    stagingfile staging;
+// then waits in the batch to take the document's place.
+int rewritedocument(run& current, std::unique_ptr<document> owned) {
+    document& doc = *owned;
+    placement place{directoryof(doc.target)};
+    const directoryfacts& facts = lookat(current, place.directory);
     // Without a new file beside the document there is no safe way to
     // replace it; the text is still made, in the current directory, so that
     // the user gets it in skelvane.tmp.
-    place.error = staging.create(place.directory);
-    if (place.error != 0 && staging.create(".") != 0)
+    place.error = doc.staging.create(place.directory, &doc.before, &facts);
+    if (place.error != 0 && doc.staging.create(".") != 0)
         return fail(current, {doc.path, "cannot create a file in " + place.directory + ": " +
                                             describe(place.error) + "; left unchanged"});
-    doc.excluded.push_back(staging.id());
 
     // With --if-changed the new text is compared with the old as it is made.
     inputfile original;
     std::optional<comparingsink> compare;
-    if (current.settings.ifchanged && openoriginal(doc, original) == 0) compare.emplace(original, &staging);
+    if (current.settings.ifchanged && openoriginal(doc, original) == 0) compare.emplace(original, &doc.staging);
     patternfiles inserter = inserterfor(current, doc);
-    passreport report(runpass(doc, compare ? static_cast<bytesink&>(*compare) : staging, inserter,
+    passreport report(runpass(doc, compare ? static_cast<bytesink&>(*compare) : doc.staging, inserter,
                               outputstyle(current.settings)));
+    // A document before this one, put in place for a pattern, failed.
+    if (current.stopped) return documentfailed;
     if (report.pass.status == passstatus::complete && compare) report.changes = !compare->same();
     failure failed = judge(current, doc, inserter, report, "cannot write the new text", &place);
     if (!failed.failed() && !report.changes) {
-        staging.discard();
+        doc.staging.discard();
         showunchanged(current.settings, doc.path);
         return documentdone;
     }
     if (!failed.failed()) {
-        doc.in.letreplace();
-        original.letreplace();
-        failed = {doc.path, commit(staging, target, doc.before)};
+        if (int error = doc.staging.copymetadata(doc.before))
+            failed = {doc.path, "cannot give the new text the document's permissions: " + describe(error)};
+        else if ((error = doc.staging.complete()) != 0)
+            failed = {doc.path, "cannot write the new text: " + describe(error)};
     }
     if (failed.failed()) {
+        if (!current.commitstaged()) return documentfailed;
         // A whole new text, even one of a region without an end, is kept.
         const bool whole = report.pass.status == passstatus::complete || report.pass.status == passstatus::unclosed;
-        failed.reason += whole ? "; left unchanged, " + leavetext(staging) : "; left unchanged";
+        failed.reason += whole ? "; left unchanged, " + keepnewtext(doc.staging) : "; left unchanged";
         return fail(current, failed);
     }
-    warnhardlinks(doc);
+    if (current.staged.add(std::move(owned)) && !current.commitstaged()) return documentfailed;
     return documentdone;
+}
+
+// skelvane.tmp is looked for once per run, and again for a document that
+// may be it under another name.
+void lookforkeptfile(run& current, const document& doc) {
+    const std::string_view name = stagingname;
+    const bool named = std::string_view(doc.target).ends_with(name);
+    if (current.lookedforkeptfile && !named && doc.before.links < 2) return;
+    filestatus kept;
+    current.keptfile.reset();
+    if (statpath(stagingname, kept, false) == 0) current.keptfile = kept.id;
+    current.lookedforkeptfile = true;
 }
 
 }  // namespace
 
 int dofile(run& current, const char* name) {
+    if (current.stopped) return documentfailed;
     showopening(current.settings, name);
-    document doc{name};
-    if (int error = opendocument(doc)) return fail(current, {doc.path, describe(error)});
+    auto owned = std::make_unique<document>(name);
+    document& doc = *owned;
+    if (int error = opendocument(current, doc))
+        return current.stopped ? documentfailed : fail(current, {doc.path, describe(error)});
 
     // skelvane.tmp may hold a text a failed run kept: never a document, never
     // a pattern, never replaced, never removed.
-    filestatus leftover;
-    if (statpath(stagingname, leftover, false) == 0) {
-        if (leftover.id == doc.before.id && !current.settings.tostdout)
+    lookforkeptfile(current, doc);
+    if (current.keptfile) {
+        if (*current.keptfile == doc.before.id && !current.settings.tostdout)
             return fail(current, {doc.path, "this is the staging file skelvane.tmp; left unchanged"});
-        doc.excluded.push_back(leftover.id);
+        doc.excluded.push_back(*current.keptfile);
     }
     if (current.settings.tostdout) return printdocument(current, doc);
     if (current.settings.checking()) return checkdocument(current, doc);
-    return rewritedocument(current, doc);
+    return rewritedocument(current, std::move(owned));
+}
+
+int finishdocuments(run& current) {
+    bool done = current.commitstaged();
+    done = current.staged.settle() && done;
+    return done ? documentdone : documentfailed;
 }
 
 }  // namespace skelvane

@@ -4,9 +4,12 @@
 #ifndef SKELVANE_RUN_H
 #define SKELVANE_RUN_H
 
+#include "batch.h"
 #include "pattern.h"
 #include "settings.h"
 
+#include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -17,8 +20,24 @@ struct run {
     explicit run(runsettings given) : settings(std::move(given)) {}
 
     const runsettings settings;
-    keptpatterns patterns;                     // pattern texts and checks, shared by documents
-    std::set<std::string> lookeddirectories;  // already looked at for what killed runs left
+    keptpatterns patterns;  // pattern texts and checks, shared by documents
+    batch staged;           // new texts waiting to be put in place
+    // A run that stopped at a document of a batch does nothing more.
+    bool stopped = false;
+    // The directories documents were replaced in, by name; and the ones
+    // whose leftovers were reported, by id, whatever their names.
+    std::map<std::string, directoryfacts> directories;
+    std::set<std::pair<std::uint64_t, std::uint64_t>> reporteddirectories;
+    // skelvane.tmp, as it was last looked at.
+    std::optional<fileid> keptfile;
+    bool lookedforkeptfile = false;
+
+    // Puts the waiting documents in place. False when one failed, or an
+    // earlier one did: the run has ended.
+    bool commitstaged() {
+        if (!stopped && !staged.commit(settings)) stopped = true;
+        return !stopped;
+    }
 };
 
 }  // namespace skelvane

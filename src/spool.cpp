@@ -39,20 +39,20 @@ void spool::overflow(std::string_view bytes) {
     if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) fail(lasterror());
 }
 
-int spool::replay(bytesink& out) {
+int spool::replay(bytesink& out, std::uint64_t from, std::uint64_t to) {
     if (error() != 0) return error();
     if (file_ == nullptr) {
-        out.write(memory_);
+        out.write(std::string_view(memory_).substr(from, to - from));
         return 0;
     }
     errno = 0;
-    if (std::fflush(file_) != 0 || std::fseek(file_, 0, SEEK_SET) != 0) {
+    if (std::fflush(file_) != 0 || std::fseek(file_, static_cast<long>(from), SEEK_SET) != 0) {
         fail(lasterror());
         return error();
     }
     constexpr std::size_t chunk = 64 * 1024;
     std::unique_ptr<char[]> buffer(new char[chunk]);
-    std::uint64_t left = size_;
+    std::uint64_t left = to - from;
     while (left > 0 && out.error() == 0) {
         std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, chunk));
         std::size_t got = std::fread(buffer.get(), 1, want, file_);

@@ -31,7 +31,10 @@ public:
     std::string_view text() const { return memory_; }
 
     // Writes everything held to out, in order; the spool's error, if any.
-    int replay(bytesink& out);
+    int replay(bytesink& out) { return replay(out, 0, size_); }
+    // Writes the bytes held from offset from up to offset to.
+    int replay(bytesink& out, std::uint64_t from, std::uint64_t to);
+    std::uint64_t size() const { return size_; }
     // Empties the spool for reuse; a failure stays.
     void clear();
 

@@ -1,0 +1,100 @@
+#include "batch.h"
+
+#include "messages.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <string>
+
+namespace skelvane {
+
+std::string hardlinks(const filestatus& before) { return "has " + std::to_string(before.links) + " hard links"; }
+
+void warnhardlinks(const document& doc) {
+    if (doc.before.links > 1)
+        warn(doc.path, hardlinks(doc.before) + "; only this name has the new text, the others keep the old");
+}
+
+std::string keepnewtext(stagingfile& staging) {
+    int error = staging.keepas(stagingname);
+    if (error == 0) return std::string("the new text is in ") + stagingname;
+    std::string kept;
+    if (staging.keep(kept) == 0)
+        return "the new text is in " + kept + (error == EEXIST ? " (skelvane.tmp exists already)" : "");
+    return "the new text could not be kept";
+}
+
+namespace {
+
+// Puts a document's durable new text in place. Returns why it could not.
+std::string replace(document& doc) {
+    filestatus now;
+    if (statpath(doc.target, now) != 0 || now.changedsince(doc.before))
+        return "it changed while it was being processed";
+    doc.in.letreplace();
+    if (int error = doc.staging.renameto(doc.target)) return "cannot replace it: " + describe(error);
+    return {};
+}
+
+}  // namespace
+
+bool batch::holds(const fileid& id) const { return !ids_.empty() && ids_.count({id.device, id.inode}) != 0; }
+
+bool batch::add(std::unique_ptr<document> doc) {
+    bytes_ += doc->staging.written();
+    ids_.insert({doc->before.id.device, doc->before.id.inode});
+    entries_.push_back({std::move(doc), messagesheld()});
+    holdmessages(true);
+    return entries_.size() >= documentlimit || bytes_ >= bytelimit;
+}
+
+bool batch::commit(const runsettings& settings) {
+    holdmessages(false);
+    std::vector<stagingfile*> files;
+    for (entry& e : entries_) files.push_back(&e.doc->staging);
+    std::vector<int> errors;
+    std::vector<std::uint64_t> synced;
+    if (!files.empty()) makedurable(files, errors, synced);
+    // A whole file system's sync made the renames before it durable too.
+    std::erase_if(unsettled_, [&](const renamedinto& r) {
+        return r.facts.wholesync && std::find(synced.begin(), synced.end(), r.facts.id.device) != synced.end();
+    });
+
+    bool placed = true;
+    for (std::size_t i = 0; i < entries_.size() && placed; ++i) {
+        document& doc = *entries_[i].doc;
+        releasemessages(entries_[i].messagesend);
+        std::string reason = errors[i] != 0 ? "cannot write the new text: " + describe(errors[i]) : replace(doc);
+        if (!reason.empty()) {
+            faildocument(settings, doc.path, reason + "; left unchanged, " + keepnewtext(doc.staging));
+            placed = false;
+            break;
+        }
+        const std::string directory = directoryof(doc.target);
+        if (std::none_of(unsettled_.begin(), unsettled_.end(),
+                         [&](const renamedinto& r) { return r.directory == directory; }))
+            unsettled_.push_back({directory, doc.staging.facts()});
+        warnhardlinks(doc);
+    }
+    if (placed)
+        releasemessages(messagesheld());
+    else
+        dropmessages();
+    entries_.clear();
+    ids_.clear();
+    bytes_ = 0;
+    // Not too many directories wait for the last sync.
+    if (unsettled_.size() > 64 && !settle()) placed = false;
+    return placed;
+}
+
+bool batch::settle() {
+    std::string directory;
+    int error = makerenamesdurable(unsettled_, directory);
+    unsettled_.clear();
+    if (error == 0) return true;
+    reportproblem(directory, "cannot make the replaced documents in it durable: " + describe(error));
+    return false;
+}
+
+}  // namespace skelvane
