@@ -1,11 +1,16 @@
 // skelbench: generates seeded corpora and times skelvane against the lower
-// bound of its job and against cat+mv, alternating the programs, each run
-// on a fresh copy of the corpus. Checks that skelvane's output is exactly
-// the expected text. Prints medians, throughput, peak memory, the ratios
-// that the performance targets are stated in, and a one-line summary.
+// bound of its job, a plain in-place script and cat+mv, alternating the
+// programs, each run on a fresh copy of the corpus, also under a model of a
+// disk whose cache flushes cost 2 ms each (libflushcost.so, preloaded).
+// Checks that skelvane's output is exactly the expected text. Prints
+// medians, throughput, peak memory, flushes per run, system calls per
+// document, the ratios that the performance targets are stated in, and a
+// one-line summary.
 //
 // usage: skelbench [--quick] [--runs N] [--only site,big,line] [--dir DIR]
+// (DIR defaults to /dev/shm, where flushes cost nothing but the model's.)
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -19,6 +24,7 @@
 #include <vector>
 
 #include <sys/resource.h>
+#include <sys/vfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,7 +39,12 @@ struct settings {
     fs::path directory;
     fs::path skelvane;
     fs::path lowerbound;
+    fs::path flushcost;  // the preload library
+    fs::path inplace;    // the plain in-place script
 };
+
+// The flush cost the model gives each call that waits for the disk.
+constexpr long modelflushmicros = 2000;
 
 // ---- Corpora ----------------------------------------------------------------
 
@@ -167,7 +178,10 @@ struct measurement {
     long peakkib = 0;
 };
 
-measurement runin(const fs::path& directory, const std::vector<std::vector<std::string>>& commands) {
+using environment = std::vector<std::pair<std::string, std::string>>;
+
+measurement runin(const fs::path& directory, const std::vector<std::vector<std::string>>& commands,
+                  const environment& env = {}) {
     auto started = std::chrono::steady_clock::now();
     std::vector<pid_t> children;
     for (const auto& command : commands) {
@@ -177,6 +191,7 @@ measurement runin(const fs::path& directory, const std::vector<std::vector<std::
         argv.push_back(nullptr);
         pid_t child = fork();
         if (child == 0) {
+            for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
             if (chdir(directory.c_str()) != 0) _exit(126);
             execvp(argv[0], argv.data());
             _exit(127);
@@ -196,6 +211,34 @@ measurement runin(const fs::path& directory, const std::vector<std::vector<std::
     }
     m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     return m;
+}
+
+// The system calls a run makes per document besides the reads and writes
+// of its bytes, counted by strace on a copy of its own (untimed); -1
+// without strace.
+double callsperdocument(const fs::path& work, const std::vector<std::string>& command, std::size_t documents) {
+    const fs::path log = work.parent_path() / "strace.log";
+    std::vector<std::string> traced = {"strace", "-f", "-c", "-o", log.string()};
+    traced.insert(traced.end(), command.begin(), command.end());
+    if (std::system("strace -V >/dev/null 2>&1") != 0) return -1;
+    runin(work, {traced});
+    std::ifstream in(log);
+    long calls = 0;
+    for (std::string line; std::getline(in, line);) {
+        // "% time seconds usecs/call calls [errors] syscall"
+        std::vector<std::string> words;
+        for (std::size_t at = 0; at < line.size();) {
+            std::size_t end = std::min(line.find(' ', at), line.size());
+            if (end > at) words.push_back(line.substr(at, end - at));
+            at = end + 1;
+        }
+        if (words.size() < 5 || !std::isdigit(static_cast<unsigned char>(words[0][0]))) continue;
+        const std::string& name = words.back();
+        if (name == "read" || name == "write" || name == "pread64" || name == "pwrite64" || name == "total") continue;
+        calls += std::atol(words[3].c_str());
+    }
+    fs::remove(log);
+    return static_cast<double>(calls) / static_cast<double>(documents);
 }
 
 bool sametree(const fs::path& a, const fs::path& b) {
@@ -227,19 +270,36 @@ double median(std::vector<double> values) {
 struct program {
     std::string name;
     std::vector<std::vector<std::string>> commands;  // run at once
+    environment env = {};
+    bool skelvane = false;   // its output must be the expected text
+    bool inplace = false;    // the script's output must be too
+    bool counted = false;    // its flushes are counted by the model
 };
 
 struct result {
     std::string workload;
     std::map<std::string, double> seconds;
     std::map<std::string, long> peakkib;
+    std::map<std::string, long> flushes;  // per run, for the programs the model counts
+    double skelvanecalls = -1;            // per document
+    double boundcalls = -1;
     std::uint64_t bytes = 0;
+    std::size_t documents = 0;
 };
+
+long countedflushes(const fs::path& log) {
+    long total = 0;
+    std::ifstream in(log);
+    for (long count = 0; in >> count;) total += count;
+    fs::remove(log);
+    return total;
+}
 
 result measure(const settings& s, const std::string& workload) {
     fs::path master = s.directory / ("master-" + workload);
     fs::path expected = s.directory / ("expected-" + workload);
     fs::path work = s.directory / "work";
+    const fs::path flushlog = s.directory / "flushes.log";
     for (const fs::path& p : {master, expected}) {
         fs::remove_all(p);
         fs::create_directories(p);
@@ -254,37 +314,54 @@ result measure(const settings& s, const std::string& workload) {
         return command;
     };
     const std::size_t all = c.documents.size();
+    const environment model = {{"LD_PRELOAD", s.flushcost.string()},
+                               {"SKELBENCH_FLUSH_US", std::to_string(modelflushmicros)},
+                               {"SKELBENCH_FLUSH_LOG", flushlog.string()},
+                               {"ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=0"}};
     std::vector<program> programs = {
-        {"skelvane", {with({s.skelvane.string()}, 0, all)}},
+        {"skelvane", {with({s.skelvane.string()}, 0, all)}, {}, true},
+        {"skelvane, 2 ms flushes", {with({s.skelvane.string()}, 0, all)}, model, true, false, true},
         {"lower bound (sync)", {with({s.lowerbound.string(), "--sync"}, 0, all)}},
         {"lower bound", {with({s.lowerbound.string()}, 0, all)}},
-        {"cat + mv", {with({"sh", "-c", "for f; do cat \"$f\" > \"$f.new\" && mv \"$f.new\" \"$f\"; done", "sh"}, 0, all)}},
     };
     if (workload == "site") {
+        programs.push_back({"lower bound (sync), 2 ms", {with({s.lowerbound.string(), "--sync"}, 0, all)}, model,
+                            false, false, true});
+        programs.push_back({"in-place script", {with({"perl", s.inplace.string()}, 0, all)}, {}, false, true});
         programs.push_back({"skelvane, 2 at once",
-                            {with({s.skelvane.string()}, 0, all / 2), with({s.skelvane.string()}, all / 2, all)}});
+                            {with({s.skelvane.string()}, 0, all / 2), with({s.skelvane.string()}, all / 2, all)},
+                            {}, true});
         // What the machine allows two writers at once, for comparison.
         programs.push_back({"lower bound (sync), 2",
                             {with({s.lowerbound.string(), "--sync"}, 0, all / 2),
                              with({s.lowerbound.string(), "--sync"}, all / 2, all)}});
+    } else {
+        // One process per document: on the site it would time process starts.
+        programs.push_back(
+            {"cat + mv", {with({"sh", "-c", "for f; do cat \"$f\" > \"$f.new\" && mv \"$f.new\" \"$f\"; done", "sh"}, 0, all)}});
     }
 
     std::map<std::string, std::vector<double>> times;
-    result r{workload, {}, {}, c.bytes};
+    result r{workload, {}, {}, {}, -1, -1, c.bytes, all};
     for (int run = 0; run < s.runs; ++run) {
         for (const program& p : programs) {
             fs::remove_all(work);
             fs::copy(master, work, fs::copy_options::recursive);
-            measurement m = runin(work, p.commands);
+            fs::remove(flushlog);
+            measurement m = runin(work, p.commands, p.env);
             times[p.name].push_back(m.seconds);
             r.peakkib[p.name] = std::max(r.peakkib[p.name], m.peakkib);
-            bool skelvane = p.name.starts_with("skelvane");
-            if ((skelvane && (run == 0 || s.quick) && !sametree(work, expected)) ||
-                (!skelvane && run == 0 && !sametree(work, master)))
-                std::exit(1);
+            if (p.counted) r.flushes[p.name] = countedflushes(flushlog);
+            const bool check = (p.skelvane || p.inplace) ? run == 0 || s.quick : run == 0;
+            if (check && !sametree(work, p.skelvane || p.inplace ? expected : master)) std::exit(1);
         }
     }
     for (auto& [name, list] : times) r.seconds[name] = median(list);
+    for (const program& p : {programs[0], programs[3]}) {
+        fs::remove_all(work);
+        fs::copy(master, work, fs::copy_options::recursive);
+        (p.skelvane ? r.skelvanecalls : r.boundcalls) = callsperdocument(work, p.commands.front(), all);
+    }
     fs::remove_all(work);
     fs::remove_all(master);
     fs::remove_all(expected);
@@ -297,10 +374,17 @@ fs::path besideself(const char* name) {
 
 }  // namespace
 
+bool istmpfs(const fs::path& directory) {
+    struct statfs fs;
+    return statfs(directory.c_str(), &fs) == 0 && fs.f_type == 0x01021994;
+}
+
 int main(int argc, char** argv) {
     settings s;
     s.skelvane = besideself("../skelvane");
     s.lowerbound = besideself("lowerbound");
+    s.flushcost = besideself("libflushcost.so");
+    s.inplace = fs::path(SKELBENCH_SOURCE_DIR) / "inplace.pl";
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--quick") {
@@ -323,21 +407,29 @@ int main(int argc, char** argv) {
         }
     }
     if (s.quick && s.runs == 5) s.runs = 1;
-    bool madedirectory = s.directory.empty();
-    if (madedirectory) {
-        std::string name = (fs::temp_directory_path() / "skelbench-XXXXXX").string();
+    bool madedirectory = false;
+    if (s.directory.empty()) {
+        const fs::path base = istmpfs("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
+        std::string name = (base / "skelbench-XXXXXX").string();
         if (mkdtemp(name.data()) == nullptr) return 1;
         s.directory = name;
+        madedirectory = true;
     }
-
-    std::printf("%-6s %-22s %10s %10s %10s %8s\n", "load", "program", "median s", "MB/s", "peak KiB", "ratio");
+    std::printf("in %s (%s); the model's flushes cost %ld us\n", s.directory.c_str(),
+                istmpfs(s.directory) ? "tmpfs: no flush cost of its own" : "not tmpfs", modelflushmicros);
+    std::printf("%-6s %-26s %9s %9s %9s %8s %8s %8s\n", "load", "program", "median s", "MB/s", "peak KiB",
+                "flushes", "÷ bound", "÷ sync");
     std::vector<result> results;
     for (const std::string& workload : s.only) {
         result r = measure(s, workload);
-        double bound = r.seconds["lower bound (sync)"];
-        for (auto& [name, seconds] : r.seconds)
-            std::printf("%-6s %-22s %10.3f %10.1f %10ld %8.2f\n", workload.c_str(), name.c_str(), seconds,
-                        static_cast<double>(r.bytes) / 1e6 / seconds, r.peakkib[name], seconds / bound);
+        for (auto& [name, seconds] : r.seconds) {
+            std::string flushes = r.flushes.count(name) != 0 ? std::to_string(r.flushes[name]) : "";
+            std::printf("%-6s %-26s %9.3f %9.1f %9ld %8s %8.2f %8.2f\n", workload.c_str(), name.c_str(), seconds,
+                        static_cast<double>(r.bytes) / 1e6 / seconds, r.peakkib[name], flushes.c_str(),
+                        seconds / r.seconds["lower bound"], seconds / r.seconds["lower bound (sync)"]);
+        }
+        std::printf("%-6s system calls per document besides reads and writes: skelvane %.1f, lower bound %.1f\n",
+                    workload.c_str(), r.skelvanecalls, r.boundcalls);
         std::fflush(stdout);
         results.push_back(r);
     }
@@ -346,15 +438,19 @@ int main(int argc, char** argv) {
     std::string summary = "summary:";
     long peak = 0;
     for (result& r : results) {
-        char part[200];
-        std::snprintf(part, sizeof part, " %s %.2fx of the lower bound (%.2fx without sync);", r.workload.c_str(),
-                      r.seconds["skelvane"] / r.seconds["lower bound (sync)"],
-                      r.seconds["skelvane"] / r.seconds["lower bound"]);
+        char part[400];
+        const double flushed = r.seconds["skelvane, 2 ms flushes"];
+        std::snprintf(part, sizeof part,
+                      " %s %.2fx of the lower bound (%.2fx of it with sync), %.2fx of itself with 2 ms flushes "
+                      "(%ld flushes), %.1f calls per document;",
+                      r.workload.c_str(), r.seconds["skelvane"] / r.seconds["lower bound"],
+                      r.seconds["skelvane"] / r.seconds["lower bound (sync)"], flushed / r.seconds["skelvane"],
+                      r.flushes["skelvane, 2 ms flushes"], r.skelvanecalls);
         summary += part;
         peak = std::max(peak, r.peakkib["skelvane"]);
         if (r.workload == "site") {
-            std::snprintf(part, sizeof part, " two runs at once %.2fx faster than one;",
-                          r.seconds["skelvane"] / r.seconds["skelvane, 2 at once"]);
+            std::snprintf(part, sizeof part, " with 2 ms flushes %.2fx the time of the in-place script;",
+                          flushed / r.seconds["in-place script"]);
             summary += part;
         }
     }

@@ -38,6 +38,12 @@ std::string replace(document& doc) {
 
 }  // namespace
 
+std::size_t batch::documentlimit() {
+    // Some files are left for patterns, comparisons and the standard streams.
+    static const std::size_t open = openfilelimit();
+    return std::clamp<std::size_t>(open > 32 ? (open - 32) / 2 : 1, 1, 256);
+}
+
 bool batch::holds(const fileid& id) const { return !ids_.empty() && ids_.count({id.device, id.inode}) != 0; }
 
 bool batch::add(std::unique_ptr<document> doc) {
@@ -45,7 +51,7 @@ bool batch::add(std::unique_ptr<document> doc) {
     ids_.insert({doc->before.id.device, doc->before.id.inode});
     entries_.push_back({std::move(doc), messagesheld()});
     holdmessages(true);
-    return entries_.size() >= documentlimit || bytes_ >= bytelimit;
+    return entries_.size() >= documentlimit() || bytes_ >= bytelimit;
 }
 
 bool batch::commit(const runsettings& settings) {

@@ -64,7 +64,9 @@ public:
     // (reported).
     bool settle();
 
-    static constexpr std::size_t documentlimit = 256;
+    // A batch holds two open files per document, within the process's
+    // limit, and its texts wait in the system's cache, within a bound.
+    static std::size_t documentlimit();
     static constexpr std::uint64_t bytelimit = 64ull << 20;
 
 private:

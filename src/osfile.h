@@ -282,6 +282,9 @@ struct renamedinto {
 // renames cannot be synced apart). The first error, 0 for none.
 int makerenamesdurable(const std::vector<renamedinto>& directories, std::string& failed);
 
+// How many files the process may hold open at once.
+std::size_t openfilelimit();
+
 // Process-wide settings: a closed pipe on stdout must not kill the process
 // half way through its work.
 void prepareprocess();

@@ -11,6 +11,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <sys/vfs.h>
@@ -522,6 +523,12 @@ int makerenamesdurable(const std::vector<renamedinto>& directories, std::string&
         }
     }
     return first;
+}
+
+std::size_t openfilelimit() {
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 1024;
+    return static_cast<std::size_t>(limit.rlim_cur);
 }
 
 void prepareprocess() { std::signal(SIGPIPE, SIG_IGN); }

@@ -619,6 +619,9 @@ int lookatdirectory(const std::string& directory, directoryfacts& facts) {
     return 0;
 }
 
+// The C runtime's descriptors, which every open file here has one of.
+std::size_t openfilelimit() { return static_cast<std::size_t>(_getmaxstdio()); }
+
 void prepareprocess() {}
 
 }  // namespace skelvane

@@ -39,13 +39,30 @@ std::vector<std::string> faultsfor(const std::string& call) {
 
 // Calls after which the new text is complete: a failure there must not lose it.
 bool textcompletebefore(const std::string& call) {
-    return call == "fsync" || call == "fchmod" || call == "fchown" || call == "rename" || call == "linkat";
+    return call == "fsync" || call == "fchmod" || call == "fchown" || call == "rename" || call == "linkat" ||
+           call.starts_with("syncfs") || call == "sync_file_range";
 }
 
-const std::vector<std::string> calls = {"read",   "write",  "openat", "close",      "fsync",
-                                        "rename", "linkat", "unlink", "renameat2",  "fchmod",
-                                        "fchown", "flock",  "newfstatat", "fcntl",  "getdents64",
+const std::vector<std::string> calls = {"read",   "write",  "openat", "close",      "fsync",      "syncfs",
+                                        "rename", "linkat", "unlink", "renameat2",  "fchmod",     "sync_file_range",
+                                        "fchown", "flock",  "newfstatat", "fcntl",  "getdents64", "fstatfs",
                                         "readlink", "unlinkat", "faccessat2"};
+
+// A write-back error: the batch's sync fails, and so does the sync of the
+// file whose text it was, which each file's own sync then finds.
+const std::string writeback = "syncfs";
+
+// What a run with -v prints, Including lines aside: each document's
+// Opening line up to the one that failed, then File error.
+std::string progress(const std::string& out) {
+    std::string kept;
+    for (std::size_t at = 0; at < out.size();) {
+        std::size_t end = std::min(out.find('\n', at), out.size() - 1) + 1;
+        if (out.compare(at, 10, "Including ") != 0) kept += out.substr(at, end - at);
+        at = end;
+    }
+    return kept;
+}
 
 bool havestrace() { return std::system("strace -V >/dev/null 2>&1") == 0; }
 
@@ -80,30 +97,40 @@ TEST_P(failpoints, every_failed_call_leaves_whole_documents) {
         dir.write("p.txt", w.pattern);
     };
     std::map<std::string, int> counts = countcalls(prepare, {"a.html", "c.html"});
+    // Each file's own sync after a failed batch sync, and the directory's.
+    counts[writeback + "+fsync"] = 3;
 
     int runs = 0;
-    for (const std::string& call : calls) {
+    for (auto [call, count] : counts) {
+        if (std::find(calls.begin(), calls.end(), call) == calls.end() && call != writeback + "+fsync") continue;
         for (const std::string& error : faultsfor(call)) {
-            for (int k = 1; k <= counts[call]; ++k) {
+            for (int k = 1; k <= count; ++k) {
                 std::string injection = "inject=" + call + ":error=" + error.substr(0, error.find('+')) +
                                         ":when=" + std::to_string(k) + (error.ends_with("+") ? "+" : "");
+                std::vector<std::string> traced = {"-e", "trace=" + call, "-e", injection};
+                if (call == writeback + "+fsync") {
+                    injection = "inject=syncfs:error=EIO and fsync:error=EIO:when=" + std::to_string(k);
+                    traced = {"-e", "trace=syncfs,fsync", "-e", "inject=syncfs:error=EIO", "-e",
+                              "inject=fsync:error=EIO:when=" + std::to_string(k)};
+                }
                 SCOPED_TRACE(injection);
                 scratch dir;
                 prepare(dir);
                 runoptions options;
                 // Stopping only at the traced call keeps a run cheap.
-                options.wrapper = {"strace", "-f", "-qq", "--seccomp-bpf", "-o", "/dev/null",
-                                   "-e", "trace=" + call, "-e", injection};
-                runresult result = runskelvane(dir, {"a.html", "c.html"}, options);
+                options.wrapper = {"strace", "-f", "-qq", "--seccomp-bpf", "-o", "/dev/null"};
+                options.wrapper.insert(options.wrapper.end(), traced.begin(), traced.end());
+                runresult result = runskelvane(dir, {"-v", "a.html", "c.html"}, options);
                 ++runs;
 
                 tree files = dir.snapshot();
                 const std::string a = files["a.html"], c = files["c.html"];
                 ASSERT_TRUE(a == w.oldtext || a == w.newtext) << "a.html is " << a.size() << " bytes";
                 ASSERT_TRUE(c == smallold || c == smallnew) << "c.html is " << c.size() << " bytes";
-                // A pattern that cannot be opened inserts nothing and fails nothing.
                 // A pattern that cannot be opened inserts nothing and fails
-                // nothing; a failed run stops at the document that failed.
+                // nothing; a failed run stops at the document that failed,
+                // having replaced those before it, and says what a run that
+                // does one document after the other says.
                 if (result.status == 0 && result.err.find("cannot include") == std::string::npos) {
                     EXPECT_TRUE(a == w.newtext && c == smallnew);
                 }
@@ -113,6 +140,15 @@ TEST_P(failpoints, every_failed_call_leaves_whole_documents) {
                 const bool documentfailed = result.out.find("File error.") != std::string::npos;
                 if (documentfailed) {
                     EXPECT_EQ(result.status, 1);
+                }
+                // Unless what it says failed to be written, or the system's
+                // loader (status 127) failed before the program began.
+                const std::string failedat = !documentfailed ? "" : a == w.oldtext ? "a" : "c";
+                if (result.status != 127 && call != "write") {
+                    EXPECT_EQ(progress(result.out), failedat == "a" ? "Opening file a.html\nFile error.\n"
+                                                    : failedat == "c" ? "Opening file a.html\nOpening file c.html\nFile error.\n"
+                                                                      : "Opening file a.html\nOpening file c.html\n")
+                        << result.err;
                 }
                 const std::string& failedtext = a == w.newtext ? smallnew : w.newtext;
                 if (documentfailed && textcompletebefore(call)) {
@@ -145,11 +181,14 @@ TEST_P(failpoints, every_failed_call_leaves_whole_documents) {
 TEST_P(failpoints, a_run_killed_at_any_call_leaves_whole_documents) {
     if (!havestrace()) GTEST_SKIP() << "strace is not installed";
     const workload& w = GetParam();
+    const std::string smallold = "<!--#pattern file=\"p.txt\" -->\nold\n<!--#endpattern -->\n";
+    const std::string smallnew = "<!--#pattern file=\"p.txt\" -->\n" + w.pattern + "\n<!--#endpattern -->\n";
     auto prepare = [&](const scratch& dir) {
         dir.write("a.html", w.oldtext);
+        dir.write("c.html", smallold);
         dir.write("p.txt", w.pattern);
     };
-    std::map<std::string, int> counts = countcalls(prepare, {"a.html"});
+    std::map<std::string, int> counts = countcalls(prepare, {"a.html", "c.html"});
     int kills = 0;
     for (const std::string& call : calls) {
         for (int k = 1; k <= counts[call]; ++k) {
@@ -160,14 +199,16 @@ TEST_P(failpoints, a_run_killed_at_any_call_leaves_whole_documents) {
             runoptions options;
             // A signal is injected only where strace stops at every call.
             options.wrapper = {"strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=" + call, "-e", injection};
-            kills += runskelvane(dir, {"a.html"}, options).status == 128 + 9;
-            const std::string a = dir.read("a.html");
+            kills += runskelvane(dir, {"a.html", "c.html"}, options).status == 128 + 9;
+            const std::string a = dir.read("a.html"), c = dir.read("c.html");
             ASSERT_TRUE(a == w.oldtext || a == w.newtext) << "a.html is " << a.size() << " bytes";
-            runresult again = runskelvane(dir, {"a.html"});
+            ASSERT_TRUE(c == smallold || c == smallnew) << "c.html is " << c.size() << " bytes";
+            EXPECT_TRUE(a == w.newtext || c == smallold) << "replaced out of order";
+            runresult again = runskelvane(dir, {"a.html", "c.html"});
             EXPECT_EQ(again.status, 0) << again.err;
-            tree expected = {{"a.html", w.newtext}, {"p.txt", w.pattern}};
+            tree expected = {{"a.html", w.newtext}, {"c.html", smallnew}, {"p.txt", w.pattern}};
             for (auto& [name, content] : dir.snapshot())
-                if (call == "rename" && name.starts_with(".skelvane-") && content == w.newtext) {
+                if (call == "rename" && name.starts_with(".skelvane-") && (content == w.newtext || content == smallnew)) {
                     expected[name] = content;
                     EXPECT_NE(again.err.find(name + ": left behind by a skelvane run"), std::string::npos);
                 }
