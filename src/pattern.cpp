@@ -82,8 +82,15 @@ insertresult patternfiles::insertpattern(std::string_view rest, long line, bytes
     std::string refused = refusal(rest, name, opened);
     filestatus now;
     bool known = false;
-    // A document of this run waiting in the batch gives its new text.
-    if (refused.empty() && !statusof(opened, now, known)) return insertresult::failed;
+    // A pattern is looked at once per document: all its regions get the
+    // same text. A document of this run waiting in the batch gives its new text.
+    if (auto seen = seen_.find(opened); refused.empty() && seen != seen_.end()) {
+        now = seen->second;
+        known = true;
+    } else if (refused.empty() && !statusof(opened, now, known)) {
+        return insertresult::failed;
+    }
+    if (known) seen_[opened] = now;
     // With --strict every insertion checks the pattern's lines, so none is
     // taken from memory.
     if (known && !run_.settings.strict && !excluded(now))
@@ -105,6 +112,7 @@ insertresult patternfiles::insertpattern(std::string_view rest, long line, bytes
 
     showincluding(run_.settings, name);
     const filestatus status = fpat_.status();
+    seen_[opened] = status;
     const bool checklines = run_.patterns.firstcheck(status.id) || run_.settings.strict;
     const bool keepable = status.size <= keptpatterns::sizelimit;
     std::string text;

@@ -16,6 +16,7 @@
 #include "pieces.h"
 
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 #include <string_view>
@@ -27,10 +28,11 @@ namespace skelvane {
 struct run;
 
 // What a run remembers of its patterns. Small pattern files are kept in
-// memory from one directive to the next; a kept text is used only while a
-// stat of its name shows the very same file untouched, so each directive
+// memory from one document to the next; a kept text is used only while a
+// stat of its name shows the very same file untouched, so each document
 // still gets the file's current text, for one stat instead of an open,
-// reads and a close. Patterns already checked for directive lines are
+// reads and a close. A document looks at each of its patterns once, so
+// all its regions of one pattern get the same text. Patterns already checked for directive lines are
 // not checked again, so that a footer shared by thousands of documents is
 // reported once.
 class keptpatterns {
@@ -90,6 +92,7 @@ private:
     std::string document_;
     std::vector<fileid> excluded_;
     const stagingfile* staging_;
+    std::map<std::string, filestatus> seen_;  // patterns looked at for this document
     inputfile fpat_;
     piecereader reader_;
     std::string failure_;
