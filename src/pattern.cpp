@@ -13,6 +13,16 @@ const std::string* keptpatterns::find(const std::string& name, const filestatus&
     for (kept& k : kept_)
         if (k.name == name && !now.touchedsince(k.status)) {
             k.lastuse = ++uses_;
+            k.lookedin = look_;
+            return &k.text;
+        }
+    return nullptr;
+}
+
+const std::string* keptpatterns::looked(const std::string& name, filestatus& status) const {
+    for (const kept& k : kept_)
+        if (k.name == name && k.lookedin == look_) {
+            status = k.status;
             return &k.text;
         }
     return nullptr;
@@ -27,7 +37,12 @@ void keptpatterns::keep(const std::string& name, const filestatus& status, std::
             slot = std::min_element(kept_.begin(), kept_.end(),
                                     [](const kept& a, const kept& b) { return a.lastuse < b.lastuse; });
     }
-    *slot = kept{name, status, std::move(text), ++uses_};
+    *slot = kept{name, status, std::move(text), ++uses_, look_};
+}
+
+void keptpatterns::forget(const fileid& id) {
+    for (kept& k : kept_)
+        if (k.status.id == id) k.lookedin = 0;
 }
 
 patternfiles::patternfiles(run& current, std::string_view document, std::vector<fileid> excluded,
@@ -82,6 +97,13 @@ insertresult patternfiles::insertpattern(std::string_view rest, long line, bytes
     std::string refused = refusal(rest, name, opened);
     filestatus now;
     bool known = false;
+    // With --strict every insertion checks the pattern's lines, so none is
+    // taken from memory.
+    const bool frommemory = refused.empty() && !run_.settings.strict;
+    if (const std::string* text = frommemory ? run_.patterns.looked(name, now) : nullptr; text && !excluded(now)) {
+        insertkept(name, *text, out);
+        return insertresult::inserted;
+    }
     // A pattern is looked at once per document: all its regions get the
     // same text. A document of this run waiting in the batch gives its new text.
     if (auto seen = seen_.find(opened); refused.empty() && seen != seen_.end()) {
@@ -91,9 +113,7 @@ insertresult patternfiles::insertpattern(std::string_view rest, long line, bytes
         return insertresult::failed;
     }
     if (known) seen_[opened] = now;
-    // With --strict every insertion checks the pattern's lines, so none is
-    // taken from memory.
-    if (known && !run_.settings.strict && !excluded(now))
+    if (known && frommemory && !excluded(now))
         if (const std::string* text = run_.patterns.find(name, now)) {
             insertkept(name, *text, out);
             return insertresult::inserted;

@@ -28,20 +28,27 @@ namespace skelvane {
 struct run;
 
 // What a run remembers of its patterns. Small pattern files are kept in
-// memory from one document to the next; a kept text is used only while a
-// stat of its name shows the very same file untouched, so each document
-// still gets the file's current text, for one stat instead of an open,
-// reads and a close. A document looks at each of its patterns once, so
-// all its regions of one pattern get the same text. Patterns already checked for directive lines are
-// not checked again, so that a footer shared by thousands of documents is
-// reported once.
+// memory from one document to the next. A kept text is used while a stat
+// of its name shows the very same file untouched, for one stat instead of
+// an open, reads and a close; and a pattern is looked at so once per look:
+// per document, or in a run per batch of documents, which are put in place
+// together and so get their patterns' texts as they were when the batch
+// began. Patterns already checked for directive lines are not checked
+// again, so that a footer shared by thousands of documents is reported once.
 class keptpatterns {
 public:
     // The text kept for name, when now shows the same file untouched.
     const std::string* find(const std::string& name, const filestatus& now);
+    // The text kept for name, when it was looked at in this look.
+    const std::string* looked(const std::string& name, filestatus& status) const;
     void keep(const std::string& name, const filestatus& status, std::string text);
     // True the first time a file is asked about.
     bool firstcheck(const fileid& id) { return checked_.insert({id.device, id.inode}).second; }
+    // Begins a look: every pattern is looked at again.
+    void newlook() { ++look_; }
+    // A file that is about to change (a document waiting to be put in
+    // place) is looked at again when it is included.
+    void forget(const fileid& id);
 
     static constexpr std::size_t count = 4;
     static constexpr std::uint64_t sizelimit = 64 * 1024;
@@ -52,9 +59,11 @@ private:
         filestatus status;
         std::string text;
         std::uint64_t lastuse = 0;
+        std::uint64_t lookedin = 0;  // the look it was last looked at in
     };
     std::vector<kept> kept_;
     std::uint64_t uses_ = 0;
+    std::uint64_t look_ = 1;
     std::set<std::pair<std::uint64_t, std::uint64_t>> checked_;
 };
 

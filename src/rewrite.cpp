@@ -273,6 +273,7 @@ int rewritedocument(run& current, std::unique_ptr<document> owned) {
         failed.reason += whole ? "; left unchanged, " + keepnewtext(doc.staging) : "; left unchanged";
         return fail(current, failed);
     }
+    current.patterns.forget(doc.before.id);
     if (current.staged.add(std::move(owned)) && !current.commitstaged()) return documentfailed;
     return documentdone;
 }
@@ -293,6 +294,9 @@ void lookforkeptfile(run& current, const document& doc) {
 
 int dofile(run& current, const char* name) {
     if (current.stopped) return documentfailed;
+    // Patterns are looked at again for each batch, and in the modes that
+    // put nothing in place for each document.
+    if (current.staged.empty()) current.patterns.newlook();
     showopening(current.settings, name);
     auto owned = std::make_unique<document>(name);
     document& doc = *owned;

@@ -36,6 +36,7 @@ struct run {
     // earlier one did: the run has ended.
     bool commitstaged() {
         if (!stopped && !staged.commit(settings)) stopped = true;
+        patterns.newlook();
         return !stopped;
     }
 };
