@@ -72,8 +72,10 @@ bool piecereader::plainrun(std::string_view& run, long& lineends) {
     // Every piece up to the line that holds the next "<!--#" is plain: a
     // piece that may be a directive holds it. Those lines go in one step.
     const char* before = findkeyword(start, limit);
-    if (const void* lineend = memrchr(start, '\n', static_cast<std::size_t>(before - start))) {
-        at = static_cast<const char*>(lineend) + 1;
+    // The last line end before it is near it: searched for from there back.
+    const std::size_t lineend = std::string_view(start, static_cast<std::size_t>(before - start)).rfind('\n');
+    if (lineend != std::string_view::npos) {
+        at = start + lineend + 1;
         lineends = countlineends(start, at);
     }
     while (at < limit) {
