@@ -481,17 +481,19 @@ int lookatdirectory(const std::string& directory, directoryfacts& facts) {
 void makedurable(const std::vector<stagingfile*>& files, std::vector<int>& errors, std::vector<std::uint64_t>& synced) {
     errors.assign(files.size(), 0);
     std::vector<bool> done(files.size(), false);
+    std::vector<bool> asked(files.size(), false);  // its file system's sync was tried
     for (std::size_t i = 0; i < files.size(); ++i) {
         const directoryfacts& facts = files[i]->facts_;
-        if (done[i] || !facts.wholesync) continue;
+        if (asked[i] || !facts.wholesync) continue;
         std::vector<std::size_t> group;
         for (std::size_t j = i; j < files.size(); ++j)
-            if (!done[j] && files[j]->facts_.wholesync && files[j]->facts_.id.device == facts.id.device)
-                group.push_back(j);
+            if (files[j]->facts_.wholesync && files[j]->facts_.id.device == facts.id.device) group.push_back(j);
         if (group.size() < 2) continue;
+        for (std::size_t j : group) asked[j] = true;
         // The first file was opened before any other was written, so its
-        // sync reports every write-back error of the batch.
-        if (syncwhole(files[i]->fd_) != 0) continue;  // each file's own sync says whose
+        // sync reports every write-back error of the batch; when it fails,
+        // each file's own sync says whose text it was.
+        if (syncwhole(files[i]->fd_) != 0) continue;
         for (std::size_t j : group) done[j] = true;
         synced.push_back(facts.id.device);
     }
@@ -502,20 +504,22 @@ void makedurable(const std::vector<stagingfile*>& files, std::vector<int>& error
 int makerenamesdurable(const std::vector<renamedinto>& directories, std::string& failed) {
     int first = 0;
     std::vector<bool> done(directories.size(), false);
+    std::vector<bool> asked(directories.size(), false);  // their file system's sync was tried
+    auto alike = [&](std::size_t i, std::size_t j) {
+        return directories[j].facts.wholesync && directories[j].facts.id.device == directories[i].facts.id.device;
+    };
     for (std::size_t i = 0; i < directories.size(); ++i) {
         if (done[i]) continue;
-        const directoryfacts& facts = directories[i].facts;
-        std::size_t alike = 0;
-        for (std::size_t j = i; j < directories.size(); ++j)
-            alike += directories[j].facts.wholesync && directories[j].facts.id.device == facts.id.device;
         int fd = ::open(directories[i].directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         int error = fd < 0 ? errno : 0;
-        if (error == 0 && facts.wholesync && alike > 1 && syncwhole(fd) == 0) {
-            for (std::size_t j = i; j < directories.size(); ++j)
-                done[j] = done[j] || (directories[j].facts.wholesync && directories[j].facts.id.device == facts.id.device);
-        } else if (error == 0) {
-            error = syncfile(fd);
+        std::size_t others = 0;
+        for (std::size_t j = i + 1; j < directories.size(); ++j) others += alike(i, j);
+        if (error == 0 && !asked[i] && directories[i].facts.wholesync && others > 0) {
+            for (std::size_t j = i; j < directories.size(); ++j) asked[j] = asked[j] || alike(i, j);
+            if (syncwhole(fd) == 0)
+                for (std::size_t j = i; j < directories.size(); ++j) done[j] = done[j] || alike(i, j);
         }
+        if (error == 0 && !done[i]) error = syncfile(fd);
         if (fd >= 0) ::close(fd);
         if (first == 0 && error != 0) {
             first = error;

@@ -48,14 +48,14 @@ const char* findkeyword(const char* start, const char* limit) {
 // How many line ends lie between from and to: sixteen bytes at a time,
 // counted in byte lanes that are added up before they can overflow.
 long countlineends(const char* from, const char* to) {
-    using lanes = signed char __attribute__((vector_size(16)));
+    using lanes = unsigned char __attribute__((vector_size(16)));
     long count = 0;
     while (to - from >= 16) {
         lanes sums = {};
         for (int step = 0; step < 255 && to - from >= 16; ++step, from += 16) {
             lanes bytes;
             std::memcpy(&bytes, from, sizeof bytes);
-            sums -= bytes == '\n';  // -1 in each lane that holds one
+            sums -= (lanes)(bytes == '\n');  // 0xff in each lane that holds one: adds 1
         }
         for (int lane = 0; lane < 16; ++lane) count += static_cast<unsigned char>(sums[lane]);
     }
