@@ -1,6 +1,7 @@
 #include "cli.h"
 
 #include "messages.h"
+#include "namelist.h"
 #include "osfile.h"
 #include "rewrite.h"
 #include "run.h"
@@ -33,6 +34,8 @@ constexpr const char* helptext[] = {
     "      --stdout    : Write the new texts to standard output instead",
     "      --root=DIR  : Include only pattern files that lie inside DIR",
     "      --eol=STYLE : Line ends: keep (the document's), lf or crlf",
+    "      --files-from=FILE: Also the documents named in FILE, one per line (- for stdin)",
+    "      --null      : Names in --files-from end with a NUL byte, not a line end",
     "",
 };
 
@@ -46,6 +49,7 @@ constexpr const char* usagetext[] = {
 constexpr std::string_view endofoptions = "--";
 constexpr std::string_view rootoption = "--root";
 constexpr std::string_view eoloption = "--eol";
+constexpr std::string_view filesfromoption = "--files-from";
 
 struct longswitch {
     const char* name;
@@ -58,11 +62,13 @@ constexpr longswitch longswitches[] = {
     {"--if-changed", &runsettings::ifchanged},
     {"--strict", &runsettings::strict},
     {"--stdout", &runsettings::tostdout},
+    {"--null", &runsettings::nullnames},
 };
 
 // Every option as the help shows it, for suggestions.
-constexpr const char* knownoptions[] = {"--verbose", "--help",   "--version", "--check",    "--diff",
-                                        "--if-changed", "--strict", "--stdout", "--root=DIR", "--eol=STYLE"};
+constexpr const char* knownoptions[] = {"--verbose",  "--help",      "--version",         "--check",
+                                        "--diff",     "--if-changed", "--strict",          "--stdout",
+                                        "--root=DIR", "--eol=STYLE",  "--files-from=FILE", "--null"};
 
 struct unknownoption {
     std::string said;   // as given, or a letter and the cluster it stood in
@@ -75,6 +81,8 @@ struct optionpass {
     runsettings settings;
     const char* eolvalue = nullptr;
     const char* rootvalue = nullptr;
+    const char* filesfrom = nullptr;
+    namelist names;  // opened once the options are known to be good
     std::vector<std::string> problems;  // each ends the run before any document
     std::vector<unknownoption> unknown;
 };
@@ -156,6 +164,11 @@ bool checkvalues(optionpass& pass) {
         else
             settings.root = resolved;
     }
+    if (pass.filesfrom != nullptr && problems.empty()) {
+        // Read as the run goes, but known to be readable before it begins.
+        if (int error = *pass.filesfrom == '\0' ? ENOENT : pass.names.open(pass.filesfrom, settings.nullnames))
+            problems.push_back(std::string(filesfromoption) + "=" + pass.filesfrom + ": " + describe(error));
+    }
     if (settings.strict)
         for (const unknownoption& option : pass.unknown) problems.push_back(describeunknown(option, false));
     for (const std::string& problem : problems) complain(problem);
@@ -199,6 +212,10 @@ int testoption(const char* argument, optionpass& pass) {
             pass.rootvalue = argument + rootoption.size() + 1;
         } else if (word.starts_with(std::string(eoloption) + "=")) {
             pass.eolvalue = argument + eoloption.size() + 1;
+        } else if (word.starts_with(std::string(filesfromoption) + "=")) {
+            pass.filesfrom = argument + filesfromoption.size() + 1;
+        } else if (word == filesfromoption) {
+            pass.problems.push_back("--files-from needs its list after '=': --files-from=FILE (- for standard input)");
         } else if (word == rootoption) {
             pass.problems.push_back("--root needs its directory after '=': --root=DIR");
         } else if (word == eoloption) {
@@ -248,9 +265,8 @@ int runcommand(int argc, char** argv) {
     }
     run current(options.settings);
     const runsettings& settings = current.settings;
-    for (int i = 1; i < argc && !stopped; ++i) {
-        if (i == endindex || (i < endindex && argv[i][0] == '-')) continue;
-        int result = dofile(current, argv[i]);
+    auto process = [&](const char* name) {
+        int result = dofile(current, name);
         lost = standardoutputerror();
         if (lost == 0 && result == outputlost) lost = EIO;
         if (settings.checking()) {
@@ -263,6 +279,18 @@ int runcommand(int argc, char** argv) {
             status = 1;
             stopped = true;
         }
+    };
+    for (int i = 1; i < argc && !stopped; ++i) {
+        if (i == endindex || (i < endindex && argv[i][0] == '-')) continue;
+        process(argv[i]);
+    }
+    // Then the list's documents: every name is one, whatever it begins with.
+    for (std::string name; options.filesfrom != nullptr && !stopped && options.names.next(name);)
+        process(name.c_str());
+    if (options.filesfrom != nullptr && !stopped && options.names.error() != 0) {
+        current.commitstaged();  // what was said of the documents before it comes first
+        reportproblem(options.filesfrom, "cannot read the list of documents: " + describe(options.names.error()));
+        status = 2;
     }
     if (!settings.checking() && !settings.tostdout && finishdocuments(current) != documentdone) status = 1;
     if (lost == 0) lost = standardoutputerror();

@@ -13,7 +13,7 @@ namespace {
 
 int outputfailure = 0;  // the first error standard output gave
 
-void write(std::FILE* stream, std::string_view text) {
+void writenow(std::FILE* stream, std::string_view text) {
     // Flushing stdout first keeps the two streams in order when they share
     // one log file.
     if (stream == stderr) standardoutputerror();
@@ -63,7 +63,7 @@ private:
 void say(std::FILE* stream, std::string_view text) {
     heldmessages& messages = held();
     if (!messages.holding) {
-        write(stream, text);
+        writenow(stream, text);
         return;
     }
     const auto length = static_cast<std::uint32_t>(text.size());

@@ -16,6 +16,7 @@ struct runsettings {
     bool ifchanged = false;  // --if-changed: leave a document alone when its text stays the same
     bool strict = false;     // --strict: every warning about a document fails it
     bool tostdout = false;   // --stdout: write each new text to standard output instead
+    bool nullnames = false;  // --null: names in the --files-from list end with a NUL byte
     std::string root;        // --root=DIR: patterns must lie inside DIR (resolved, empty: anywhere)
     lineendstyle eol = lineendstyle::asis;  // --eol
 

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The bash completion offers the options, the values of --eol and files.
+# The bash completion offers the options, the values of --eol and files
+# (also for --files-from).
 set -u
 source "$1"
 cd "$(mktemp -d)" || exit 1
@@ -17,6 +18,9 @@ skelvane --d|--diff
 skelvane --s|--strict --stdout
 skelvane --eol = c|crlf
 skelvane --eol=k|keep
+skelvane --f|--files-from=
+skelvane --n|--null
+skelvane --files-from=ab|about.html
 skelvane ind|index.html
 skelvane -v a|about.html
 EOF_CASES
