@@ -290,9 +290,10 @@ int runcommand(int argc, char** argv) {
     if (options.filesfrom != nullptr && !stopped && options.names.error() != 0) {
         current.commitstaged();  // what was said of the documents before it comes first
         reportproblem(options.filesfrom, "cannot read the list of documents: " + describe(options.names.error()));
-        status = 2;
+        status = std::max(status, 2);
     }
-    if (!settings.checking() && !settings.tostdout && finishdocuments(current) != documentdone) status = 1;
+    if (!settings.checking() && !settings.tostdout && finishdocuments(current) != documentdone)
+        status = std::max(status, 1);
     if (lost == 0) lost = standardoutputerror();
     if (lost != 0) {
         reportproblem("standard output", std::strerror(lost));
