@@ -174,7 +174,8 @@ bool checkvalues(optionpass& pass) {
     for (const std::string& problem : problems) complain(problem);
     if (!problems.empty()) return false;
     for (const unknownoption& option : pass.unknown) complain("warning: " + describeunknown(option, true));
-    if (settings.nullnames && pass.filesfrom == nullptr) complain("warning: --null has no list to read without --files-from");
+    if (settings.nullnames && pass.filesfrom == nullptr)
+        complain("warning: --null has no list to read without --files-from");
     return true;
 }
 

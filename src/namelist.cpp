@@ -70,7 +70,8 @@ bool namelist::next(std::string& name) {
             while (fill()) {
                 const char* rest = buffer_.get();
                 const void* end = std::memchr(rest, separator_, end_);
-                std::size_t part = end != nullptr ? static_cast<std::size_t>(static_cast<const char*>(end) - rest) : end_;
+                std::size_t part =
+                    end != nullptr ? static_cast<std::size_t>(static_cast<const char*>(end) - rest) : end_;
                 name.append(rest, part);
                 begin_ = end != nullptr ? part + 1 : end_;
                 if (end != nullptr) break;

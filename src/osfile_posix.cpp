@@ -81,8 +81,8 @@ bool syncfsreportserrors() {
 // commits their metadata, so that one call covers a whole batch. Network
 // and FUSE file systems may not pass a whole-file-system sync on.
 bool syncswhole(long type) {
-    constexpr long ext4 = 0xEF53, xfs = 0x58465342, btrfs = static_cast<long>(0x9123683E), f2fs = static_cast<long>(0xF2F52010),
-                   tmpfs = 0x01021994;
+    constexpr long ext4 = 0xEF53, xfs = 0x58465342, tmpfs = 0x01021994;
+    constexpr long btrfs = static_cast<long>(0x9123683E), f2fs = static_cast<long>(0xF2F52010);
     return type == ext4 || type == xfs || type == btrfs || type == f2fs || type == tmpfs;
 }
 
