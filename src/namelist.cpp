@@ -83,7 +83,8 @@ bool namelist::next(std::string& name) {
         } else if (error_ != 0) {
             return false;
         } else if (begin_ < end_) {
-            name.assign(start, end_ - begin_);  // the last name, without its end
+            // The last name, without its end (fill() moved it to the front).
+            name.assign(buffer_.get() + begin_, end_ - begin_);
             begin_ = end_;
         } else {
             return false;
