@@ -67,22 +67,26 @@ bool batch::commit(const runsettings& settings) {
     });
 
     bool placed = true;
-    for (std::size_t i = 0; i < entries_.size() && placed; ++i) {
+    for (std::size_t i = 0; i < entries_.size() && (placed || settings.keepgoing()); ++i) {
         document& doc = *entries_[i].doc;
         releasemessages(entries_[i].messagesend);
         std::string reason = errors[i] != 0 ? "cannot write the new text: " + describe(errors[i]) : replace(doc);
+        commitrecord record{doc.path, reason.empty(), doc.changes, {}};
         if (!reason.empty()) {
             faildocument(settings, doc.path, reason + "; left unchanged, " + keepnewtext(doc.staging));
             placed = false;
-            break;
+        } else {
+            const std::string directory = directoryof(doc.target);
+            if (std::none_of(unsettled_.begin(), unsettled_.end(),
+                             [&](const renamedinto& r) { return r.directory == directory; }))
+                unsettled_.push_back({directory, doc.staging.facts()});
+            warnhardlinks(doc);
+            if (records != nullptr) statpath(doc.target, record.now);
+            if (announce) showupdated(doc.path);
         }
-        const std::string directory = directoryof(doc.target);
-        if (std::none_of(unsettled_.begin(), unsettled_.end(),
-                         [&](const renamedinto& r) { return r.directory == directory; }))
-            unsettled_.push_back({directory, doc.staging.facts()});
-        warnhardlinks(doc);
+        if (records != nullptr) records->push_back(std::move(record));
     }
-    if (placed)
+    if (placed || settings.keepgoing())
         releasemessages(messagesheld());
     else
         dropmessages();

@@ -39,6 +39,7 @@ struct document {
     filestatus before;             // what it was when its turn came
     std::vector<fileid> excluded;  // files its patterns must not be: skelvane.tmp
     stagingfile staging;           // its new text
+    bool changes = true;           // the new text differs from the old (false only when compared)
 };
 
 std::string hardlinks(const filestatus& before);
@@ -49,6 +50,14 @@ void warnhardlinks(const document& doc);
 // says where.
 std::string keepnewtext(stagingfile& staging);
 
+// What became of a document of a batch, for --watch.
+struct commitrecord {
+    std::string path;
+    bool placed = false;
+    bool changes = true;  // its text differs from what it replaced
+    filestatus now;       // once placed: the new file, as the rename left it
+};
+
 class batch {
 public:
     bool empty() const { return entries_.empty(); }
@@ -58,7 +67,9 @@ public:
     // full: it is to be committed before the next document.
     bool add(std::unique_ptr<document> doc);
     // Makes the new texts durable and puts them in place, in order. False
-    // when a document failed (reported as a run reports it): the run ends.
+    // when a document failed (reported as a run reports it): the run ends,
+    // and the documents after it stay as they were, unless every document
+    // is to be tried (--watch).
     bool commit(const runsettings& settings);
     // At the end of a run: makes the renames durable. False when it cannot
     // (reported).
@@ -68,6 +79,11 @@ public:
     // limit, and its texts wait in the system's cache, within a bound.
     static std::size_t documentlimit();
     static constexpr std::uint64_t bytelimit = 64ull << 20;
+
+    // When set, each committed document is recorded there, and with
+    // announce a placed one is said as "Updated NAME".
+    std::vector<commitrecord>* records = nullptr;
+    bool announce = false;
 
 private:
     struct entry {

@@ -5,6 +5,7 @@
 #include "osfile.h"
 #include "rewrite.h"
 #include "run.h"
+#include "watch.h"
 
 #include <algorithm>
 #include <cctype>
@@ -36,6 +37,7 @@ constexpr const char* helptext[] = {
     "      --eol=STYLE : Line ends: keep (the document's), lf or crlf",
     "      --files-from=FILE: Also the documents named in FILE, one per line (- for stdin)",
     "      --null      : Names in --files-from end with a NUL byte, not a line end",
+    "      --watch     : Keep running, and update documents whenever their files change",
     "",
 };
 
@@ -63,12 +65,14 @@ constexpr longswitch longswitches[] = {
     {"--strict", &runsettings::strict},
     {"--stdout", &runsettings::tostdout},
     {"--null", &runsettings::nullnames},
+    {"--watch", &runsettings::watch},
 };
 
 // Every option as the help shows it, for suggestions.
 constexpr const char* knownoptions[] = {"--verbose",  "--help",      "--version",         "--check",
                                         "--diff",     "--if-changed", "--strict",          "--stdout",
-                                        "--root=DIR", "--eol=STYLE",  "--files-from=FILE", "--null"};
+                                        "--root=DIR", "--eol=STYLE",  "--files-from=FILE", "--null",
+                                        "--watch"};
 
 struct unknownoption {
     std::string said;   // as given, or a letter and the cluster it stood in
@@ -141,6 +145,8 @@ bool checkvalues(optionpass& pass) {
     const char *eolvalue = pass.eolvalue, *rootvalue = pass.rootvalue;
     if (settings.tostdout && settings.checking())
         problems.push_back("--stdout cannot be used with --check or --diff: choose one");
+    if (settings.watch && (settings.tostdout || settings.checking()))
+        problems.push_back("--watch cannot be used with --check, --diff or --stdout: it rewrites documents");
     if (eolvalue != nullptr) {
         const std::pair<const char*, lineendstyle> modes[] = {
             {"keep", lineendstyle::ofdocument}, {"lf", lineendstyle::lf}, {"crlf", lineendstyle::crlf}};
@@ -247,6 +253,34 @@ int testoption(const char* argument, optionpass& pass) {
     return 0;
 }
 
+// Whether argv[i] is a document: "--" ends the options.
+bool namesdocument(char** argv, int i, int endindex) {
+    return i != endindex && (i > endindex || argv[i][0] != '-');
+}
+
+// --watch needs every name for as long as it runs; a list that cannot be
+// read to the end ends it before any document is touched.
+int watch(run& current, int argc, char** argv, int endindex, optionpass& options) {
+    std::vector<std::string> names;
+    for (int i = 1; i < argc; ++i)
+        if (namesdocument(argv, i, endindex)) names.push_back(argv[i]);
+    for (std::string name; options.filesfrom != nullptr && options.names.next(name);) names.push_back(name);
+    if (options.filesfrom != nullptr && options.names.error() != 0) {
+        reportproblem(options.filesfrom, "cannot read the list of documents: " + describe(options.names.error()));
+        return 2;
+    }
+    if (names.empty()) {
+        complain("--watch: no documents to watch");
+        return 2;
+    }
+    int status = watchdocuments(current, names);
+    if (int lost = standardoutputerror()) {
+        reportproblem("standard output", std::strerror(lost));
+        status = 1;
+    }
+    return status;
+}
+
 }  // namespace
 
 int runcommand(int argc, char** argv) {
@@ -282,9 +316,9 @@ int runcommand(int argc, char** argv) {
             stopped = true;
         }
     };
+    if (!stopped && settings.watch) return watch(current, argc, argv, endindex, options);
     for (int i = 1; i < argc && !stopped; ++i) {
-        if (i == endindex || (i < endindex && argv[i][0] == '-')) continue;
-        process(argv[i]);
+        if (namesdocument(argv, i, endindex)) process(argv[i]);
     }
     // Then the list's documents: every name is one, whatever it begins with.
     for (std::string name; options.filesfrom != nullptr && !stopped && options.names.next(name);)

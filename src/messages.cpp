@@ -97,6 +97,12 @@ void showincluding(const runsettings& settings, std::string_view name) { showlin
 
 void showunchanged(const runsettings& settings, std::string_view path) { showline(settings, "Unchanged ", path); }
 
+void showupdated(std::string_view path) {
+    std::string line("Updated ");
+    line.append(path).append("\n");
+    say(stdout, line);
+}
+
 int faildocument(const runsettings& settings, std::string_view path, std::string_view reason) {
     say(progressstream(settings), "File error.\n");
     reportproblem(path, reason);

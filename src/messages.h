@@ -20,6 +20,8 @@ void showopening(const runsettings& settings, const char* path);
 void showincluding(const runsettings& settings, std::string_view name);
 // With --if-changed, for a document left as it was.
 void showunchanged(const runsettings& settings, std::string_view path);
+// --watch: a document put in place by a pass after the first.
+void showupdated(std::string_view path);
 
 // Prints "File error." where the progress lines go, and the reason on
 // stderr. Returns -1, the result of a failed document.

@@ -97,10 +97,14 @@ insertresult patternfiles::insertpattern(std::string_view rest, long line, bytes
     std::string refused = refusal(rest, name, opened);
     filestatus now;
     bool known = false;
+    // --watch follows every file a directive names, whether or not it exists.
+    std::optional<filestatus>* read = nullptr;
+    if (run_.reads != nullptr && !opened.empty()) read = &run_.reads->patterns[opened];
     // With --strict every insertion checks the pattern's lines, so none is
     // taken from memory.
     const bool frommemory = refused.empty() && !run_.settings.strict;
     if (const std::string* text = frommemory ? run_.patterns.looked(name, now) : nullptr; text && !excluded(now)) {
+        if (read != nullptr) *read = now;
         insertkept(name, *text, out);
         return insertresult::inserted;
     }
@@ -113,6 +117,7 @@ insertresult patternfiles::insertpattern(std::string_view rest, long line, bytes
         return insertresult::failed;
     }
     if (known) seen_[opened] = now;
+    if (read != nullptr) *read = known ? std::optional(now) : std::nullopt;
     if (known && frommemory && !excluded(now))
         if (const std::string* text = run_.patterns.find(name, now)) {
             insertkept(name, *text, out);
@@ -133,6 +138,7 @@ insertresult patternfiles::insertpattern(std::string_view rest, long line, bytes
     showincluding(run_.settings, name);
     const filestatus status = fpat_.status();
     seen_[opened] = status;
+    if (read != nullptr) *read = status;
     const bool checklines = run_.patterns.firstcheck(status.id) || run_.settings.strict;
     const bool keepable = status.size <= keptpatterns::sizelimit;
     std::string text;

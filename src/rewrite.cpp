@@ -243,10 +243,13 @@ int rewritedocument(run& current, std::unique_ptr<document> owned) {
         return fail(current, {doc.path, "cannot create a file in " + place.directory + ": " +
                                             describe(place.error) + "; left unchanged"});
 
-    // With --if-changed the new text is compared with the old as it is made.
+    // With --if-changed the new text is compared with the old as it is made;
+    // --watch compares too, as a document that includes this one need not
+    // be read again for a text that stays the same.
     inputfile original;
     std::optional<comparingsink> compare;
-    if (current.settings.ifchanged && openoriginal(doc, original) == 0) compare.emplace(original, &doc.staging);
+    if ((current.settings.ifchanged || current.settings.watch) && openoriginal(doc, original) == 0)
+        compare.emplace(original, &doc.staging);
     patternfiles inserter = inserterfor(current, doc);
     passreport report(runpass(doc, compare ? static_cast<bytesink&>(*compare) : doc.staging, inserter,
                               outputstyle(current.settings)));
@@ -254,7 +257,7 @@ int rewritedocument(run& current, std::unique_ptr<document> owned) {
     if (current.stopped) return documentfailed;
     if (report.pass.status == passstatus::complete && compare) report.changes = !compare->same();
     failure failed = judge(current, doc, inserter, report, "cannot write the new text", &place);
-    if (!failed.failed() && !report.changes) {
+    if (!failed.failed() && !report.replaces(current.settings)) {
         doc.staging.discard();
         showunchanged(current.settings, doc.path);
         return documentdone;
@@ -272,6 +275,7 @@ int rewritedocument(run& current, std::unique_ptr<document> owned) {
         failed.reason += whole ? "; left unchanged, " + keepnewtext(doc.staging) : "; left unchanged";
         return fail(current, failed);
     }
+    doc.changes = report.changes;
     current.patterns.forget(doc.before.id);
     if (current.staged.add(std::move(owned)) && !current.commitstaged()) return documentfailed;
     return documentdone;
@@ -301,6 +305,7 @@ int dofile(run& current, const char* name) {
     document& doc = *owned;
     if (int error = opendocument(current, doc))
         return current.stopped ? documentfailed : fail(current, {doc.path, describe(error)});
+    if (current.reads != nullptr) current.reads->document = doc.before;
 
     // skelvane.tmp may hold a text a failed run kept: never a document, never
     // a pattern, never replaced, never removed.

@@ -16,6 +16,15 @@
 
 namespace skelvane {
 
+// What --watch learns of a document as it is processed: the state of every
+// file it read, so that a later change to any of them is noticed.
+struct documentreads {
+    std::optional<filestatus> document;  // as it was read; none: it could not be opened
+    // The pattern files it named, by the names they are opened by, as they
+    // were read (none: missing, or not a file that could be read).
+    std::map<std::string, std::optional<filestatus>> patterns;
+};
+
 struct run {
     explicit run(runsettings given) : settings(std::move(given)) {}
 
@@ -31,11 +40,13 @@ struct run {
     // skelvane.tmp, as it was last looked at.
     std::optional<fileid> keptfile;
     bool lookedforkeptfile = false;
+    // Filled while a document is processed, when the run is watching.
+    documentreads* reads = nullptr;
 
     // Puts the waiting documents in place. False when one failed, or an
-    // earlier one did: the run has ended.
+    // earlier one did: the run has ended, unless it tries every document.
     bool commitstaged() {
-        if (!stopped && !staged.commit(settings)) stopped = true;
+        if (!stopped && !staged.commit(settings) && !settings.keepgoing()) stopped = true;
         patterns.newlook();
         return !stopped;
     }

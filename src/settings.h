@@ -17,6 +17,7 @@ struct runsettings {
     bool strict = false;     // --strict: every warning about a document fails it
     bool tostdout = false;   // --stdout: write each new text to standard output instead
     bool nullnames = false;  // --null: names in the --files-from list end with a NUL byte
+    bool watch = false;      // --watch: keep documents in sync as their files change
     std::string root;        // --root=DIR: patterns must lie inside DIR (resolved, empty: anywhere)
     lineendstyle eol = lineendstyle::asis;  // --eol
 
@@ -25,6 +26,8 @@ struct runsettings {
     // Standard output carries the new texts or the report; the progress and
     // error lines then go to standard error.
     bool stdoutbusy() const { return tostdout || checking(); }
+    // A failed document ends the run, unless every document is to be tried.
+    bool keepgoing() const { return checking() || watch; }
 };
 
 }  // namespace skelvane
