@@ -18,6 +18,9 @@ void writenow(std::FILE* stream, std::string_view text) {
     // one log file.
     if (stream == stderr) standardoutputerror();
     std::fwrite(text.data(), 1, text.size(), stream);
+    // The Windows runtime buffers stderr when it is a file; a watch would
+    // hold its warnings back for as long as it runs.
+    if (stream == stderr) std::fflush(stderr);
 }
 
 // Held messages: each is a record of its stream ('o' or 'e'), its length

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # windows-cases.sh SOURCE-DIR TESTS-DIR: builds skelvane.exe with mingw-w64
-# and runs the cases, the concurrent runs and the Windows-only tests against
+# and runs the cases, the concurrent runs, the Windows-only tests and the
+# --watch basics against
 # it under Wine: the shipped 32-bit build, or where the kernel cannot run
 # 32-bit programs (nor 32-bit Wine), the 64-bit one under 64-bit Wine.
 # Exits 77 (a skip for CTest) and says why when neither can run.
@@ -23,4 +24,5 @@ fi
 cd "$source_dir" && cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" || exit 1
 "$wine" wineboot -i >/dev/null 2>&1
 export SKELVANE_EXE="$source_dir/build/$preset/skelvane.exe" SKELVANE_WRAPPER="$wine" SKELVANE_PLATFORM=windows
-"$tests/case_tests" --gtest_filter='run_*' && "$tests/hostiles_tests" --gtest_filter='*concurrent*:windows*'
+"$tests/case_tests" --gtest_filter='run_*' && "$tests/hostiles_tests" --gtest_filter='*concurrent*:windows*' &&
+    bash "$source_dir/tests/watch_test.sh" "$SKELVANE_EXE" saves appears cascade cycle failures idle list

@@ -1,0 +1,277 @@
+#!/usr/bin/env bash
+# watch_test.sh SKELVANE [CASE...]: --watch driven as editors and users
+# drive it, each case in a fresh directory. Outcomes are waited for with a
+# generous deadline; nothing here asserts how long anything took.
+# SKELVANE_WRAPPER runs the program under another (wine64 for skelvane.exe),
+# and SKELVANE_PLATFORM=windows says it writes text mode line ends.
+set -uo pipefail
+bin=$(realpath "$1")
+shift
+wrapper=${SKELVANE_WRAPPER:-}
+root=$(mktemp -d)
+pid=
+failed=0
+trap '[[ -n $pid ]] && kill -KILL $pid 2>/dev/null; rm -rf "$root"' EXIT
+
+fail() { echo "  FAIL ($case): $*" >&2; failed=1; }
+
+# Starts the watch in the background: stdout in out, stderr in err.
+start() {
+    rm -f out err  # opened by the background job: never wait on an old one
+    $wrapper "$bin" --watch "$@" >out 2>err &
+    pid=$!
+}
+
+# Runs a command until it succeeds, for at most 60 s.
+waitfor() {
+    local i
+    for ((i = 0; i < 600; i++)); do
+        eval "$1" 2>/dev/null && return 0
+        [[ -z $pid ]] || kill -0 $pid 2>/dev/null || break
+        sleep 0.1
+    done
+    fail "gave up waiting for: $1"
+    echo "  stdout: $(tail -5 out)" >&2
+    echo "  stderr: $(tail -5 err)" >&2
+    return 1
+}
+
+# Windows has no SIGTERM: Wine ends the program at once.
+term=TERM
+[[ ${SKELVANE_PLATFORM:-} == windows ]] && term=INT
+# On Windows every line end is written as CR LF; the lines are compared.
+text() { if [[ ${SKELVANE_PLATFORM:-} == windows ]]; then tr -d '\r' <"$1"; else cat "$1"; fi; }
+lines() { text out | grep -c -x -F -- "$1"; }
+has() { text "$2" | grep -q -x -F -- "$1"; }
+
+# Ends the watch with a signal and checks its exit status.
+stop() {
+    local signal=$1 want=$2 status target i
+    # Under strace the signal goes to the program, not to strace.
+    target=$(pgrep -P $pid -x skelvane || echo $pid)
+    kill -"$signal" $target
+    for ((i = 0; i < 600; i++)); do
+        kill -0 $pid 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -0 $pid 2>/dev/null && { fail "still running 60 s after SIG$signal"; kill -KILL $pid; }
+    wait $pid
+    status=$?
+    pid=
+    [[ $status == "$want" ]] || fail "status $status after SIG$signal, expected $want"
+}
+
+expectfile() {
+    local file=./$1
+    shift
+    if [[ $# == 0 ]]; then
+        [[ ! -s $file ]] || fail "$file is not empty: $(head -c 300 "$file")"
+    else
+        printf '%s\n' "$@" | cmp -s - <(text "$file") || fail "$file is not as expected: $(cat -A "$file" | head -20)"
+    fi
+}
+
+expectout() { expectfile out "$@"; }
+expectquiet() { [[ ! -s err ]] || fail "stderr: $(cat err)"; }
+nostaging() {
+    local left
+    left=$(find . -name '.skelvane-*' -o -name skelvane.tmp)
+    [[ -z $left ]] || fail "left behind: $left"
+}
+
+page() { printf '<body>\n<!--#pattern file="%s" -->\n<!--#endpattern -->\n</body>\n' "$1"; }
+region() { printf '%s\n' '<body>' "<!--#pattern file=\"$1\" -->" "$2" '<!--#endpattern -->' '</body>'; }
+
+# Each way an editor saves a file: same inode written over, truncated and
+# written, a new file renamed over the old, the old renamed to a backup.
+save() {
+    local how=$1 file=$2 text=$3
+    case $how in
+    inplace) printf '%s' "$text" 1<>"$file" ;;
+    truncate) : >"$file" && printf '%s' "$text" >>"$file" ;;
+    rename) printf '%s' "$text" >".$file.tmp" && mv ".$file.tmp" "$file" ;;
+    backup) mv "$file" "$file~" && printf '%s' "$text" >"$file" ;;
+    esac
+}
+
+# Every way of saving a pattern reaches exactly the documents that include
+# it, once each; the program's own rewrites cause no pass.
+case_saves() {
+    printf 'NAV0' >nav.inc
+    page nav.inc >a.html && page nav.inc >b.html && printf 'plain\n' >c.html
+    start -v a.html b.html c.html
+    waitfor '[[ $(lines "Opening file c.html") == 1 ]]'
+    local expected=("Opening file a.html" "Including nav.inc" "Opening file b.html" "Including nav.inc"
+                    "Opening file c.html")
+    local how n=0
+    for how in inplace truncate rename backup; do
+        n=$((n + 1))
+        save $how nav.inc "NAV$n"
+        waitfor "[[ \$(lines 'Updated b.html') == $n ]]"
+        expected+=("Opening file a.html" "Including nav.inc" "Updated a.html"
+                   "Opening file b.html" "Including nav.inc" "Updated b.html")
+        expectfile a.html "$(region nav.inc NAV$n)"
+    done
+    # A document the user edits is processed alone. Any pass the program's
+    # own rewrites caused would have come before this one.
+    printf 'edited\n' >c.html
+    waitfor '[[ $(lines "Updated c.html") == 1 ]]'
+    expected+=("Opening file c.html" "Updated c.html")
+    stop INT 0
+    expectout "${expected[@]}"
+    expectfile b.html "$(region nav.inc NAV4)"
+    expectquiet
+    nostaging
+}
+
+# A pattern named before it exists is included once it appears; a document
+# edited inside its region gets the region back.
+case_appears() {
+    page new.inc >a.html
+    start a.html
+    waitfor 'grep -q "new.inc" err'
+    printf 'NEW' >new.inc
+    waitfor '[[ $(lines "Updated a.html") == 1 ]]'
+    expectfile a.html "$(region new.inc NEW)"
+    region new.inc 'scribbled over' >a.html
+    waitfor '[[ $(lines "Updated a.html") == 2 ]]'
+    stop $term 0
+    expectfile a.html "$(region new.inc NEW)"
+    expectout "Updated a.html" "Updated a.html"
+}
+
+# A document that another includes carries its changes on to it, also when
+# it comes later on the command line: when its region is filled, and when
+# the user edits it; a rewrite that keeps its text causes no pass.
+case_cascade() {
+    printf 'N1' >nav.inc
+    page nav.inc >part.html
+    printf 'About v1\n' >about.html
+    printf '<i>\n<!--#pattern file="part.html" -->\n<!--#endpattern -->\n<!--#pattern file="about.html" -->\n<!--#endpattern -->\n' >index.html
+    start index.html part.html about.html
+    waitfor '[[ $(lines "Updated index.html") == 1 ]]'
+    has N1 index.html || fail "index.html lacks part.html's region: $(cat index.html)"
+    local v
+    for v in 2 3; do
+        printf 'About v%s\n' $v >about.html
+        waitfor "[[ \$(lines 'Updated about.html') == $((v - 1)) ]]"
+        has "About v$v" index.html || fail "index.html lacks About v$v: $(cat index.html)"
+    done
+    stop INT 0
+    expectout "Updated index.html" "Updated index.html" "Updated about.html" "Updated index.html" "Updated about.html"
+}
+
+# Documents that include each other are not rewritten for ever.
+case_cycle() {
+    page b.html >a.html
+    page a.html >b.html
+    start a.html b.html
+    waitfor 'grep -q "never end" err'
+    stop INT 0
+    expectout
+}
+
+# A failed document does not end the first pass; the exit status is that of
+# the last pass of every document.
+case_failures() {
+    printf '<!--#pattern file="nav.inc" -->\nrest\n' >bad.html
+    printf 'NAV' >nav.inc
+    page nav.inc >a.html
+    start bad.html a.html
+    waitfor '[[ -s err ]]'
+    waitfor "has NAV a.html"
+    stop INT 1
+    expectout "File error."
+    start bad.html a.html
+    waitfor '[[ -s err ]]'
+    page nav.inc >bad.html
+    waitfor '[[ $(lines "Updated bad.html") == 1 ]]'
+    stop INT 0
+    expectfile bad.html "$(region nav.inc NAV)"
+}
+
+# A signal while a large document is being rewritten: the rewrite finishes
+# or leaves the document as it was, nothing half made is left, and the
+# status says which.
+case_signal() {
+    body() { yes "$(printf '%099d' 0)" | head -n 2000000 || :; }
+    { page nav.inc; body; } >big.html
+    printf 'N0' >nav.inc
+    start big.html
+    waitfor 'head -3 big.html | grep -qx N0'
+    local attempt caught= i
+    for attempt in 1 2 3 4 5; do
+        printf 'N%s' $attempt >nav.inc
+        # Its new text is being written while a new file is open beside it.
+        for ((i = 0; i < 5000; i++)); do
+            find /proc/$pid/fd -lname "$PWD/#*" -o -lname "$PWD/.skelvane-*" 2>/dev/null | grep -q . && caught=1 && break
+            head -3 big.html | grep -qx N$attempt && break
+        done
+        [[ -n $caught ]] && break
+    done
+    [[ -n $caught ]] || fail "never saw the rewrite under way"
+    stop TERM 0
+    { region nav.inc N$attempt; body; } | cmp -s - big.html ||
+        { region nav.inc N$((attempt - 1)); body; } | cmp -s - big.html || fail "big.html is neither old nor new"
+    nostaging
+}
+
+# Asleep while nothing changes: the CPU time of a few idle seconds, with a
+# bound generous enough for any machine.
+case_idle() {
+    printf 'N' >nav.inc
+    for i in $(seq 1 200); do page nav.inc >p$i.html; done
+    start -v p*.html
+    waitfor '[[ $(lines "Opening file p99.html") == 1 ]]'
+    local before after
+    before=$(awk '{print $14 + $15}' /proc/$pid/stat)
+    sleep 3
+    after=$(awk '{print $14 + $15}' /proc/$pid/stat)
+    # Clock ticks of 10 ms: 15 of 300 is 5% of one core.
+    (((after - before) <= 15)) || fail "used $((after - before)) ticks of CPU in 3 s of idling"
+    stop INT 0
+}
+
+# Where the system gives no change notification the files are polled.
+case_polled() {
+    command -v strace >/dev/null || { echo "  skip ($case): strace is missing"; return; }
+    printf 'N1' >nav.inc
+    page nav.inc >a.html
+    wrapper="strace -f -o /dev/null -e inject=inotify_init1:error=EMFILE" start a.html
+    waitfor "has N1 a.html"
+    printf 'N2' >nav.inc
+    waitfor '[[ $(lines "Updated a.html") == 1 ]]'
+    stop INT 0
+    expectfile a.html "$(region nav.inc N2)"
+}
+
+# Documents from a list, each option applied to every pass.
+case_list() {
+    printf 'N1' >nav.inc
+    page nav.inc >'a b.html' && page nav.inc >-lead.html
+    printf '%s\n' 'a b.html' -lead.html >list
+    start -v --if-changed --eol=lf --files-from=list
+    waitfor '[[ $(lines "Opening file -lead.html") == 1 ]]'
+    printf 'N2\r\nM' >nav.inc
+    waitfor '[[ $(lines "Updated -lead.html") == 1 ]]'
+    # The same text again: --if-changed leaves both alone.
+    printf 'N2\r\nM' >nav.inc.new && mv nav.inc.new nav.inc
+    waitfor '[[ $(lines "Unchanged -lead.html") == 1 ]]'
+    stop INT 0
+    local one=("Opening file a b.html" "Including nav.inc")
+    local two=("Opening file -lead.html" "Including nav.inc")
+    expectout "${one[@]}" "${two[@]}" "${one[@]}" "Updated a b.html" "${two[@]}" "Updated -lead.html" \
+        "${one[@]}" "Unchanged a b.html" "${two[@]}" "Unchanged -lead.html"
+    expectfile -lead.html "$(region nav.inc $'N2\nM')"
+}
+
+cases=("$@")
+[[ ${#cases[@]} -gt 0 ]] || cases=(saves appears cascade cycle failures signal idle polled list)
+for case in "${cases[@]}"; do
+    mkdir "$root/$case" && cd "$root/$case" || exit 1
+    echo "case $case"
+    "case_$case"
+    [[ -n $pid ]] && kill -KILL $pid 2>/dev/null
+    pid=
+done
+exit $failed
