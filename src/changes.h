@@ -5,9 +5,9 @@
 // an editor replaces by a rename, or that does not exist yet, is noticed
 // too. What cannot be watched this way is left to the caller to poll.
 //
-// Also the stop signals: SIGINT and SIGTERM (Windows: Ctrl-C, Ctrl-Break,
-// a closed console) ask the watch to end instead of ending the process, so
-// that it ends between documents; a second one ends it at once.
+// Also the stop signals: SIGINT and SIGTERM (Windows: Ctrl-C, Ctrl-Break)
+// ask the watch to end instead of ending the process, so that it ends
+// between documents; a second one ends it at once.
 #ifndef SKELVANE_CHANGES_H
 #define SKELVANE_CHANGES_H
 

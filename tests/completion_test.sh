@@ -20,6 +20,7 @@ skelvane --eol = c|crlf
 skelvane --eol=k|keep
 skelvane --f|--files-from=
 skelvane --n|--null
+skelvane --w|--watch
 skelvane --files-from=ab|about.html
 skelvane ind|index.html
 skelvane -v a|about.html
