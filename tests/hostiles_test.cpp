@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include <sys/statvfs.h>
@@ -188,12 +189,16 @@ TEST(windows, many_lines_are_written_in_blocks) {
         dir.write("a.html", which == 0 ? one : many);
         const std::string log = (dir.path() / "calls").string();
         runoptions options;
-        options.wrapper = {"strace", "-f", "-qq", "-o", log, "-e", "trace=write,writev,pwrite64",
+        // Only writes to files in the directory count: Wine's own talk
+        // with its server varies from run to run by thousands of calls.
+        options.wrapper = {"strace", "-f", "-qq", "-y", "-o", log, "-e", "trace=write,writev,pwrite64",
                            std::getenv("SKELVANE_WRAPPER")};
         EXPECT_EQ(runskelvane(dir, {"a.html"}, options).status, 0);
         EXPECT_TRUE(dir.read("a.html") == windowstext(which == 0 ? one : many));
-        const std::string calls = dir.read("calls");
-        writes[which] = std::count(calls.begin(), calls.end(), '\n');
+        std::string inside = dir.path().string();
+        inside.insert(0, 1, '<').push_back('/');
+        std::istringstream calls(dir.read("calls"));
+        for (std::string call; std::getline(calls, call);) writes[which] += call.find(inside) != std::string::npos;
     }
     std::printf("write calls: %ld for one line, %ld for %d lines\n", writes[0], writes[1], 400000);
     EXPECT_LT(writes[1], 2 * writes[0]);
