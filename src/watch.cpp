@@ -224,7 +224,8 @@ private:
         const bool settled = finishdocuments(run_) == documentdone;
         run_.staged.records = nullptr;
         for (const commitrecord& record : records) {
-            doc& document = docs_[byname[record.path]];
+            const std::size_t d = byname[record.path];
+            doc& document = docs_[d];
             if (!settled || !record.placed) {
                 document.succeeded = false;
                 continue;
@@ -233,8 +234,7 @@ private:
             // has read the new one too when the text stayed the same.
             if (!record.changes)
                 for (std::size_t reader : files_[document.self].readers)
-                    if (reader != byname[record.path] &&
-                        same(docs_[reader].reads.at(document.self), document.reads[document.self]))
+                    if (reader != d && same(docs_[reader].reads.at(document.self), document.reads[document.self]))
                         docs_[reader].reads[document.self] = record.now;
             document.reads[document.self] = record.now;
             files_[document.self].written = record.now;
