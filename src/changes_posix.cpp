@@ -31,7 +31,10 @@ extern "C" void onstopsignal(int) {
 
 void catchstopsignals() {
     if (wakefds[0] < 0 && ::pipe(wakefds) == 0)
-        for (int fd : wakefds) ::fcntl(fd, F_SETFL, O_NONBLOCK), ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+        for (int fd : wakefds) {
+            ::fcntl(fd, F_SETFL, O_NONBLOCK);  // a flood of signals never blocks the handler
+            ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+        }
     struct sigaction action {};
     action.sa_handler = onstopsignal;
     sigemptyset(&action.sa_mask);
