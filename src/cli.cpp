@@ -273,12 +273,7 @@ int watch(run& current, int argc, char** argv, int endindex, optionpass& options
         complain("--watch: no documents to watch");
         return 2;
     }
-    int status = watchdocuments(current, names);
-    if (int lost = standardoutputerror()) {
-        reportproblem("standard output", std::strerror(lost));
-        status = 1;
-    }
-    return status;
+    return watchdocuments(current, names);
 }
 
 }  // namespace
@@ -316,7 +311,12 @@ int runcommand(int argc, char** argv) {
             stopped = true;
         }
     };
-    if (!stopped && settings.watch) return watch(current, argc, argv, endindex, options);
+    // A watch takes the documents itself; a lost standard output ends it,
+    // and is reported below as for a run.
+    if (!stopped && settings.watch) {
+        status = watch(current, argc, argv, endindex, options);
+        stopped = true;
+    }
     for (int i = 1; i < argc && !stopped; ++i) {
         if (namesdocument(argv, i, endindex)) process(argv[i]);
     }
