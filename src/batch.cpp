@@ -18,21 +18,33 @@ void warnhardlinks(const document& doc) {
 std::string keepnewtext(stagingfile& staging) {
     int error = staging.keepas(stagingname);
     if (error == 0) return std::string("the new text is in ") + stagingname;
-    std::string kept;
-    if (staging.keep(kept) == 0)
-        return "the new text is in " + kept + (error == EEXIST ? " (skelvane.tmp exists already)" : "");
-    return "the new text could not be kept";
+    // Nowhere else: files kept beside documents would pile up with every
+    // failed run and be published with the site. The document is whole,
+    // and the next run makes the text again.
+    staging.discard();
+    return error == EEXIST ? "the new text was not kept (skelvane.tmp exists already)"
+                           : "the new text was not kept (skelvane.tmp: " + describe(error) + ")";
 }
 
 namespace {
 
+// Whether the document is as it was when its turn came, and no other
+// program opened it for writing since.
+bool untouched(const document& doc) {
+    filestatus now;
+    return statpath(doc.target, now) == 0 && !now.changedsince(doc.before) && !doc.in.writerscame();
+}
+
 // Puts a document's durable new text in place. Returns why it could not.
 std::string replace(document& doc) {
-    filestatus now;
-    if (statpath(doc.target, now) != 0 || now.changedsince(doc.before))
-        return "it changed while it was being processed";
+    if (!untouched(doc)) return "it changed while it was being processed";
     doc.in.letreplace();
     if (int error = doc.staging.renameto(doc.target)) return "cannot replace it: " + describe(error);
+    // A writer that opened it in the moment before the rename writes to
+    // the old text, which no longer has the name.
+    if (doc.in.writerscame())
+        warn(doc.path, "another program opened it for writing as it was replaced; what it writes goes to the "
+                       "text it replaced");
     return {};
 }
 
@@ -70,9 +82,16 @@ bool batch::commit(const runsettings& settings) {
     for (std::size_t i = 0; i < entries_.size() && (placed || settings.keepgoing()); ++i) {
         document& doc = *entries_[i].doc;
         releasemessages(entries_[i].messagesend);
-        std::string reason = errors[i] != 0 ? "cannot write the new text: " + describe(errors[i]) : replace(doc);
-        commitrecord record{doc.path, reason.empty(), doc.changes, {}};
-        if (!reason.empty()) {
+        // A watch leaves a document that changed, or is being written, to
+        // the pass that its change brings: its text is made again then.
+        const bool postponed = settings.watch && errors[i] == 0 && !untouched(doc);
+        std::string reason = errors[i] != 0 ? "cannot write the new text: " + describe(errors[i])
+                             : postponed   ? std::string()
+                                           : replace(doc);
+        commitrecord record{doc.path, reason.empty() && !postponed, doc.changes, postponed, {}};
+        if (postponed) {
+            doc.staging.discard();
+        } else if (!reason.empty()) {
             faildocument(settings, doc.path, reason + "; left unchanged, " + keepnewtext(doc.staging));
             placed = false;
         } else {

@@ -45,9 +45,9 @@ struct document {
 std::string hardlinks(const filestatus& before);
 // After a document was written (or a check found a run would write it).
 void warnhardlinks(const document& doc);
-// Keeps a complete new text that could not replace its document, under
-// skelvane.tmp when no file has that name, otherwise beside the document;
-// says where.
+// Keeps a complete new text that could not replace its document under
+// skelvane.tmp when no file has that name, and otherwise drops it (a file
+// the run named is removed); says which.
 std::string keepnewtext(stagingfile& staging);
 
 // What became of a document of a batch, for --watch.
@@ -55,6 +55,7 @@ struct commitrecord {
     std::string path;
     bool placed = false;
     bool changes = true;  // its text differs from what it replaced
+    bool postponed = false;  // changed, or being written, while it was processed
     filestatus now;       // once placed: the new file, as the rename left it
 };
 

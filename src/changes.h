@@ -35,6 +35,8 @@ public:
     // Watches the directory, named as its files' names give it. False when
     // it cannot be watched (missing, or no notification on this system).
     bool watch(const std::string& directory);
+    // Watches it no more by this name, as the name now leads elsewhere.
+    void unwatch(const std::string& directory);
     // Waits until something changes, a stop is asked for, or timeoutms
     // passes (-1: no limit); adds what changed.
     void wait(int timeoutms, std::vector<directorychange>& changes);

@@ -40,7 +40,8 @@ void catchstopsignals() {
     sigemptyset(&action.sa_mask);
     // A second signal ends the process as it always would: whatever was
     // being written had no name yet, so nothing half made is left.
-    action.sa_flags = SA_RESETHAND;
+    // Calls under way go on: a write to a full pipe is not cut short.
+    action.sa_flags = SA_RESETHAND | SA_RESTART;
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
 }
@@ -66,6 +67,18 @@ bool changewatcher::watch(const std::string& directory) {
     std::vector<std::string>& names = directories_[wd];
     if (std::find(names.begin(), names.end(), directory) == names.end()) names.push_back(directory);
     return true;
+}
+
+void changewatcher::unwatch(const std::string& directory) {
+    for (auto at = directories_.begin(); at != directories_.end();) {
+        std::erase(at->second, directory);
+        if (!at->second.empty()) {
+            ++at;
+            continue;
+        }
+        ::inotify_rm_watch(fd_, at->first);
+        at = directories_.erase(at);
+    }
 }
 
 void changewatcher::wait(int timeoutms, std::vector<directorychange>& changes) {
@@ -106,6 +119,7 @@ void changewatcher::wait(int timeoutms, std::vector<directorychange>& changes) {
 changewatcher::changewatcher() = default;
 changewatcher::~changewatcher() = default;
 bool changewatcher::watch(const std::string&) { return false; }
+void changewatcher::unwatch(const std::string&) {}
 
 void changewatcher::wait(int timeoutms, std::vector<directorychange>&) {
     pollfd fds[1] = {{wakefds[0], POLLIN, 0}};

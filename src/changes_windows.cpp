@@ -48,6 +48,16 @@ bool changewatcher::watch(const std::string& directory) {
     return true;
 }
 
+void changewatcher::unwatch(const std::string& directory) {
+    for (std::size_t at = 0; at < directories_.size(); ++at)
+        if (directories_[at] == directory) {
+            FindCloseChangeNotification(handles_[at]);
+            handles_.erase(handles_.begin() + static_cast<std::ptrdiff_t>(at));
+            directories_.erase(directories_.begin() + static_cast<std::ptrdiff_t>(at));
+            return;
+        }
+}
+
 void changewatcher::wait(int timeoutms, std::vector<directorychange>& changes) {
     std::vector<HANDLE> waiton;
     if (stopevent != nullptr) waiton.push_back(stopevent);

@@ -12,6 +12,7 @@ namespace skelvane {
 
 std::string describe(int error) {
     if (error == notregular) return "not a regular file";
+    if (error == beingwritten) return "another program has it open for writing";
     return std::strerror(error);
 }
 
@@ -67,6 +68,25 @@ int filesink::flush() {
     return error_;
 }
 
+bool openforwriting(const std::string& path) {
+    inputfile file;
+    return file.open(path) == 0 && file.guardwriters() == beingwritten;
+}
+
+std::string entrykey(const std::string& path) {
+    const std::string directory = directoryof(path);
+    std::string name = path.substr(std::min(path.size(), path.find_last_of(textmodefiles ? "/\\" : "/") + 1));
+    filestatus status;
+    if (name.empty() || name == "." || name == ".." || statpath(directory, status) != 0 || !status.directory)
+        return "?" + path;
+    if (textmodefiles)
+        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    char id[48];
+    std::snprintf(id, sizeof id, "%llx:%llx/", static_cast<unsigned long long>(status.id.device),
+                  static_cast<unsigned long long>(status.id.inode));
+    return id + name;
+}
+
 bool isstagingname(const char* name) {
     std::size_t prefix = sizeof stagingprefix - 1;
     if (std::strncmp(name, stagingprefix, prefix) != 0 || std::strlen(name) != prefix + stagingsuffixlength)
@@ -101,15 +121,6 @@ int stagingfile::keepcopy(const std::string& name) {
     int error = copy.finish();
     if (error == 0) error = copy.keepas(name);
     if (error == 0) discard();
-    return error;
-}
-
-int stagingfile::keep(std::string& kept) {
-    int error = EEXIST;
-    for (int attempt = 0; error == EEXIST && attempt < 100; ++attempt) {
-        kept = stagingnamein(directory_) + ".saved";
-        error = keepas(kept);
-    }
     return error;
 }
 

@@ -27,6 +27,8 @@
 namespace skelvane {
 
 inline constexpr int notregular = -1;
+// Another process has the file open for writing (see guardwriters).
+inline constexpr int beingwritten = -2;
 
 // Whether files are read and written in text mode: on Windows every line
 // end is read as LF and written as CR LF, so --eol has nothing to change.
@@ -69,6 +71,14 @@ struct filestatus {
 
 // Follows symbolic links unless told not to.
 int statpath(const std::string& path, filestatus& status, bool followlinks = true);
+// Whether another process has the file open for writing; false when the
+// system cannot tell.
+bool openforwriting(const std::string& path);
+// What identifies the directory entry a path names, however the path is
+// spelled: its directory's identity and its own name there (letter case
+// aside on Windows). A path whose directory cannot be looked at is known
+// by its spelling.
+std::string entrykey(const std::string& path);
 
 // The path with every symbolic link resolved, so that a rename replaces the
 // file a link points to rather than the link.
@@ -123,7 +133,17 @@ public:
     // part is a symbolic link gives ELOOP (on Windows every path does, as
     // a link there is known only by resolving it).
     int openturn(const std::string& path, bool followlinks);
-    int waitturn();
+    // Waits for the turn; with giveup, asks it now and then and ends the
+    // wait with ECANCELED when it says so.
+    int waitturn(bool (*giveup)() = nullptr);
+    // Makes sure no other process writes the file while this one works on
+    // it: beingwritten when one has it open for writing now; 0 when one
+    // that opens it later is known to writerscame() (Linux: a read lease,
+    // released at once when broken, so that the writer does not wait;
+    // Windows: the file held open without sharing it for writing, until
+    // letreplace()); another error when the system offers no such guard.
+    int guardwriters();
+    bool writerscame() const;
     // What the file was like when it was opened, or when the turn came.
     const filestatus& status() const { return status_; }
     void close();
@@ -146,7 +166,9 @@ private:
     filestatus status_;
     std::uint64_t consumed_ = 0;
     bool atend_ = false;
+    bool guarded_ = false;
 #ifdef _WIN32
+    void* sharenowrite_ = nullptr;
     // Text mode: CR LF is read as LF. A CR at the end of one read waits
     // for the next; readat keeps its own place in the translated text.
     bool pendingcr_ = false;
@@ -158,7 +180,7 @@ private:
     void* turn_ = nullptr;
     std::string path_;
     void closefile();
-    int lock(bool wait);
+    int lock(bool wait, bool (*giveup)());
 #endif
 };
 
@@ -224,9 +246,6 @@ public:
     // existing file of that name is never replaced (EEXIST). Copies the
     // text when name lies on another file system.
     int keepas(const std::string& name);
-    // Last resort when the text can go nowhere else: a new name beside the
-    // file, which no run removes; kept says which.
-    int keep(std::string& kept);
     void discard();
 
 private:

@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <sys/vfs.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace skelvane {
@@ -199,22 +200,62 @@ int inputfile::openturn(const std::string& path, bool followlinks) {
     return turn;
 }
 
-int inputfile::waitturn() {
-    while (flock(fd_, LOCK_EX) != 0) {
+int inputfile::waitturn(bool (*giveup)()) {
+    // A wait that may be given up tries now and then instead of blocking.
+    const int how = giveup != nullptr ? LOCK_EX | LOCK_NB : LOCK_EX;
+    while (flock(fd_, how) != 0) {
         if (errno == EINTR) continue;
         if (lockunsupported(errno)) break;
         int error = errno;
+        if (error == EWOULDBLOCK && giveup != nullptr) {
+            if (!giveup()) {
+                const timespec pause{0, 20'000'000};
+                nanosleep(&pause, nullptr);
+                continue;
+            }
+            error = ECANCELED;
+        }
         close();
         return error;
     }
     return refresh();
 }
 
+namespace {
+
+// A broken lease is given up at once, so that the program that opens the
+// file for writing does not wait for this one; F_GETLEASE then tells.
+extern "C" void onleasebreak(int, siginfo_t* info, void*) {
+    const int saved = errno;
+    (void)fcntl(info->si_fd, F_SETLEASE, F_UNLCK);
+    errno = saved;
+}
+
+}  // namespace
+
+int inputfile::guardwriters() {
+    static const bool handled = [] {
+        struct sigaction action {};
+        action.sa_sigaction = onleasebreak;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_SIGINFO | SA_RESTART;
+        return sigaction(SIGIO, &action, nullptr) == 0;
+    }();
+    guarded_ = false;
+    if (!handled || fcntl(fd_, F_SETSIG, SIGIO) != 0) return ENOTSUP;
+    if (fcntl(fd_, F_SETLEASE, F_RDLCK) != 0) return errno == EAGAIN || errno == EBUSY ? beingwritten : errno;
+    guarded_ = true;
+    return 0;
+}
+
+bool inputfile::writerscame() const { return guarded_ && fd_ >= 0 && fcntl(fd_, F_GETLEASE) != F_RDLCK; }
+
 void inputfile::letreplace() {}
 
 void inputfile::close() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
+    guarded_ = false;
 }
 
 std::size_t inputfile::readsome(char* buffer, std::size_t size) {

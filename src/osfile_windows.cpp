@@ -248,7 +248,7 @@ HANDLE turnfor(const fileid& id) {
 
 }  // namespace
 
-int inputfile::lock(bool wait) {
+int inputfile::lock(bool wait, bool (*giveup)()) {
     // A lock on the file itself would have to end before the rename, and a
     // run waiting with the file open would stop the rename: Windows renames
     // no file that is open. So the file is closed while the run waits on a
@@ -258,7 +258,13 @@ int inputfile::lock(bool wait) {
         HANDLE mutex = turnfor(status_.id);
         if (mutex == nullptr) return lasterror();
         // An abandoned mutex belonged to a run that was killed: it is ours now.
-        DWORD waited = WaitForSingleObject(mutex, wait ? INFINITE : 0);
+        // A wait that may be given up asks now and then.
+        DWORD waited = WaitForSingleObject(mutex, !wait ? 0 : giveup != nullptr ? 50 : INFINITE);
+        while (waited == WAIT_TIMEOUT && wait && !giveup()) waited = WaitForSingleObject(mutex, 50);
+        if (waited == WAIT_TIMEOUT && wait) {
+            CloseHandle(mutex);
+            return ECANCELED;
+        }
         if (waited == WAIT_TIMEOUT) {
             CloseHandle(mutex);
             return EWOULDBLOCK;
@@ -286,14 +292,32 @@ int inputfile::openturn(const std::string& path, bool followlinks) {
     // then as such), so the caller resolves every path here.
     if (!followlinks) return ELOOP;
     if (int error = open(path)) return error;
-    return lock(false);
+    return lock(false, nullptr);
 }
 
-int inputfile::waitturn() { return lock(true); }
+int inputfile::waitturn(bool (*giveup)()) { return lock(true, giveup); }
+
+int inputfile::guardwriters() {
+    // A handle that does not share writing can be had only while no other
+    // has the file open for writing, and keeps every other from opening it so.
+    HANDLE handle = CreateFileA(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_SHARING_VIOLATION ? beingwritten : lasterror();
+    if (sharenowrite_ != nullptr) CloseHandle(static_cast<HANDLE>(sharenowrite_));
+    sharenowrite_ = handle;
+    guarded_ = true;
+    return 0;
+}
+
+bool inputfile::writerscame() const { return false; }
 
 void inputfile::closefile() {
     if (fd_ >= 0) _close(fd_);
     fd_ = -1;
+    if (sharenowrite_ != nullptr) CloseHandle(static_cast<HANDLE>(sharenowrite_));
+    sharenowrite_ = nullptr;
+    guarded_ = false;
 }
 
 void inputfile::letreplace() { closefile(); }

@@ -97,9 +97,10 @@ insertresult patternfiles::insertpattern(std::string_view rest, long line, bytes
     std::string refused = refusal(rest, name, opened);
     filestatus now;
     bool known = false;
-    // --watch follows every file a directive names, whether or not it exists.
+    // --watch follows every file a directive names, whether or not it
+    // exists, by its name, so that a link is followed wherever it is pointed.
     std::optional<filestatus>* read = nullptr;
-    if (run_.reads != nullptr && !opened.empty()) read = &run_.reads->patterns[opened];
+    if (run_.reads != nullptr && !name.empty()) read = &run_.reads->patterns[name];
     // With --strict every insertion checks the pattern's lines, so none is
     // taken from memory.
     const bool frommemory = refused.empty() && !run_.settings.strict;

@@ -74,7 +74,7 @@ int opendocument(run& current, document& doc) {
         if (waiting) doc.in.close();  // Windows replaces no file that is open
         if ((error == EWOULDBLOCK || waiting) && !current.commitstaged()) return ECANCELED;
         if (waiting) continue;
-        if (error == EWOULDBLOCK && (error = doc.in.waitturn()) != 0) return error;
+        if (error == EWOULDBLOCK && (error = doc.in.waitturn(current.giveup)) != 0) return error;
         doc.before = doc.in.status();
         if (doc.before.links == 0) continue;  // replaced while this run waited
         if (doc.before.links == 1) return 0;
@@ -126,7 +126,7 @@ struct passreport {
     failure sinkfailed;   // the mode's own sink failed besides the pass
     bool changes = true;  // the new text differs from the old
     // A run then puts the new text in place: --if-changed leaves a same text alone.
-    bool replaces(const runsettings& settings) const { return changes || !settings.ifchanged; }
+    bool replaces(const run& current) const { return changes || !(current.settings.ifchanged || current.leavesame); }
 };
 
 // Where a new text is made beside its document, and why a file cannot be
@@ -159,7 +159,7 @@ failure judge(const run& current, const document& doc, const patternfiles& inser
         break;
     }
     if (report.sinkfailed.failed()) return report.sinkfailed;
-    if (place == nullptr || !report.replaces(current.settings)) return {};
+    if (place == nullptr || !report.replaces(current)) return {};
     if (place->error != 0)
         return {doc.path, "cannot create a file in " + place->directory + ": " + describe(place->error)};
     if (int error = checkwritable(doc.path, doc.before)) return {doc.path, "cannot write: " + describe(error)};
@@ -217,7 +217,7 @@ int checkdocument(run& current, document& doc) {
     }
     failure failed = judge(current, doc, inserter, report, "cannot make the difference", &place);
     if (failed.failed()) return fail(current, failed);
-    if (report.replaces(current.settings)) warnhardlinks(doc);
+    if (report.replaces(current)) warnhardlinks(doc);
     if (!report.changes) return documentdone;
     std::printf("would update %s\n", doc.path.c_str());
     if (!diff) return documentwouldchange;
@@ -257,9 +257,9 @@ int rewritedocument(run& current, std::unique_ptr<document> owned) {
     if (current.stopped) return documentfailed;
     if (report.pass.status == passstatus::complete && compare) report.changes = !compare->same();
     failure failed = judge(current, doc, inserter, report, "cannot write the new text", &place);
-    if (!failed.failed() && !report.replaces(current.settings)) {
+    if (!failed.failed() && !report.replaces(current)) {
         doc.staging.discard();
-        showunchanged(current.settings, doc.path);
+        if (current.settings.ifchanged) showunchanged(current.settings, doc.path);
         return documentdone;
     }
     if (!failed.failed()) {
@@ -303,8 +303,14 @@ int dofile(run& current, const char* name) {
     showopening(current.settings, name);
     auto owned = std::make_unique<document>(name);
     document& doc = *owned;
-    if (int error = opendocument(current, doc))
-        return current.stopped ? documentfailed : fail(current, {doc.path, describe(error)});
+    if (int error = opendocument(current, doc)) {
+        if (current.stopped) return documentfailed;
+        return fail(current, {doc.path, error == ECANCELED ? "the watch was stopped while it waited for another "
+                                                              "run to finish with it; left unchanged"
+                                                            : describe(error)});
+    }
+    // A watch never replaces a document that another program is writing.
+    if (current.settings.watch && doc.in.guardwriters() == beingwritten) return documentbusy;
     if (current.reads != nullptr) current.reads->document = doc.before;
 
     // skelvane.tmp may hold a text a failed run kept: never a document, never

@@ -24,6 +24,9 @@ inline constexpr int documentwouldchange = 1;
 inline constexpr int documentfailed = -1;
 // Standard output could not be written, and nothing was said about it yet.
 inline constexpr int outputlost = -2;
+// --watch only: another program has the document open for writing, or
+// opened it while it was processed; it is left for a later pass.
+inline constexpr int documentbusy = -3;
 
 int dofile(run& current, const char* path);
 // After the last document: puts what waits in place and makes it durable.

@@ -42,6 +42,13 @@ struct run {
     bool lookedforkeptfile = false;
     // Filled while a document is processed, when the run is watching.
     documentreads* reads = nullptr;
+    // A document whose text would stay the same is left as it is, whatever
+    // --if-changed says: so a watch after its first pass, so that two
+    // watches over one document settle.
+    bool leavesame = false;
+    // Asked while waiting for another run's turn on a document; true ends
+    // the wait, and the document is not done.
+    bool (*giveup)() = nullptr;
 
     // Puts the waiting documents in place. False when one failed, or an
     // earlier one did: the run has ended, unless it tries every document.

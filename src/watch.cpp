@@ -12,6 +12,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace skelvane {
@@ -20,14 +21,19 @@ namespace {
 
 using clock = std::chrono::steady_clock;
 using state = std::optional<filestatus>;  // none: missing, or not to be looked at
+using idkey = std::pair<std::uint64_t, std::uint64_t>;
 
 // A file is read once it was still this long, so that a save under way
-// is not read half made; but not later than the longest wait, should it
-// never be still.
+// is not read half made; a pattern file not later than the longest wait,
+// should it never be still (half a pattern heals on the next pass), but a
+// document only once it is still, however long that takes.
 constexpr auto quiet = std::chrono::milliseconds(150);
 constexpr auto longestwait = std::chrono::milliseconds(3000);
-// Directories that cannot be watched are looked at this often.
+// Directories that cannot be watched, and documents left for a later
+// pass, are looked at this often.
 constexpr auto pollinterval = std::chrono::milliseconds(500);
+// A document that waits this long is said to wait, once.
+constexpr auto longwait = std::chrono::seconds(10);
 
 #ifdef _WIN32
 constexpr const char* separators = "/\\";
@@ -43,10 +49,18 @@ state stateof(const std::string& path) {
     return status;
 }
 
+std::optional<fileid> identify(const std::string& path) {
+    state now = stateof(path);
+    if (!now) return std::nullopt;
+    return now->id;
+}
+
 bool same(const state& a, const state& b) {
     if (!a || !b) return !a && !b;
     return !a->touchedsince(*b);
 }
+
+idkey keyof(const filestatus& status) { return {status.id.device, status.id.inode}; }
 
 int milliseconds(clock::duration span) {
     return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(span).count());
@@ -55,31 +69,60 @@ int milliseconds(clock::duration span) {
 class watcher {
 public:
     watcher(run& current, const std::vector<std::string>& names) : run_(current) {
-        for (const std::string& name : names) docs_.push_back({name, fileof(name)});
+        // A document named twice, by any spelling or link, is one document.
+        std::set<idkey> documents;
+        std::set<std::size_t> selves;
+        for (const std::string& name : names) {
+            filestatus status;
+            if (statpath(name, status) == 0 && !documents.insert(keyof(status)).second) continue;
+            const std::size_t self = fileof(name);
+            if (!selves.insert(self).second) continue;
+            files_[self].document = true;
+            docs_.push_back({name, self});
+        }
     }
 
     int go() {
+        run_.giveup = stopasked;
         std::vector<std::size_t> all(docs_.size());
         for (std::size_t d = 0; d < all.size(); ++d) all[d] = d;
         bool going = pass(all, false);
+        // From now on a text that stays the same is left in place, so that
+        // two watches, or a watch and a run, settle.
+        run_.leavesame = true;
         std::vector<directorychange> changes;
         clock::time_point lastpoll = clock::now();
+        clock::time_point lastretry = clock::now();
         while (going && !stopasked()) {
-            // Asleep until something happens, unless a change is settling
-            // or a directory must be polled.
+            // Asleep until something happens, unless a change is settling,
+            // a directory must be polled or a document waits.
             clock::duration timeout = clock::duration::max();
             if (!pending_.empty()) timeout = quiet;
             if (!polled_.empty()) timeout = std::min<clock::duration>(timeout, lastpoll + pollinterval - clock::now());
+            if (!waiting_.empty())
+                timeout = std::min<clock::duration>(timeout, lastretry + pollinterval - clock::now());
             changes.clear();
             watcher_.wait(timeout == clock::duration::max() ? -1 : std::max(0, milliseconds(timeout)), changes);
             if (stopasked()) break;
             for (const directorychange& change : changes) notice(change);
-            if (!polled_.empty() && clock::now() >= lastpoll + pollinterval) {
+            const clock::time_point now = clock::now();
+            if (!polled_.empty() && now >= lastpoll + pollinterval) {
                 poll();
-                lastpoll = clock::now();
+                lastpoll = now;
             }
-            std::vector<std::size_t> affected = settled();
-            if (!affected.empty()) going = pass(affected, true);
+            std::set<std::size_t> affected = settled();
+            if (!waiting_.empty() && now >= lastretry + pollinterval) {
+                for (auto& [d, wait] : waiting_) {
+                    affected.insert(d);
+                    if (!wait.said && now - wait.since >= longwait) {
+                        warn(docs_[d].name, "another program is writing it; it is updated once that program "
+                                            "has closed it");
+                        wait.said = true;
+                    }
+                }
+                lastretry = now;
+            }
+            if (!affected.empty()) going = pass({affected.begin(), affected.end()}, true);
         }
         bool succeeded = std::all_of(docs_.begin(), docs_.end(), [](const doc& d) { return d.succeeded; });
         return succeeded && going ? 0 : 1;
@@ -87,9 +130,11 @@ public:
 
 private:
     struct file {
-        std::string path;              // as the run opens it
+        std::string path;               // as the run opens it
+        std::string target;             // where it leads when it is a symbolic link, as last followed
         std::set<std::size_t> readers;  // documents that read it when last processed
-        state written;                 // what the last rewrite of it by this process left
+        std::optional<idkey> id;        // the file it was when last read
+        bool document = false;          // a document's own name
     };
     struct doc {
         std::string name;
@@ -103,42 +148,101 @@ private:
         state last;
         clock::time_point lastlook;
         clock::time_point since;  // when it was first looked at
+        bool said = false;        // that a document keeps changing
+    };
+    struct waiting {
+        clock::time_point since;
+        bool said = false;
     };
 
-    // The file of this name, watched from now on.
+    // The file this path names, watched from now on; a path spelled
+    // otherwise that names the same directory entry gets the same file.
     std::size_t fileof(const std::string& path) {
-        auto [place, added] = byname_.try_emplace(path, files_.size());
+        auto [place, added] = bykey_.try_emplace(entrykey(path), files_.size());
         if (!added) return place->second;
-        files_.push_back({path, {}, {}});
-        follow(path, place->second);
+        const std::size_t f = place->second;
+        files_.push_back({path, {}, {}, {}});
+        follow(path, f);
         // It may have changed between its read and its watch.
-        settle({place->second});
-        // A file that is a symbolic link changes where its target does, too.
-        filestatus link;
-        std::string target;
-        if (statpath(path, link, false) == 0 && !link.regular && !link.directory && resolvepath(path, target) == 0)
-            follow(target, place->second);
-        return place->second;
+        settle({f});
+        refollow(f);
+        return f;
     }
 
     void follow(const std::string& path, std::size_t f) {
         const std::string directory = directoryof(path);
-        auto [place, added] = bydirectory_.try_emplace(directory);
-        place->second[nameof(path)].push_back(f);
-        if (added && !watcher_.watch(directory)) polled_.insert(directory);
+        bydirectory_[directory][nameof(path)].push_back(f);
+        watchdirectory(directory);
+    }
+
+    // A file that is a symbolic link changes where its target does, too,
+    // wherever the link is pointed.
+    void refollow(std::size_t f) {
+        filestatus link;
+        std::string target;
+        const std::string& path = files_[f].path;
+        if (statpath(path, link, false) != 0 || link.regular || link.directory || resolvepath(path, target) != 0 ||
+            target == files_[f].target)
+            return;
+        files_[f].target = target;
+        follow(target, f);
+    }
+
+    // Watches a directory, and each directory above it up to the current
+    // directory or the root, whose changes may put another directory
+    // under its name (a checkout swapping a folder, a link pointed
+    // elsewhere).
+    void watchdirectory(const std::string& directory) {
+        if (!directories_.try_emplace(directory, identify(directory)).second) return;
+        watchorpoll(directory);
+        for (std::string below = directory;;) {
+            const std::string name = nameof(below);
+            const std::string parent = directoryof(below);
+            if (name.empty() || name == "." || name == ".." || parent == below) break;
+            above_[parent][name].push_back(directory);
+            watchdirectory(parent);
+            below = parent;
+        }
+    }
+
+    // A directory whose name may now lead elsewhere: when it does, it is
+    // watched anew and everything in it is looked at.
+    void recheck(const std::string& directory) {
+        auto known = directories_.find(directory);
+        const std::optional<fileid> now = identify(directory);
+        if (known == directories_.end() || known->second == now) return;
+        known->second = now;
+        watcher_.unwatch(directory);
+        watchorpoll(directory);
+        settleall(directory);
+    }
+
+    // A directory that cannot be watched is polled until it can be.
+    void watchorpoll(const std::string& directory) {
+        if (!watcher_.watch(directory)) polled_.insert(directory);
+    }
+
+    void settleall(const std::string& directory) {
+        auto found = bydirectory_.find(directory);
+        if (found != bydirectory_.end())
+            for (const auto& [name, files] : found->second) settle(files);
     }
 
     void notice(const directorychange& change) {
-        auto found = bydirectory_.find(change.directory);
-        if (found == bydirectory_.end()) return;
         if (change.name.empty()) {
             // Anything in it may have changed, and it may need watching again.
-            for (const auto& [name, files] : found->second) settle(files);
-            if (!watcher_.watch(change.directory)) polled_.insert(change.directory);
-            return;
+            settleall(change.directory);
+            directories_[change.directory] = identify(change.directory);
+            watchorpoll(change.directory);
+        } else if (auto found = bydirectory_.find(change.directory); found != bydirectory_.end()) {
+            auto named = found->second.find(change.name);
+            if (named != found->second.end()) settle(named->second);
         }
-        auto named = found->second.find(change.name);
-        if (named != found->second.end()) settle(named->second);
+        auto chain = above_.find(change.directory);
+        if (chain == above_.end()) return;
+        for (const auto& [name, below] : chain->second)
+            if (change.name.empty() || change.name == name)
+                for (const std::string& directory : below) recheck(directory);
     }
 
     void settle(const std::vector<std::size_t>& files) {
@@ -147,14 +251,15 @@ private:
 
     void poll() {
         for (auto directory = polled_.begin(); directory != polled_.end();) {
-            for (const auto& [name, files] : bydirectory_[*directory]) settle(files);
+            settleall(*directory);
+            recheck(*directory);
             directory = watcher_.watch(*directory) ? polled_.erase(directory) : std::next(directory);
         }
     }
 
     // The documents to process again: those that read a file which has been
     // still for a moment and is no longer as they read it.
-    std::vector<std::size_t> settled() {
+    std::set<std::size_t> settled() {
         std::set<std::size_t> affected;
         const clock::time_point now = clock::now();
         for (auto entry = pending_.begin(); entry != pending_.end();) {
@@ -166,38 +271,60 @@ private:
             state current = stateof(files_[f].path);
             if (!look.looked) look.since = now;
             const bool still = look.looked && !look.stirred && same(current, look.last);
-            if (!still && now - look.since < longestwait) {
-                look = {true, false, current, now, look.since};
+            if (!still && (files_[f].document || now - look.since < longestwait)) {
+                if (files_[f].document && !look.said && now - look.since >= longwait) {
+                    warn(files_[f].path, "it has kept changing for a while; it is updated once it is still");
+                    look.said = true;
+                }
+                look = {true, false, current, now, look.since, look.said};
                 ++entry;
                 continue;
             }
+            refollow(f);
             for (std::size_t d : files_[f].readers)
-                if (!same(docs_[d].reads.at(f), current) && !cycles(d, f, current)) affected.insert(d);
+                if (!same(docs_[d].reads[f], current) && !cycles(d, current)) affected.insert(d);
             entry = pending_.erase(entry);
         }
-        return {affected.begin(), affected.end()};
+        return affected;
     }
 
-    // Whether processing d because of f's change would change f again: f
-    // was rewritten by this process, and d leads back to it, as a document
-    // included, through other documents or none, by the document that f is.
-    bool cycles(std::size_t d, std::size_t f, const state& current) {
-        if (!files_[f].written || !same(files_[f].written, current)) return false;
+    // The files last read as the file with this id, whatever their names.
+    std::vector<std::size_t> filesof(const idkey& id) const {
+        auto found = filesbyid_.find(id);
+        if (found == filesbyid_.end()) return {};
+        return {found->second.begin(), found->second.end()};
+    }
+
+    // Whether processing d because a file changed to current would change
+    // that file again: this process rewrote it, as the document it is, and
+    // that document includes d, directly or through other documents.
+    bool cycles(std::size_t d, const state& current) {
+        if (!current) return false;
+        auto written = written_.find(keyof(*current));
+        if (written == written_.end() || !same(written->second, current)) return false;
         std::set<std::size_t> seen{d};
         std::deque<std::size_t> next{d};
         while (!next.empty()) {
             const std::size_t at = next.front();
             next.pop_front();
-            if (docs_[at].self == f) {
+            const std::optional<idkey>& id = files_[docs_[at].self].id;
+            if (!id) continue;
+            if (*id == keyof(*current)) {
                 if (warnedcycle_.insert(d).second)
                     warn(docs_[d].name, "it includes, through other documents, a document that includes it; "
                                         "their rewrites of each other are not followed, as they would never end");
                 return true;
             }
-            for (std::size_t reader : files_[docs_[at].self].readers)
-                if (seen.insert(reader).second) next.push_back(reader);
+            for (std::size_t f : filesof(*id))
+                for (std::size_t reader : files_[f].readers)
+                    if (seen.insert(reader).second) next.push_back(reader);
         }
         return false;
+    }
+
+    void postpone(std::size_t d) {
+        docs_[d].succeeded = false;
+        waiting_.try_emplace(d, waiting{clock::now()});
     }
 
     // Processes the documents in order; false when the watch must end.
@@ -212,11 +339,22 @@ private:
             doc& document = docs_[d];
             document.succeeded = false;
             if (stopasked() || lost) continue;  // not done: the watch ends
+            // Asked first, so that a document being written is passed over
+            // without a word; the guard that counts is taken as it is read.
+            if (openforwriting(document.name)) {
+                postpone(d);
+                continue;
+            }
             documentreads reads;
             run_.reads = &reads;
             const int result = dofile(run_, document.name.c_str());
             run_.reads = nullptr;
             lost = result == outputlost || standardoutputerror() != 0;
+            if (result == documentbusy) {
+                postpone(d);
+                continue;
+            }
+            waiting_.erase(d);
             document.succeeded = result == documentdone;
             byname[document.name] = d;
             remember(d, reads);
@@ -226,22 +364,38 @@ private:
         for (const commitrecord& record : records) {
             const std::size_t d = byname[record.path];
             doc& document = docs_[d];
+            if (record.postponed) {
+                postpone(d);
+                continue;
+            }
             if (!settled || !record.placed) {
                 document.succeeded = false;
                 continue;
             }
+            const std::optional<idkey> old = files_[document.self].id;
             // A document that includes this one and read its old text
             // has read the new one too when the text stayed the same.
-            if (!record.changes)
-                for (std::size_t reader : files_[document.self].readers)
-                    if (reader != d && same(docs_[reader].reads.at(document.self), document.reads[document.self]))
-                        docs_[reader].reads[document.self] = record.now;
+            if (!record.changes && old)
+                for (std::size_t f : filesof(*old))
+                    for (std::size_t reader : files_[f].readers)
+                        if (reader != d && same(docs_[reader].reads[f], document.reads[document.self])) {
+                            docs_[reader].reads[f] = record.now;
+                            recordid(f, record.now);
+                        }
             document.reads[document.self] = record.now;
-            files_[document.self].written = record.now;
+            recordid(document.self, record.now);
+            written_[keyof(record.now)] = record.now;
         }
         if (!settled)
             for (std::size_t d : order) docs_[d].succeeded = false;
         return !lost && standardoutputerror() == 0;
+    }
+
+    void recordid(std::size_t f, const state& read) {
+        std::optional<idkey>& id = files_[f].id;
+        if (id) filesbyid_[*id].erase(f);
+        id.reset();
+        if (read) filesbyid_[*(id = keyof(*read))].insert(f);
     }
 
     // What the document read this time replaces what it read before.
@@ -252,6 +406,7 @@ private:
         const auto recall = [&](std::size_t f, const state& read) {
             // What could not be opened is compared by what its name shows now.
             document.reads[f] = read ? read : stateof(files_[f].path);
+            recordid(f, document.reads[f]);
             files_[f].readers.insert(d);
         };
         for (const auto& [name, read] : reads.patterns) recall(fileof(name), read);
@@ -262,11 +417,19 @@ private:
     changewatcher watcher_;
     std::vector<file> files_;
     std::vector<doc> docs_;
-    std::map<std::string, std::size_t> byname_;
+    std::map<std::string, std::size_t> bykey_;  // files by the directory entry they are
+    std::map<idkey, std::set<std::size_t>> filesbyid_;
+    // What this process's rewrites left, by file.
+    std::map<idkey, filestatus> written_;
     // The watched files by directory and name, as changes are reported.
     std::map<std::string, std::map<std::string, std::vector<std::size_t>>> bydirectory_;
+    // Every watched directory, with what its name led to when last looked at.
+    std::map<std::string, std::optional<fileid>> directories_;
+    // The watched directories below a directory, by the name that leads to them.
+    std::map<std::string, std::map<std::string, std::vector<std::string>>> above_;
     std::set<std::string> polled_;
     std::map<std::size_t, settling> pending_;
+    std::map<std::size_t, waiting> waiting_;  // documents left for a later pass
     std::set<std::size_t> warnedcycle_;
 };
 
