@@ -76,10 +76,12 @@ void say(std::FILE* stream, std::string_view text) {
     messages.records.write(text);
 }
 
+bool control(unsigned char c) { return c < ' ' || c == 0x7f; }
+
 void tostderr(std::string_view prefix, std::string_view subject, std::string_view reason) {
     // An empty name would leave a message that names nothing.
     std::string text(prefix);
-    text.append(subject.empty() ? "\"\"" : subject).append(": ").append(reason);
+    text.append(subject.empty() ? "\"\"" : quotename(subject)).append(": ").append(reason);
     complain(text);
 }
 
@@ -132,8 +134,39 @@ int standardoutputerror() {
 
 void complain(std::string_view text) {
     std::string line = "skelvane: ";
-    line.append(text).append("\n");
+    // A name inside a reason (a pattern's, say) reaches the terminal
+    // escaped, too.
+    for (unsigned char c : text) {
+        if (control(c) && c != '\t') {
+            char octal[8];
+            std::snprintf(octal, sizeof octal, "\\%03o", c);
+            line += octal;
+        } else {
+            line += static_cast<char>(c);
+        }
+    }
+    line.append("\n");
     say(stderr, line);
+}
+
+std::string quotename(std::string_view name, bool blanks) {
+    bool quoted = false;
+    for (unsigned char c : name) quoted = quoted || control(c) || (blanks && (c == ' ' || c == '"' || c == '\\'));
+    if (!quoted) return std::string(name);
+    std::string text = "\"";
+    for (unsigned char c : name) {
+        const char* escape = c == '"' ? "\\\"" : c == '\\' ? "\\\\" : c == '\t' ? "\\t" : c == '\n' ? "\\n" : nullptr;
+        if (escape != nullptr) {
+            text += escape;
+        } else if (c < ' ' || c >= 0x7f) {
+            char octal[8];
+            std::snprintf(octal, sizeof octal, "\\%03o", c);
+            text += octal;
+        } else {
+            text += static_cast<char>(c);
+        }
+    }
+    return text + "\"";
 }
 
 void holdmessages(bool hold) { held().holding = hold; }

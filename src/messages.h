@@ -50,6 +50,13 @@ void dropmessages();
 // Standard output belongs to the process, and so does its first error.
 int standardoutputerror();
 
+// A name as a terminal can show it: in C-style quotes, bytes that are not
+// printable ASCII as octal escapes, when it holds a control byte (CR, LF,
+// ESC...), which would otherwise act on the terminal; with blanks, also
+// when it holds a blank, a double quote or a backslash, as diff's header
+// lines quote names.
+std::string quotename(std::string_view name, bool blanks = false);
+
 // "NAME:LINE", the subject of a message about one line of a file.
 std::string fileline(std::string_view name, long line);
 

@@ -1,5 +1,7 @@
 #include "unidiff.h"
 
+#include "messages.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -51,24 +53,7 @@ std::string range(std::uint64_t start, std::uint64_t count) {
 // that are not printable ASCII as octal escapes), and a TAB after it,
 // where diff puts the time.
 std::string headername(std::string_view side, std::string_view name) {
-    const std::string path = std::string(side) + std::string(name);
-    bool quoted = false;
-    for (unsigned char c : path) quoted = quoted || c <= ' ' || c == '"' || c == '\\' || c == 0x7f;
-    if (!quoted) return path + "\t";
-    std::string text = "\"";
-    for (unsigned char c : path) {
-        const char* escape = c == '"' ? "\\\"" : c == '\\' ? "\\\\" : c == '\t' ? "\\t" : c == '\n' ? "\\n" : nullptr;
-        if (escape != nullptr) {
-            text += escape;
-        } else if (c < ' ' || c >= 0x7f) {
-            char octal[8];
-            std::snprintf(octal, sizeof octal, "\\%03o", c);
-            text += octal;
-        } else {
-            text += static_cast<char>(c);
-        }
-    }
-    return text + "\"\t";
+    return quotename(std::string(side) + std::string(name), true) + "\t";
 }
 
 }  // namespace
