@@ -63,7 +63,7 @@ bool batch::add(std::unique_ptr<document> doc) {
     ids_.insert({doc->before.id.device, doc->before.id.inode});
     entries_.push_back({std::move(doc), messagesheld()});
     holdmessages(true);
-    return entries_.size() >= documentlimit() || bytes_ >= bytelimit;
+    return entries_.size() >= limit_ || bytes_ >= bytelimit;
 }
 
 bool batch::commit(const runsettings& settings) {

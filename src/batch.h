@@ -15,6 +15,7 @@
 #include "osfile.h"
 #include "settings.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <set>
@@ -79,6 +80,9 @@ public:
     // A batch holds two open files per document, within the process's
     // limit, and its texts wait in the system's cache, within a bound.
     static std::size_t documentlimit();
+    // Files ran out before the limit (others were open already): the batch
+    // is to be committed, and later ones hold half as many documents.
+    void shrink() { limit_ = std::max<std::size_t>(1, entries_.size() / 2); }
     static constexpr std::uint64_t bytelimit = 64ull << 20;
 
     // When set, each committed document is recorded there, and with
@@ -94,6 +98,7 @@ private:
     std::vector<entry> entries_;
     std::set<std::pair<std::uint64_t, std::uint64_t>> ids_;  // the documents' files
     std::uint64_t bytes_ = 0;
+    std::size_t limit_ = documentlimit();
     // Directories renamed into since their file system was last synced.
     std::vector<renamedinto> unsettled_;
 };

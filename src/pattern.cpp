@@ -126,6 +126,14 @@ insertresult patternfiles::insertpattern(std::string_view rest, long line, bytes
         }
     if (refused.empty()) {
         int error = fpat_.open(opened);
+        if (run_.freefiles(error)) error = fpat_.open(opened);
+        // A pattern that cannot be opened for want of files is not missing:
+        // inserting nothing would leave the document stale, unsaid.
+        if (error == EMFILE || error == ENFILE) {
+            failuresubject_ = where;
+            failure_ = "cannot include \"" + name + "\": " + describe(error);
+            return insertresult::failed;
+        }
         if (error == 0 && excluded(fpat_.status())) error = EBUSY;
         if (error != 0) {
             fpat_.close();

@@ -66,6 +66,7 @@ int opendocument(run& current, document& doc) {
             if ((error = resolvepath(doc.path, doc.target)) != 0) return error;
             error = doc.in.openturn(doc.target, true);
         }
+        if (current.freefiles(error)) continue;
         if (error != 0 && error != EWOULDBLOCK) return error;
         // Waiting with documents of the batch locked could wait for ever on
         // a run that waits for one of them; and the batch may hold this
@@ -239,6 +240,7 @@ int rewritedocument(run& current, std::unique_ptr<document> owned) {
     // replace it; the text is still made, in the current directory, so that
     // the user gets it in skelvane.tmp.
     place.error = doc.staging.create(place.directory, &doc.before, &facts);
+    if (current.freefiles(place.error)) place.error = doc.staging.create(place.directory, &doc.before, &facts);
     if (place.error != 0 && doc.staging.create(".") != 0)
         return fail(current, {doc.path, "cannot create a file in " + place.directory + ": " +
                                             describe(place.error) + "; left unchanged"});
@@ -248,8 +250,11 @@ int rewritedocument(run& current, std::unique_ptr<document> owned) {
     // be read again for a text that stays the same.
     inputfile original;
     std::optional<comparingsink> compare;
-    if ((current.settings.ifchanged || current.settings.watch) && openoriginal(doc, original) == 0)
-        compare.emplace(original, &doc.staging);
+    if (current.settings.ifchanged || current.settings.watch) {
+        int error = openoriginal(doc, original);
+        if (current.freefiles(error)) error = openoriginal(doc, original);
+        if (error == 0) compare.emplace(original, &doc.staging);
+    }
     patternfiles inserter = inserterfor(current, doc);
     passreport report(runpass(doc, compare ? static_cast<bytesink&>(*compare) : doc.staging, inserter,
                               outputstyle(current.settings)));

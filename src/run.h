@@ -8,6 +8,7 @@
 #include "pattern.h"
 #include "settings.h"
 
+#include <cerrno>
 #include <map>
 #include <optional>
 #include <set>
@@ -49,6 +50,15 @@ struct run {
     // Asked while waiting for another run's turn on a document; true ends
     // the wait, and the document is not done.
     bool (*giveup)() = nullptr;
+
+    // When the process has run out of open files and documents wait in the
+    // batch, puts them in place to free theirs, and makes later batches
+    // smaller. True when the call that ran out is worth another try.
+    bool freefiles(int error) {
+        if ((error != EMFILE && error != ENFILE) || staged.empty()) return false;
+        staged.shrink();
+        return commitstaged();
+    }
 
     // Puts the waiting documents in place. False when one failed, or an
     // earlier one did: the run has ended, unless it tries every document.
