@@ -10,6 +10,7 @@
 #include "osfile.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -60,6 +61,17 @@ int lasterror() { return fromwindows(GetLastError()); }
 // path for it is \\.\NAME. Such a device may not even open (CON without a
 // console), but it is never a file.
 bool isdevicename(const std::string& path) {
+    // Decided by the name first, as the system does, whatever the runtime
+    // makes of the full path: the last part, up to its first dot and
+    // without trailing blanks or colon, in any letter case.
+    std::string name = path.substr(path.find_last_of("/\\") + 1);
+    name = name.substr(0, name.find_first_of(".:"));
+    while (!name.empty() && name.back() == ' ') name.pop_back();
+    for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (name == "CON" || name == "PRN" || name == "AUX" || name == "NUL" || name == "CONIN$" || name == "CONOUT$")
+        return true;
+    if (name.size() == 4 && (name.starts_with("COM") || name.starts_with("LPT")) && name[3] >= '1' && name[3] <= '9')
+        return true;
     char full[MAX_PATH];
     DWORD length = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
     return length >= 4 && length < sizeof full && std::strncmp(full, "\\\\.\\", 4) == 0;
@@ -210,6 +222,8 @@ inputfile::~inputfile() { close(); }
 int inputfile::open(const std::string& path) {
     close();
     error_ = 0;
+    // A device is never opened: CON would wait for the console.
+    if (isdevicename(path)) return notregular;
     DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return EISDIR;
     HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,

@@ -181,6 +181,11 @@ void runcase(const testcase& c) {
     SCOPED_TRACE("stderr:\n" + result.err);
     EXPECT_EQ(result.out, e.out.value_or(""));
     EXPECT_EQ(result.status, e.status.value_or(0));
+    // Every way a run can fail says why: a failure without a word would
+    // be no use to a user, and under Wine it is how a lost run shows.
+    if (result.status != 0) {
+        EXPECT_FALSE(result.out.empty() && result.err.empty()) << "status " << result.status << " without a word";
+    }
     tree actual = dir.snapshot();
     // The Windows build rewrites a document whose text stays the same with
     // CR LF line ends.

@@ -401,10 +401,29 @@ case_failedpasses() {
     expectfile a.html "$(page nav.inc)"
 }
 
+# A stop while a pass waits for another run's turn on a document ends the
+# wait: the document is left as it is, and the status says so.
+case_turnwait() {
+    command -v flock >/dev/null || { echo "  skip ($case): flock is missing"; return; }
+    printf 'N1' >nav.inc
+    page nav.inc >a.html
+    start a.html
+    waitfor 'has N1 a.html'
+    flock a.html sleep 60 &
+    local holder=$!
+    waitfor '! flock -n a.html true'
+    printf 'N2' >nav.inc
+    sleep 1
+    stop INT 1
+    kill $holder 2>/dev/null
+    has N2 a.html && fail "a.html rewritten after the stop"
+    grep -q "a.html: the watch was stopped while it waited" err || fail "no reason given: $(cat err)"
+}
+
 cases=("$@")
 # slowwriter waits out the ten seconds before a word: CTest runs it apart, as slow.
 [[ ${#cases[@]} -gt 0 ]] || cases=(saves appears cascade cycle failures signal idle polled list writer spellings
-                                   twowatches moves failedpasses)
+                                   twowatches moves failedpasses turnwait)
 for case in "${cases[@]}"; do
     mkdir "$root/$case" && cd "$root/$case" || exit 1
     echo "case $case"
