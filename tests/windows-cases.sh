@@ -9,7 +9,20 @@ set -u
 source_dir=$1 tests=$2
 # No Mono or Gecko installer: the tests need neither, and there is no display.
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-if command -v i686-w64-mingw32-g++-posix >/dev/null && wine --version >/dev/null 2>&1; then
+# Whether Wine runs 32-bit programs here: `wine --version` succeeds where
+# only 64-bit Wine is installed, so a tiny 32-bit program is run.
+runs32() {
+    local probe
+    command -v i686-w64-mingw32-g++-posix >/dev/null && command -v wine >/dev/null || return 1
+    probe=$(mktemp -d) || return 1
+    printf 'int main() { return 42; }\n' >"$probe/probe.c"
+    i686-w64-mingw32-gcc -o "$probe/probe.exe" "$probe/probe.c" >/dev/null 2>&1 &&
+        WINEPREFIX="${WINEPREFIX:-$HOME/.wine-skelvane}" timeout 120 wine "$probe/probe.exe" >/dev/null 2>&1
+    local status=$?
+    rm -rf "$probe"
+    [[ $status == 42 ]]
+}
+if runs32; then
     preset=windows-x86 wine=wine
     export WINEPREFIX="${WINEPREFIX:-$HOME/.wine-skelvane}"
 elif command -v x86_64-w64-mingw32-g++-posix >/dev/null && /usr/lib/wine/wine64 --version >/dev/null 2>&1; then
