@@ -112,8 +112,8 @@ struct directoryfacts {
     std::vector<std::string> leftovers;
 };
 int lookatdirectory(const std::string& directory, directoryfacts& facts);
-// Whether the file is the one standard output writes to.
-bool isstandardoutput(const fileid& id);
+// Whether the file, opened by path, is the one standard output writes to.
+bool isstandardoutput(const fileid& id, const std::string& path);
 
 class inputfile : public bytesource, public rereadable {
 public:

@@ -150,7 +150,7 @@ int checkcancreate(const std::string& directory) {
     return faccessat(AT_FDCWD, directory.c_str(), W_OK | X_OK, AT_EACCESS) == 0 ? 0 : errno;
 }
 
-bool isstandardoutput(const fileid& id) {
+bool isstandardoutput(const fileid& id, const std::string&) {
     struct stat st;
     return fstat(STDOUT_FILENO, &st) == 0 && fromstat(st).id == id;
 }

@@ -141,6 +141,7 @@ int statpath(const std::string& path, filestatus& status, bool followlinks) {
 }
 
 int resolvepath(const std::string& path, std::string& resolved) {
+    if (isdevicename(path)) return notregular;
     // The final path of the file itself, every symbolic link and junction
     // on the way resolved, so that a rename replaces what a link points to.
     HANDLE handle = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -212,9 +213,35 @@ int checkcancreate(const std::string& directory) {
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? 0 : ENOTDIR;
 }
 
-bool isstandardoutput(const fileid& id) {
-    filestatus status;
-    return statushandle(GetStdHandle(STD_OUTPUT_HANDLE), status) == 0 && status.id == id;
+bool isstandardoutput(const fileid& id, const std::string& path) {
+    // The standard handle and the runtime's descriptor 1 may differ (a
+    // program started by another runtime, or under Wine, whose handles on
+    // redirected files need not carry the file's index): each is asked,
+    // by id and by the path it leads to.
+    std::string resolved;
+    const bool known = resolvepath(path, resolved) == 0;
+    for (HANDLE handle : {GetStdHandle(STD_OUTPUT_HANDLE), handleof(1)}) {
+        if (handle == nullptr || handle == INVALID_HANDLE_VALUE || GetFileType(handle) != FILE_TYPE_DISK) continue;
+        filestatus status;
+        if (statushandle(handle, status) == 0 && status.id == id) return true;
+        // Wine answers only this for a redirected file, with no volume.
+        FILE_ID_INFO ids;
+        if (GetFileInformationByHandleEx(handle, FileIdInfo, &ids, sizeof ids)) {
+            std::uint64_t index = 0;
+            std::memcpy(&index, ids.FileId.Identifier, sizeof index);
+            if (index == id.inode && (ids.VolumeSerialNumber == 0 || ids.VolumeSerialNumber == id.device)) return true;
+        }
+        char full[MAX_PATH * 4];
+        DWORD length = GetFinalPathNameByHandleA(handle, full, sizeof full, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (!known || length == 0 || length >= sizeof full) continue;
+        std::string output(full, length);
+        if (output.rfind("\\\\?\\", 0) == 0) output = output.substr(4);
+        if (output.size() == resolved.size() && CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, output.data(),
+                                                               static_cast<int>(output.size()), resolved.data(),
+                                                               static_cast<int>(resolved.size())) == CSTR_EQUAL)
+            return true;
+    }
+    return false;
 }
 
 inputfile::~inputfile() { close(); }

@@ -173,7 +173,7 @@ failure judge(const run& current, const document& doc, const patternfiles& inser
 // --stdout: the new text goes to standard output; the document stays.
 int printdocument(run& current, document& doc) {
     // Reading a file while its own new text is appended to it would not end.
-    if (isstandardoutput(doc.before.id))
+    if (isstandardoutput(doc.before.id, doc.target))
         return fail(current, {doc.path, "it is standard output as well, which its new text would be added to; "
                                         "left unchanged"});
     filesink& out = standardoutput();
