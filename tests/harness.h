@@ -17,6 +17,7 @@ using tree = std::map<std::string, std::string>;
 struct runoptions {
     bool unprivileged = false;    // run as nobody when the tests run as root
     std::string stdoutpath;       // send stdout here instead of capturing it
+    bool appendstdout = false;    // added to the end of stdoutpath, as >> does
     std::vector<std::string> wrapper;  // a command that runs skelvane, such as strace
     long killafter = -1;          // microseconds after the start to send SIGKILL
     int timeoutseconds = 60;      // a run still going then is killed and fails

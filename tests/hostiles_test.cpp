@@ -151,6 +151,31 @@ TEST(windows, hidden_attribute_is_kept) {
     EXPECT_EQ(wine(dir, "cmd /c attrib a.html"), before);
 }
 
+// Standard output appended to the document itself (`>> a.html`, which the
+// cases cannot say without a shell): refused, on Windows too, where Wine
+// gives a redirected file a handle that tells only its file index.
+TEST(windows, stdout_appended_to_the_document_is_refused) {
+    scratch dir;
+    dir.write("p.txt", "new\n");
+    dir.write("a.html", olddoc);
+    runoptions options;
+    options.stdoutpath = (dir.path() / "a.html").string();
+    options.appendstdout = true;
+    runresult result = runskelvane(dir, {"--stdout", "a.html"}, options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("a.html: it is standard output as well"), std::string::npos) << result.err;
+    EXPECT_EQ(dir.read("a.html"), olddoc);
+}
+
+// A device name is decided by the name, never opened.
+TEST(windows, device_name_as_document_is_not_a_regular_file) {
+    if (!testingwindows()) GTEST_SKIP() << "for the Windows build only";
+    scratch dir;
+    runresult result = runskelvane(dir, {"CON"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("CON: not a regular file"), std::string::npos) << result.err;
+}
+
 // A run killed while it writes leaves no file: the staging file is marked
 // for deletion until the moment it is renamed.
 TEST(windows, killed_run_leaves_no_file) {
