@@ -318,7 +318,8 @@ case_spellings() {
     page nav.inc >a.html
     page ./d.html >c.html && page ./c.html >d.html
     printf '%s\n' ./a.html ./c.html >list
-    start a.html ./a.html a.html c.html d.html --files-from=list
+    ln -s a.html alias.html
+    start -v a.html ./a.html a.html alias.html c.html d.html --files-from=list
     waitfor 'grep -q "never end" err'
     local before
     before=$(stat -c %i%Y a.html c.html d.html)
@@ -328,7 +329,8 @@ case_spellings() {
     printf 'NAV2' >nav.inc
     waitfor '[[ $(lines "Updated a.html") == 1 ]]'
     stop INT 0
-    expectout "Updated a.html"
+    expectout "Opening file a.html" "Including nav.inc" "Opening file c.html" "Including ./d.html" \
+        "Opening file d.html" "Including ./c.html" "Opening file a.html" "Including nav.inc" "Updated a.html"
     [[ $(grep -c "never end" err) == 1 ]] || fail "more than one cycle warning: $(cat err)"
     expectfile a.html "$(region nav.inc NAV2)"
 }
