@@ -295,12 +295,20 @@ case_writer() {
     nostaging
 }
 
-# A writer that keeps the document open is said to hold it, once.
+# A writer that keeps the document open is said to hold it, once; one
+# that closed it soon is not spoken of later.
 case_slowwriter() {
     printf 'NAV' >nav.inc
     page nav.inc >page.html
     start page.html
     waitfor 'has NAV page.html'
+    exec 3>>page.html
+    printf 'NAV1' >nav.inc
+    sleep 1
+    exec 3>&-
+    waitfor 'has NAV1 page.html'
+    sleep 10
+    grep -q "another program" err && fail "a writer that has gone is still spoken of: $(cat err)"
     exec 3>>page.html
     printf 'NAV2' >nav.inc
     waitfor 'grep -q "page.html: another program is writing it" err'
@@ -309,6 +317,39 @@ case_slowwriter() {
     waitfor 'has NAV2 page.html'
     stop INT 0
     [[ $(grep -c "another program" err) == 1 ]] || fail "said more than once: $(cat err)"
+}
+
+# A document that keeps changing, a line at a time by separate writes, for
+# longer than a pattern is waited for: left alone until it rests.
+case_restless() {
+    printf 'NAV' >nav.inc
+    printf '<h1>T</h1>\n' >page.html
+    start page.html
+    waitfor 'grep -q . page.html'
+    sleep 0.5
+    page nav.inc >page.html
+    local i
+    for ((i = 1; i <= 45; i++)); do echo "line $i" >>page.html; sleep 0.1; done
+    [[ $(lines "Updated page.html") == 0 ]] || fail "page.html was replaced while it was still being written"
+    waitfor '[[ $(lines "Updated page.html") == 1 ]]'
+    [[ $(grep -c '^line ' page.html) == 45 ]] || fail "lines lost: $(grep -c '^line ' page.html) of 45 left"
+    has NAV page.html || fail "page.html lacks NAV"
+    stop INT 0
+}
+
+# A document given as a link is named as given.
+case_linkdoc() {
+    mkdir real
+    printf 'NAV' >nav.inc
+    page nav.inc >real/a.html
+    ln -s real/a.html link.html
+    start link.html
+    waitfor 'has NAV real/a.html'
+    printf 'NAV2' >nav.inc
+    waitfor 'has NAV2 real/a.html'
+    stop INT 0
+    expectout "Updated link.html"
+    [[ -L link.html ]] || fail "link.html is no longer a link"
 }
 
 # Names spelled two ways are one file: no runaway, no false cycle, one
@@ -427,7 +468,7 @@ case_turnwait() {
 cases=("$@")
 # slowwriter waits out the ten seconds before a word: CTest runs it apart, as slow.
 [[ ${#cases[@]} -gt 0 ]] || cases=(saves appears cascade cycle failures signal idle polled list writer spellings
-                                   twowatches moves failedpasses turnwait)
+                                   twowatches moves failedpasses turnwait restless linkdoc)
 for case in "${cases[@]}"; do
     mkdir "$root/$case" && cd "$root/$case" || exit 1
     echo "case $case"
