@@ -305,7 +305,8 @@ int makerenamesdurable(const std::vector<renamedinto>& directories, std::string&
 std::size_t openfilelimit();
 
 // Process-wide settings: a closed pipe on stdout must not kill the process
-// half way through its work.
+// half way through its work, and no file may take the place of a standard
+// stream the caller closed.
 void prepareprocess();
 
 }  // namespace skelvane

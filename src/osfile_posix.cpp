@@ -576,6 +576,20 @@ std::size_t openfilelimit() {
     return static_cast<std::size_t>(limit.rlim_cur);
 }
 
-void prepareprocess() { std::signal(SIGPIPE, SIG_IGN); }
+void prepareprocess() {
+    std::signal(SIGPIPE, SIG_IGN);
+    // A standard stream the caller closed (2>&-) would be the number the
+    // next open gets: a staging file there would take the messages into
+    // the document. /dev/null holds the number, opened the wrong way round
+    // so that using the stream still fails as it would have.
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        const int held = ::open("/dev/null", (fd == 0 ? O_WRONLY : O_RDONLY) | O_NOCTTY);
+        if (held >= 0 && held != fd) {
+            ::dup2(held, fd);
+            ::close(held);
+        }
+    }
+}
 
 }  // namespace skelvane

@@ -687,6 +687,18 @@ int lookatdirectory(const std::string& directory, directoryfacts& facts) {
 // The C runtime's descriptors, which every open file here has one of.
 std::size_t openfilelimit() { return static_cast<std::size_t>(_getmaxstdio()); }
 
-void prepareprocess() {}
+// A descriptor of a standard stream the runtime found no handle for could
+// be handed to a file opened later: NUL holds the number, opened the wrong
+// way round so that using the stream still fails.
+void prepareprocess() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (_get_osfhandle(fd) != -1) continue;
+        const int held = _open("NUL", (fd == 0 ? _O_WRONLY : _O_RDONLY) | _O_BINARY);
+        if (held >= 0 && held != fd) {
+            _dup2(held, fd);
+            _close(held);
+        }
+    }
+}
 
 }  // namespace skelvane
