@@ -195,6 +195,40 @@ case_failures() {
     expectfile bad.html "$(region nav.inc NAV)"
 }
 
+# A document whose new text cannot be put in place keeps none of the
+# later ones of its pass from theirs.
+case_renamefails() {
+    command -v strace >/dev/null || { echo "  skip ($case): strace is missing"; return; }
+    printf 'NAV' >nav.inc
+    page nav.inc >a.html && page nav.inc >b.html && page nav.inc >c.html
+    ASAN_OPTIONS=detect_leaks=0 wrapper="strace -f -o /dev/null -e inject=rename:error=EIO:when=1" start a.html b.html c.html
+    waitfor 'has NAV c.html'
+    has NAV b.html || fail "b.html was not put in place"
+    stop INT 1
+    expectfile a.html "$(page nav.inc)"
+    grep -q "a.html" err || fail "a.html's failure not reported: $(cat err)"
+}
+
+# A page that stops including a pattern no longer hears of it: a later
+# save of the old pattern causes no pass, a save of the new one does.
+case_switch() {
+    printf 'OLD' >old.inc && printf 'NEW' >new.inc
+    page old.inc >a.html
+    start -v a.html
+    waitfor 'has OLD a.html'
+    page new.inc >a.html
+    waitfor 'has NEW a.html'
+    sleep 1
+    printf 'OLD2' >old.inc
+    sleep 1
+    printf 'NEW2' >new.inc
+    waitfor 'has NEW2 a.html'
+    stop INT 0
+    [[ $(lines "Opening file a.html") == 3 ]] || fail "passes over a.html: $(lines "Opening file a.html"), expected 3"
+    has OLD2 a.html && fail "a.html took the pattern it no longer names"
+    expectquiet
+}
+
 # A signal while a large document is being rewritten: the rewrite finishes
 # or leaves the document as it was, nothing half made is left, and the
 # status says which.
@@ -469,7 +503,7 @@ case_turnwait() {
 
 cases=("$@")
 # slowwriter waits out the ten seconds before a word: CTest runs it apart, as slow.
-[[ ${#cases[@]} -gt 0 ]] || cases=(saves appears cascade cycle failures signal idle polled list writer spellings
+[[ ${#cases[@]} -gt 0 ]] || cases=(saves appears cascade cycle failures renamefails switch signal idle polled list writer spellings
                                    twowatches moves failedpasses turnwait restless linkdoc)
 for case in "${cases[@]}"; do
     mkdir "$root/$case" && cd "$root/$case" || exit 1
