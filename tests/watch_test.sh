@@ -262,14 +262,21 @@ case_idle() {
     for i in $(seq 1 200); do page nav.inc >p$i.html; done
     start -v p*.html
     waitfor '[[ $(lines "Opening file p99.html") == 1 ]]'
-    local before after
+    local before after used=() window
     # The main thread's time only: under Wine the process has Wine's own
-    # threads too, which spend time of their own on a loaded machine.
-    before=$(awk '{print $14 + $15}' /proc/$pid/task/$pid/stat)
-    sleep 3
-    after=$(awk '{print $14 + $15}' /proc/$pid/task/$pid/stat)
-    # Clock ticks of 10 ms: 15 of 300 is 5% of one core.
-    (((after - before) <= 15)) || fail "used $((after - before)) ticks of CPU in 3 s of idling"
+    # threads too, which spend time of their own on a loaded machine. On a
+    # loaded machine the looks that follow the first pass can reach into
+    # the first window, so it may take a few: a watch that never sleeps
+    # fails every one.
+    for window in 1 2 3 4 5; do
+        before=$(awk '{print $14 + $15}' /proc/$pid/task/$pid/stat)
+        sleep 3
+        after=$(awk '{print $14 + $15}' /proc/$pid/task/$pid/stat)
+        used+=($((after - before)))
+        # Clock ticks of 10 ms: 15 of 300 is 5% of one core.
+        (((after - before) <= 15)) && break
+    done
+    (((after - before) <= 15)) || fail "used ${used[*]} ticks of CPU in windows of 3 s of idling"
     stop INT 0
 }
 
