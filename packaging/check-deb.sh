@@ -9,8 +9,10 @@ trap 'rm -rf "$work"' EXIT
 deb=$(ls "$work"/out/skelvane_*.deb)
 [ "$(dpkg-deb --field "$deb" Package)" = skelvane ]
 dpkg -x "$deb" "$work/root"
-for file in usr/bin/skelvane usr/share/man/man1/skelvane.1 usr/share/bash-completion/completions/skelvane; do
+for file in usr/bin/skelvane usr/share/man/man1/skelvane.1 usr/share/bash-completion/completions/skelvane \
+            usr/share/doc/skelvane/copyright; do
     [ -f "$work/root/$file" ] || { echo "missing from the package: /$file"; exit 1; }
 done
 [ "$("$work/root/usr/bin/skelvane" --version)" = "skelvane, HTML pattern includer, v. 1.0" ]
-echo "$(basename "$deb"): binary, manual page and completion present"
+grep -q "^License: Expat" "$work/root/usr/share/doc/skelvane/copyright"
+echo "$(basename "$deb"): binary, manual page, completion and copyright present"
