@@ -167,15 +167,6 @@ TEST(windows, stdout_appended_to_the_document_is_refused) {
     EXPECT_EQ(dir.read("a.html"), olddoc);
 }
 
-// A device name is decided by the name, never opened.
-TEST(windows, device_name_as_document_is_not_a_regular_file) {
-    if (!testingwindows()) GTEST_SKIP() << "for the Windows build only";
-    scratch dir;
-    runresult result = runskelvane(dir, {"CON"});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_NE(result.err.find("CON: not a regular file"), std::string::npos) << result.err;
-}
-
 // A run killed while it writes leaves no file: the staging file is marked
 // for deletion until the moment it is renamed.
 TEST(windows, killed_run_leaves_no_file) {
