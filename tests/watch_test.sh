@@ -371,11 +371,20 @@ case_restless() {
     waitfor 'grep -q . page.html'
     sleep 0.5
     page nav.inc >page.html
-    local i
-    for ((i = 1; i <= 45; i++)); do echo "line $i" >>page.html; sleep 0.1; done
-    [[ $(lines "Updated page.html") == 0 ]] || fail "page.html was replaced while it was still being written"
-    waitfor '[[ $(lines "Updated page.html") == 1 ]]'
-    [[ $(grep -c '^line ' page.html) == 45 ]] || fail "lines lost: $(grep -c '^line ' page.html) of 45 left"
+    local i now last=${EPOCHREALTIME//[.,]/} longest=0
+    for ((i = 1; i <= 90; i++)); do
+        echo "line $i" >>page.html
+        sleep 0.05
+        now=${EPOCHREALTIME//[.,]/}
+        ((now - last > longest)) && longest=$((now - last))
+        last=$now
+    done
+    # A loaded machine can hold the writer back long enough to look like
+    # a rest; then the page may be replaced between its writes.
+    ((longest > 140000)) && echo "  ($case: the writer was held back ${longest} us; not judged)"
+    ((longest > 140000)) || [[ $(lines "Updated page.html") == 0 ]] || fail "page.html was replaced while it was still being written"
+    waitfor '[[ $(lines "Updated page.html") -ge 1 ]]'
+    [[ $(grep -c '^line ' page.html) == 90 ]] || fail "lines lost: $(grep -c '^line ' page.html) of 90 left"
     has NAV page.html || fail "page.html lacks NAV"
     stop INT 0
 }
