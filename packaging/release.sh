@@ -44,14 +44,17 @@ cp "$work"/deb/skelvane_"$version"_*.deb "$dist/"
 crlf() { sed -e 's/\r$//' -e 's/$/\r/' "$1" >"$2"; }
 for arch in x86 x64; do
     # A build folder of its own, apart from the tests' (which may run meanwhile).
-    toolchain=$here/cmake/mingw-i686.cmake && [[ $arch == x64 ]] && toolchain=$here/cmake/mingw-x86_64.cmake
+    case $arch in
+    x86) toolchain=$here/cmake/mingw-i686.cmake strip=i686-w64-mingw32-strip ;;
+    x64) toolchain=$here/cmake/mingw-x86_64.cmake strip=x86_64-w64-mingw32-strip ;;
+    esac
     cmake -S "$here" -B "$here/build/release-archive-$arch" -G Ninja -DCMAKE_BUILD_TYPE=Release \
           -DSKELVANE_TESTS=OFF -DCMAKE_TOOLCHAIN_FILE="$toolchain" >/dev/null
     cmake --build "$here/build/release-archive-$arch" --target skelvane >/dev/null
     folder=$work/windows-$arch/$name
     mkdir -p "$folder"
     cp "$here/build/release-archive-$arch/skelvane.exe" "$folder/"
-    [[ $arch == x86 ]] && i686-w64-mingw32-strip "$folder/skelvane.exe" || x86_64-w64-mingw32-strip "$folder/skelvane.exe"
+    "$strip" "$folder/skelvane.exe"
     crlf "$here/README.md" "$folder/README.txt"
     crlf "$here/LICENSE" "$folder/LICENSE.txt"
     printf '%s\n' "skelvane $version for Windows ($arch)" "" \
