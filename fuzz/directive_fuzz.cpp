@@ -71,7 +71,7 @@ outcome model(const std::string& document, const std::map<std::string, std::stri
 
 struct memorypatterns : patterninserter {
     explicit memorypatterns(const std::map<std::string, std::string>& patterns) : patterns(patterns) {}
-    insertresult insertpattern(std::string_view rest, long, bytesink& out) override {
+    insertresult insertpattern(std::string_view rest, long, bytesink& out, std::string_view) override {
         std::optional<std::string_view> name = getpatternname(rest);
         auto found = name ? patterns.find(std::string(*name)) : patterns.end();
         if (found == patterns.end()) return insertresult::skipped;

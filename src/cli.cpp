@@ -38,6 +38,10 @@ constexpr const char* helptext[] = {
     "      --files-from=FILE: Also the documents named in FILE, one per line (- for stdin)",
     "      --null      : Names in --files-from end with a NUL byte, not a line end",
     "      --watch     : Keep running, and update documents whenever their files change",
+    "      --relative  : Pattern names are relative to the document; /NAME is from the site root",
+    "      --links=relative: Make root-absolute links in inserted text relative to the page",
+    "      --mark-current: Mark inserted links to the page itself with aria-current=\"page\"",
+    "      --indent    : Indent inserted lines as their start directive is indented",
     "",
 };
 
@@ -52,6 +56,7 @@ constexpr std::string_view endofoptions = "--";
 constexpr std::string_view rootoption = "--root";
 constexpr std::string_view eoloption = "--eol";
 constexpr std::string_view filesfromoption = "--files-from";
+constexpr std::string_view linksoption = "--links";
 
 struct longswitch {
     const char* name;
@@ -66,13 +71,17 @@ constexpr longswitch longswitches[] = {
     {"--stdout", &runsettings::tostdout},
     {"--null", &runsettings::nullnames},
     {"--watch", &runsettings::watch},
+    {"--relative", &runsettings::relative},
+    {"--mark-current", &runsettings::markcurrent},
+    {"--indent", &runsettings::indent},
 };
 
 // Every option as the help shows it, for suggestions.
 constexpr const char* knownoptions[] = {"--verbose",  "--help",      "--version",         "--check",
                                         "--diff",     "--if-changed", "--strict",          "--stdout",
                                         "--root=DIR", "--eol=STYLE",  "--files-from=FILE", "--null",
-                                        "--watch"};
+                                        "--watch",    "--relative",   "--links=relative",  "--mark-current",
+                                        "--indent"};
 
 struct unknownoption {
     std::string said;   // as given, or a letter and the cluster it stood in
@@ -86,6 +95,7 @@ struct optionpass {
     const char* eolvalue = nullptr;
     const char* rootvalue = nullptr;
     const char* filesfrom = nullptr;
+    const char* linksvalue = nullptr;
     namelist names;  // opened once the options are known to be good
     std::vector<std::string> problems;  // each ends the run before any document
     std::vector<unknownoption> unknown;
@@ -170,6 +180,19 @@ bool checkvalues(optionpass& pass) {
         else
             settings.root = resolved;
     }
+    if (pass.linksvalue != nullptr) {
+        if (std::strcmp(pass.linksvalue, "relative") == 0)
+            settings.relativelinks = true;
+        else
+            problems.push_back(std::string(linksoption) + "=" + pass.linksvalue + ": expected relative (--links=relative)");
+    }
+    if (settings.editslinks() && problems.empty()) {
+        // Links lead from the site root: --root, or the current directory.
+        if (!settings.root.empty())
+            settings.siteroot = settings.root;
+        else if (int error = resolvepath(".", settings.siteroot))
+            problems.push_back("cannot resolve the current directory, the site root: " + describe(error));
+    }
     if (pass.filesfrom != nullptr && problems.empty()) {
         // Read as the run goes, but known to be readable before it begins.
         if (int error = *pass.filesfrom == '\0' ? ENOENT : pass.names.open(pass.filesfrom, settings.nullnames))
@@ -220,6 +243,10 @@ int testoption(const char* argument, optionpass& pass) {
             pass.rootvalue = argument + rootoption.size() + 1;
         } else if (word.starts_with(std::string(eoloption) + "=")) {
             pass.eolvalue = argument + eoloption.size() + 1;
+        } else if (word.starts_with(std::string(linksoption) + "=")) {
+            pass.linksvalue = argument + linksoption.size() + 1;
+        } else if (word == linksoption) {
+            pass.problems.push_back("--links needs its kind after '=': --links=relative");
         } else if (word.starts_with(std::string(filesfromoption) + "=")) {
             pass.filesfrom = argument + filesfromoption.size() + 1;
         } else if (word == filesfromoption) {

@@ -93,7 +93,7 @@ passresult processfile(piecereader& fin, bytesink& fout, patterninserter& insert
                 return result;
             }
             fout.patterntext(true);
-            insertresult inserted = inserter.insertpattern(text.substr(startkeyword.size()), line, fout);
+            insertresult inserted = inserter.insertpattern(text.substr(startkeyword.size()), line, fout, piece);
             fout.patterntext(false);
             switch (inserted) {
             case insertresult::inserted:

@@ -49,9 +49,9 @@ class patterninserter {
 public:
     virtual ~patterninserter() = default;
     // rest: the start directive's text after the keyword; line: its line
-    // number in the document, for messages.
-    virtual insertresult insertpattern(std::string_view rest, long line,
-                                       bytesink& out) = 0;
+    // number in the document, for messages; directive: its whole piece.
+    virtual insertresult insertpattern(std::string_view rest, long line, bytesink& out,
+                                       std::string_view directive) = 0;
     // A start directive that works but acts in a way its writer may not
     // expect. Returns true when that fails the document.
     virtual bool directiveproblem(long line, std::string_view problem) {

@@ -67,6 +67,49 @@ void lineendsink::finish() {
     if (out_.error() != 0 && error() == 0) fail(out_.error());
 }
 
+void indentsink::overflow(std::string_view bytes) {
+    while (!bytes.empty()) {
+        if (atlinestart_) {
+            const char first = bytes.front();
+            if (heldcr_ || first == '\r') {
+                if (!heldcr_) {
+                    heldcr_ = true;
+                    bytes.remove_prefix(1);
+                    continue;
+                }
+                heldcr_ = false;
+                if (first == '\n') {  // an empty CR LF line
+                    out_.write("\r\n");
+                    bytes.remove_prefix(1);
+                    continue;
+                }
+                out_.write(indentation_);
+                out_.write("\r");
+                atlinestart_ = false;
+                continue;
+            }
+            if (first != '\n') out_.write(indentation_);
+            atlinestart_ = false;
+        }
+        const void* lf = std::memchr(bytes.data(), '\n', bytes.size());
+        const std::size_t run = lf ? static_cast<const char*>(lf) - bytes.data() + 1 : bytes.size();
+        out_.write(bytes.substr(0, run));
+        bytes.remove_prefix(run);
+        atlinestart_ = lf != nullptr;
+    }
+    if (out_.error() != 0 && error() == 0) fail(out_.error());
+}
+
+void indentsink::finish() {
+    if (heldcr_) {
+        out_.write(indentation_);
+        out_.write("\r");
+        heldcr_ = false;
+        atlinestart_ = false;
+    }
+    if (out_.error() != 0 && error() == 0) fail(out_.error());
+}
+
 lineendstyle firstlineend(const std::string& path) {
     inputfile in;
     if (in.open(path) != 0) return lineendstyle::asis;

@@ -52,6 +52,26 @@ private:
     lineendconverter converter_;
 };
 
+// Puts the indentation before every line that is not empty (one that holds
+// more than its LF or CR LF), for --indent. atlinestart: whether the first
+// byte written begins a line. Call finish() at the end: a CR held back at
+// the start of a line to see what follows it is written then.
+class indentsink : public bytesink {
+public:
+    indentsink(bytesink& out, std::string_view indentation, bool atlinestart)
+        : out_(out), indentation_(indentation), atlinestart_(atlinestart) {}
+    void finish();
+
+protected:
+    void overflow(std::string_view bytes) override;
+
+private:
+    bytesink& out_;
+    std::string indentation_;
+    bool atlinestart_;
+    bool heldcr_ = false;
+};
+
 // The style of the first line end in a file, asis when it has none or
 // cannot be read.
 lineendstyle firstlineend(const std::string& path);

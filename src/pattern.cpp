@@ -2,6 +2,7 @@
 
 #include "messages.h"
 #include "run.h"
+#include "sitepaths.h"
 
 #include <algorithm>
 #include <set>
@@ -9,26 +10,26 @@
 
 namespace skelvane {
 
-const std::string* keptpatterns::find(const std::string& name, const filestatus& now) {
+const keptpattern* keptpatterns::find(const std::string& name, const filestatus& now) {
     for (kept& k : kept_)
         if (k.name == name && !now.touchedsince(k.status)) {
             k.lastuse = ++uses_;
             k.lookedin = look_;
-            return &k.text;
+            return &k.pattern;
         }
     return nullptr;
 }
 
-const std::string* keptpatterns::looked(const std::string& name, filestatus& status) const {
+const keptpattern* keptpatterns::looked(const std::string& name, filestatus& status) const {
     for (const kept& k : kept_)
         if (k.name == name && k.lookedin == look_) {
             status = k.status;
-            return &k.text;
+            return &k.pattern;
         }
     return nullptr;
 }
 
-void keptpatterns::keep(const std::string& name, const filestatus& status, std::string text) {
+void keptpatterns::keep(const std::string& name, const filestatus& status, keptpattern pattern) {
     auto slot = std::find_if(kept_.begin(), kept_.end(), [&](const kept& k) { return k.name == name; });
     if (slot == kept_.end()) {
         if (kept_.size() < count)
@@ -37,7 +38,7 @@ void keptpatterns::keep(const std::string& name, const filestatus& status, std::
             slot = std::min_element(kept_.begin(), kept_.end(),
                                     [](const kept& a, const kept& b) { return a.lastuse < b.lastuse; });
     }
-    *slot = kept{name, status, std::move(text), ++uses_, look_};
+    *slot = kept{name, status, std::move(pattern), ++uses_, look_};
 }
 
 void keptpatterns::forget(const fileid& id) {
@@ -45,10 +46,41 @@ void keptpatterns::forget(const fileid& id) {
         if (k.status.id == id) k.lookedin = 0;
 }
 
+namespace {
+
+// The way inserted text takes to the document: its links edited, its lines
+// indented, its line ends converted, each only when asked for.
+class textroute {
+public:
+    textroute(bytesink& out, lineendstyle style, const std::optional<pagelinks>& links, const runsettings& settings,
+              std::string_view directive, std::vector<textedit>* plan = nullptr)
+        : converted_(out, style) {
+        if (settings.indent)
+            indented_.emplace(converted_, directive.substr(0, directive.find_first_not_of(" \t")),
+                              endsline(directive));
+        if (links) linked_.emplace(afterlinks(), *links, settings.relativelinks, plan);
+    }
+    // Where text goes whose links are edited already.
+    bytesink& afterlinks() { return indented_ ? static_cast<bytesink&>(*indented_) : converted_; }
+    bytesink& start() { return linked_ ? static_cast<bytesink&>(*linked_) : afterlinks(); }
+    void finish() {
+        if (linked_) linked_->finish();
+        if (indented_) indented_->finish();
+        converted_.finish();
+    }
+
+private:
+    lineendsink converted_;
+    std::optional<indentsink> indented_;
+    std::optional<linkedsink> linked_;
+};
+
+}  // namespace
+
 patternfiles::patternfiles(run& current, std::string_view document, std::vector<fileid> excluded,
-                           const stagingfile* staging, lineendstyle style)
+                           const stagingfile* staging, lineendstyle style, std::optional<pagelinks> links)
     : run_(current), document_(document), excluded_(std::move(excluded)), staging_(staging), reader_(fpat_),
-      converter_(style) {}
+      style_(style), links_(std::move(links)) {}
 
 bool patternfiles::excluded(const filestatus& status) const {
     return std::find(excluded_.begin(), excluded_.end(), status.id) != excluded_.end() ||
@@ -66,15 +98,17 @@ bool patternfiles::statusof(const std::string& name, filestatus& status, bool& k
 std::string patternfiles::refusal(std::string_view rest, std::string& name, std::string& opened) {
     std::optional<std::string_view> found = getpatternname(rest);
     if (!found) return "start directive names no pattern file (no file=\"...\")";
-    name = opened = *found;
-    if (name.empty()) return "start directive names an empty pattern file name";
+    if (found->empty()) return "start directive names an empty pattern file name";
     const std::string& root = run_.settings.root;
+    name = opened = run_.settings.relative ? patternpath(*found, document_, root) : std::string(*found);
     if (root.empty()) return {};
     // With --root the checked path is the one opened, so that a link
     // changed in between cannot lead elsewhere. A name that does not
-    // resolve is left to the open, which says why.
+    // resolve is left to the open, which says why. With --relative a name
+    // from the site root is not absolute: it is taken from the root.
     std::string why;
-    if (isabsolutepath(name))
+    const bool fromroot = run_.settings.relative && (found->front() == '/' || found->front() == pathseparator);
+    if (isabsolutepath(name) && !fromroot)
         why = "an absolute name, and --root is given";
     else if (resolvepath(name, opened) != 0)
         opened = name;
@@ -83,14 +117,26 @@ std::string patternfiles::refusal(std::string_view rest, std::string& name, std:
     return why.empty() ? why : "cannot include \"" + name + "\": " + why;
 }
 
-void patternfiles::insertkept(const std::string& name, const std::string& text, bytesink& out) {
+void patternfiles::insertkept(const std::string& name, const keptpattern& pattern, bytesink& out,
+                              std::string_view directive) {
     showincluding(run_.settings, name);
-    converter_.write(out, text);
-    converter_.write(out, "\n");
-    converter_.finish(out);
+    textroute route(out, style_, std::nullopt, run_.settings, directive);
+    if (links_)
+        writeedited(pattern.text, 0, pattern.edits, *links_, route.afterlinks());
+    else
+        route.afterlinks().write(pattern.text);
+    route.afterlinks().write("\n");
+    route.finish();
 }
 
-insertresult patternfiles::insertpattern(std::string_view rest, long line, bytesink& out) {
+bool patternfiles::outsidesite() {
+    if (placechecked_ || !links_ || !run_.settings.relativelinks || links_->place.insite) return false;
+    placechecked_ = true;
+    return problem(document_, "it lies outside the site root " + run_.settings.siteroot +
+                                  "; the links in its inserted text are left as they are");
+}
+
+insertresult patternfiles::insertpattern(std::string_view rest, long line, bytesink& out, std::string_view directive) {
     const std::string where = fileline(document_, line);
     std::string name;
     std::string opened;
@@ -104,9 +150,10 @@ insertresult patternfiles::insertpattern(std::string_view rest, long line, bytes
     // With --strict every insertion checks the pattern's lines, so none is
     // taken from memory.
     const bool frommemory = refused.empty() && !run_.settings.strict;
-    if (const std::string* text = frommemory ? run_.patterns.looked(name, now) : nullptr; text && !excluded(now)) {
+    if (const keptpattern* kept = frommemory ? run_.patterns.looked(name, now) : nullptr; kept && !excluded(now)) {
         if (read != nullptr) *read = now;
-        insertkept(name, *text, out);
+        if (outsidesite()) return insertresult::failed;
+        insertkept(name, *kept, out, directive);
         return insertresult::inserted;
     }
     // A pattern is looked at once per document: all its regions get the
@@ -120,8 +167,9 @@ insertresult patternfiles::insertpattern(std::string_view rest, long line, bytes
     if (known) seen_[opened] = now;
     if (read != nullptr) *read = known ? std::optional(now) : std::nullopt;
     if (known && frommemory && !excluded(now))
-        if (const std::string* text = run_.patterns.find(name, now)) {
-            insertkept(name, *text, out);
+        if (const keptpattern* kept = run_.patterns.find(name, now)) {
+            if (outsidesite()) return insertresult::failed;
+            insertkept(name, *kept, out, directive);
             return insertresult::inserted;
         }
     if (refused.empty()) {
@@ -143,6 +191,10 @@ insertresult patternfiles::insertpattern(std::string_view rest, long line, bytes
     }
     if (!refused.empty())
         return problem(where, refused + "; nothing inserted") ? insertresult::failed : insertresult::skipped;
+    if (outsidesite()) {
+        fpat_.close();
+        return insertresult::failed;
+    }
 
     showincluding(run_.settings, name);
     const filestatus status = fpat_.status();
@@ -150,13 +202,14 @@ insertresult patternfiles::insertpattern(std::string_view rest, long line, bytes
     if (read != nullptr) *read = status;
     const bool checklines = run_.patterns.firstcheck(status.id) || run_.settings.strict;
     const bool keepable = status.size <= keptpatterns::sizelimit;
-    std::string text;
-    copy(name, where, out, checklines, keepable ? &text : nullptr);
+    keptpattern kept;
+    textroute route(out, style_, links_, run_.settings, directive, keepable ? &kept.edits : nullptr);
+    copy(name, where, route.start(), checklines, keepable ? &kept.text : nullptr);
     fpat_.close();
+    if (failure_.empty()) route.start().write("\n");
+    route.finish();
     if (!failure_.empty()) return insertresult::failed;
-    if (keepable && text.size() == status.size) run_.patterns.keep(name, status, std::move(text));
-    converter_.write(out, "\n");
-    converter_.finish(out);
+    if (keepable && kept.text.size() == status.size) run_.patterns.keep(name, status, std::move(kept));
     return insertresult::inserted;
 }
 
@@ -166,7 +219,7 @@ void patternfiles::copy(const std::string& name, const std::string& where, bytes
     long patternline = 1;
     std::string_view piece;
     while (reader_.next(piece)) {
-        converter_.write(out, piece);
+        out.write(piece);
         if (text != nullptr) text->append(piece);
         // Inserted text is scanned on the next run: a directive line in it
         // would then cut the region short or open another one.
@@ -178,7 +231,6 @@ void patternfiles::copy(const std::string& name, const std::string& where, bytes
         if (endsline(piece)) ++patternline;
     }
     if (reader_.error() != 0) {
-        converter_.finish(out);
         failuresubject_ = document_;
         failure_ = "cannot read pattern file \"" + name + "\": " + describe(reader_.error());
     }

@@ -12,11 +12,13 @@
 
 #include "directive.h"
 #include "lineends.h"
+#include "linkedit.h"
 #include "osfile.h"
 #include "pieces.h"
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -35,13 +37,18 @@ struct run;
 // together and so get their patterns' texts as they were when the batch
 // began. Patterns already checked for directive lines are not checked
 // again, so that a footer shared by thousands of documents is reported once.
+struct keptpattern {
+    std::string text;
+    std::vector<textedit> edits;  // when links are edited: what the text needs, whatever the page
+};
+
 class keptpatterns {
 public:
     // The text kept for name, when now shows the same file untouched.
-    const std::string* find(const std::string& name, const filestatus& now);
+    const keptpattern* find(const std::string& name, const filestatus& now);
     // The text kept for name, when it was looked at in this look.
-    const std::string* looked(const std::string& name, filestatus& status) const;
-    void keep(const std::string& name, const filestatus& status, std::string text);
+    const keptpattern* looked(const std::string& name, filestatus& status) const;
+    void keep(const std::string& name, const filestatus& status, keptpattern pattern);
     // True the first time a file is asked about.
     bool firstcheck(const fileid& id) { return checked_.insert({id.device, id.inode}).second; }
     // Begins a look: every pattern is looked at again.
@@ -57,7 +64,7 @@ private:
     struct kept {
         std::string name;
         filestatus status;
-        std::string text;
+        keptpattern pattern;
         std::uint64_t lastuse = 0;
         std::uint64_t lookedin = 0;  // the look it was last looked at in
     };
@@ -72,11 +79,13 @@ public:
     // document: the name for messages; excluded: files that must never be
     // included (skelvane.tmp), and staging, the file this very output goes
     // to, when there is one. style: the line ends that inserted text is
-    // given (asis: its own).
+    // given (asis: its own). links: what the page asks of the links in
+    // inserted text, when the run edits them.
     patternfiles(run& current, std::string_view document, std::vector<fileid> excluded,
-                 const stagingfile* staging = nullptr, lineendstyle style = lineendstyle::asis);
+                 const stagingfile* staging = nullptr, lineendstyle style = lineendstyle::asis,
+                 std::optional<pagelinks> links = std::nullopt);
 
-    insertresult insertpattern(std::string_view rest, long line, bytesink& out) override;
+    insertresult insertpattern(std::string_view rest, long line, bytesink& out, std::string_view directive) override;
     bool directiveproblem(long line, std::string_view problem) override;
     // Why the document failed, and the file and line it is about.
     const std::string& failure() const { return failure_; }
@@ -90,10 +99,13 @@ private:
     // The pattern's status, after putting in place a document of the batch
     // that it is, so that its new text is read. False when that failed.
     bool statusof(const std::string& name, filestatus& status, bool& known);
-    void insertkept(const std::string& name, const std::string& text, bytesink& out);
+    void insertkept(const std::string& name, const keptpattern& pattern, bytesink& out, std::string_view directive);
     // Copies the open pattern, included at where; also into text, when given.
     void copy(const std::string& name, const std::string& where, bytesink& out, bool checklines,
               std::string* text);
+    // A document outside the site whose links are edited is warned about
+    // once; true when that fails it.
+    bool outsidesite();
     // A warning, or with --strict the document's failure: true then.
     bool problem(const std::string& subject, const std::string& text);
 
@@ -106,7 +118,9 @@ private:
     piecereader reader_;
     std::string failure_;
     std::string failuresubject_;
-    lineendconverter converter_;
+    lineendstyle style_;
+    std::optional<pagelinks> links_;
+    bool placechecked_ = false;
 };
 
 }  // namespace skelvane

@@ -99,10 +99,26 @@ lineendstyle outputstyle(const runsettings& settings) {
     return settings.eol;
 }
 
+// What the document asks of the links in its inserted text, when they are
+// edited. Its place is worked out once per directory.
+std::optional<pagelinks> linksof(run& current, const document& doc) {
+    const runsettings& settings = current.settings;
+    if (!settings.editslinks()) return std::nullopt;
+    pagelinks links;
+    auto [known, added] = current.places.try_emplace(directoryof(doc.path));
+    if (added && findplace(doc.path, settings.siteroot, known->second) != 0) known->second.insite = false;
+    links.place = known->second;
+    links.place.name = filenameof(doc.path);
+    links.relativelinks = settings.relativelinks && links.place.insite;
+    links.markcurrent = settings.markcurrent;
+    links.uptoroot = links.place.uptoroot();
+    return links;
+}
+
 patternfiles inserterfor(run& current, const document& doc) {
     const bool ofdocument = current.settings.eol == lineendstyle::ofdocument && !textmodefiles;
     return patternfiles(current, doc.path, doc.excluded, &doc.staging,
-                        ofdocument ? firstlineend(doc.path) : lineendstyle::asis);
+                        ofdocument ? firstlineend(doc.path) : lineendstyle::asis, linksof(current, doc));
 }
 
 // The directive pass, its output converted to the line ends convert asks for.

@@ -7,6 +7,7 @@
 #include "batch.h"
 #include "pattern.h"
 #include "settings.h"
+#include "sitepaths.h"
 
 #include <cerrno>
 #include <map>
@@ -38,6 +39,8 @@ struct run {
     // whose leftovers were reported, by id, whatever their names.
     std::map<std::string, directoryfacts> directories;
     std::set<std::pair<std::uint64_t, std::uint64_t>> reporteddirectories;
+    // Where the directories of documents lie in the site, by name.
+    std::map<std::string, pageplace> places;
     // skelvane.tmp, as it was last looked at.
     std::optional<fileid> keptfile;
     bool lookedforkeptfile = false;

@@ -19,8 +19,17 @@ struct runsettings {
     bool nullnames = false;  // --null: names in the --files-from list end with a NUL byte
     bool watch = false;      // --watch: keep documents in sync as their files change
     std::string root;        // --root=DIR: patterns must lie inside DIR (resolved, empty: anywhere)
+    bool relative = false;       // --relative: pattern names are taken from the document's directory
+    bool relativelinks = false;  // --links=relative: root-absolute URLs in inserted text, relative to the page
+    bool markcurrent = false;    // --mark-current: the link to the page itself gets aria-current="page"
+    bool indent = false;         // --indent: inserted lines get the start directive's indentation
+    // The site root that links lead from (resolved: --root, or the current
+    // directory); known when links are edited.
+    std::string siteroot;
     lineendstyle eol = lineendstyle::asis;  // --eol
 
+    // Inserted text is scanned for tags.
+    bool editslinks() const { return relativelinks || markcurrent; }
     // --diff is a check that shows its changes.
     bool checking() const { return check || diff; }
     // Standard output carries the new texts or the report; the progress and
