@@ -100,7 +100,7 @@ std::string patternfiles::refusal(std::string_view rest, std::string& name, std:
     if (!found) return "start directive names no pattern file (no file=\"...\")";
     if (found->empty()) return "start directive names an empty pattern file name";
     const std::string& root = run_.settings.root;
-    name = opened = run_.settings.relative ? patternpath(*found, document_, root) : std::string(*found);
+    name = opened = run_.settings.relative ? patternpath(*found, document_, run_.settings.rootname) : std::string(*found);
     if (root.empty()) return {};
     // With --root the checked path is the one opened, so that a link
     // changed in between cannot lead elsewhere. A name that does not

@@ -19,6 +19,7 @@ struct runsettings {
     bool nullnames = false;  // --null: names in the --files-from list end with a NUL byte
     bool watch = false;      // --watch: keep documents in sync as their files change
     std::string root;        // --root=DIR: patterns must lie inside DIR (resolved, empty: anywhere)
+    std::string rootname;    // DIR as given, which --relative names from the site root begin with
     bool relative = false;       // --relative: pattern names are taken from the document's directory
     bool relativelinks = false;  // --links=relative: root-absolute URLs in inserted text, relative to the page
     bool markcurrent = false;    // --mark-current: the link to the page itself gets aria-current="page"

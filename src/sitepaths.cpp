@@ -81,7 +81,7 @@ std::string patternpath(std::string_view name, const std::string& document, cons
     if (!name.empty() && isseparator(name.front())) {
         std::string_view rest = name.substr(1);
         if (root.empty()) return rest.empty() ? std::string(".") : std::string(rest);
-        return isseparator(root.back()) ? root + std::string(rest) : root + pathseparator + std::string(rest);
+        return isseparator(root.back()) ? root + std::string(rest) : root + '/' + std::string(rest);
     }
     if (isabsolutepath(std::string(name))) return std::string(name);
     const std::string directory = directoryof(document);
