@@ -7,7 +7,10 @@
 // document, the ratios that the performance targets are stated in, and a
 // one-line summary.
 //
-// usage: skelbench [--quick] [--runs N] [--only site,big,line] [--dir DIR]
+// The folders load times a site in three levels of folders with and without
+// --relative --links=relative --mark-current --indent.
+//
+// usage: skelbench [--quick] [--runs N] [--only site,big,line,folders] [--dir DIR]
 // (DIR defaults to /dev/shm, where flushes cost nothing but the model's.)
 #include <algorithm>
 #include <cctype>
@@ -21,6 +24,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <sys/resource.h>
@@ -35,7 +39,7 @@ namespace {
 struct settings {
     bool quick = false;
     int runs = 5;
-    std::vector<std::string> only = {"site", "big", "line"};
+    std::vector<std::string> only = {"site", "big", "line", "folders"};
     fs::path directory;
     fs::path skelvane;
     fs::path lowerbound;
@@ -368,6 +372,109 @@ result measure(const settings& s, const std::string& workload) {
     return r;
 }
 
+// ---- A site with folders, with and without the options for one --------------
+
+const std::vector<std::string> folderoptions = {"--relative", "--links=relative", "--mark-current", "--indent"};
+
+std::string indented(const std::string& text) {
+    std::string out;
+    bool start = true;
+    for (char c : text) {
+        if (start && c != '\n') out += "  ";
+        out += c;
+        start = c == '\n';
+    }
+    return out;
+}
+
+// The pages, the shared navigation in root-absolute links to the first 40 of
+// them, and what each page must become: with the options (names from the
+// site root, links relative, its own link marked, lines indented) and
+// without them (names from the current directory).
+std::size_t makefolders(const settings& s, const fs::path& plain, const fs::path& optioned, const fs::path& plainafter,
+                        const fs::path& optionedafter, std::vector<std::string>& documents) {
+    textmaker make(4);
+    const std::size_t count = s.quick ? 200 : 5000;
+    for (std::size_t i = 0; i < count; ++i) {
+        std::string name;
+        if (i % 3 != 0) name.append("s").append(std::to_string(i % 10)).append("/");
+        if (i % 3 == 2) name.append("t").append(std::to_string(i % 7)).append("/");
+        documents.push_back(name.append("page").append(std::to_string(i)).append(".html"));
+    }
+    const std::string header = make.lines(2000), footer = make.lines(3000);
+    std::string nav = "<nav><img src=\"/img/logo.svg\" alt=\"\">\n";
+    for (std::size_t i = 0; i < 40; ++i) nav += "<a href=\"/" + documents[i] + "\">Page " + std::to_string(i) + "</a>\n";
+    nav += "</nav>\n";
+    for (const fs::path& root : {plain, optioned, plainafter, optionedafter}) {
+        fs::create_directories(root / "parts");
+        std::ofstream(root / "parts/header.inc", std::ios::binary) << header;
+        std::ofstream(root / "parts/nav.inc", std::ios::binary) << nav;
+        std::ofstream(root / "parts/footer.inc", std::ios::binary) << footer;
+    }
+    std::size_t bytes = 0;
+    for (const std::string& name : documents) {
+        std::string up;
+        for (char c : name)
+            if (c == '/') up.append("../");
+        std::string mynav = "<nav><img src=\"" + up + "img/logo.svg\" alt=\"\">\n";
+        for (std::size_t i = 0; i < 40; ++i)
+            mynav += "<a href=\"" + up + documents[i] + "\"" + (documents[i] == name ? " aria-current=\"page\"" : "") +
+                     ">Page " + std::to_string(i) + "</a>\n";
+        mynav += "</nav>\n";
+        std::string body;
+        while (body.size() < 13000) body += make.line(make.between(40, 200));
+        const std::string old = make.lines(300);
+        auto page = [&](const std::string& prefix, bool after, bool options) {
+            auto region = [&](const char* part, const std::string& text, const std::string& edited) {
+                return "  <!--#pattern file=\"" + prefix + "parts/" + part + ".inc\" -->\n" +
+                       (!after ? old : options ? indented(edited) + "\n" : text + "\n") + "  <!--#endpattern -->\n";
+            };
+            return "<!DOCTYPE html>\n<html>\n<body>\n" + region("header", header, header) + region("nav", nav, mynav) +
+                   body + region("footer", footer, footer) + "</body>\n</html>\n";
+        };
+        for (auto [root, prefix, after, options] :
+             {std::tuple{plain, "", false, false}, {optioned, "/", false, true}, {plainafter, "", true, false},
+              {optionedafter, "/", true, true}}) {
+            fs::create_directories((root / name).parent_path());
+            const std::string text = page(prefix, after, options);
+            std::ofstream(root / name, std::ios::binary) << text;
+            if (!after && !options) bytes += text.size();
+        }
+    }
+    return bytes;
+}
+
+// Times both runs alternately; prints them and returns the ratio and the
+// peak memory of each.
+result measurefolders(const settings& s) {
+    const fs::path plain = s.directory / "plain", optioned = s.directory / "optioned";
+    const fs::path plainafter = s.directory / "plain-after", optionedafter = s.directory / "optioned-after";
+    const fs::path work = s.directory / "work";
+    for (const fs::path& p : {plain, optioned, plainafter, optionedafter}) fs::remove_all(p);
+    std::vector<std::string> documents;
+    result r{"folders", {}, {}, {}, -1, -1, 0, 0};
+    r.bytes = makefolders(s, plain, optioned, plainafter, optionedafter, documents);
+    r.documents = documents.size();
+    std::vector<std::string> without = {s.skelvane.string()}, with = without;
+    with.insert(with.end(), folderoptions.begin(), folderoptions.end());
+    without.insert(without.end(), documents.begin(), documents.end());
+    with.insert(with.end(), documents.begin(), documents.end());
+    std::map<std::string, std::vector<double>> times;
+    for (int run = 0; run < s.runs; ++run)
+        for (auto [name, master, expected, command] :
+             {std::tuple{"skelvane", plain, plainafter, without}, {"skelvane, four options", optioned, optionedafter, with}}) {
+            fs::remove_all(work);
+            fs::copy(master, work, fs::copy_options::recursive);
+            measurement m = runin(work, {command});
+            times[name].push_back(m.seconds);
+            r.peakkib[name] = std::max(r.peakkib[name], m.peakkib);
+            if (!sametree(work, expected)) std::exit(1);
+        }
+    for (auto& [name, list] : times) r.seconds[name] = median(list);
+    for (const fs::path& p : {plain, optioned, plainafter, optionedafter, work}) fs::remove_all(p);
+    return r;
+}
+
 fs::path besideself(const char* name) {
     return fs::read_symlink("/proc/self/exe").parent_path() / name;
 }
@@ -402,7 +509,7 @@ int main(int argc, char** argv) {
                 from = comma + 1;
             }
         } else {
-            std::fprintf(stderr, "usage: skelbench [--quick] [--runs N] [--only site,big,line] [--dir DIR]\n");
+            std::fprintf(stderr, "usage: skelbench [--quick] [--runs N] [--only site,big,line,folders] [--dir DIR]\n");
             return 2;
         }
     }
@@ -421,6 +528,15 @@ int main(int argc, char** argv) {
                 "flushes", "÷ bound", "÷ sync");
     std::vector<result> results;
     for (const std::string& workload : s.only) {
+        if (workload == "folders") {
+            result r = measurefolders(s);
+            for (auto& [name, seconds] : r.seconds)
+                std::printf("%-6s %-26s %9.3f %9.1f %9ld\n", "folder", name.c_str(), seconds,
+                            static_cast<double>(r.bytes) / 1e6 / seconds, r.peakkib[name]);
+            std::fflush(stdout);
+            results.push_back(r);
+            continue;
+        }
         result r = measure(s, workload);
         for (auto& [name, seconds] : r.seconds) {
             std::string flushes = r.flushes.count(name) != 0 ? std::to_string(r.flushes[name]) : "";
@@ -439,6 +555,13 @@ int main(int argc, char** argv) {
     long peak = 0;
     for (result& r : results) {
         char part[400];
+        if (r.workload == "folders") {
+            std::snprintf(part, sizeof part, " folders with the four options %.2fx the time and %+ld KiB of peak memory;",
+                          r.seconds["skelvane, four options"] / r.seconds["skelvane"],
+                          r.peakkib["skelvane, four options"] - r.peakkib["skelvane"]);
+            summary += part;
+            continue;
+        }
         const double flushed = r.seconds["skelvane, 2 ms flushes"];
         std::snprintf(part, sizeof part,
                       " %s %.2fx of the lower bound (%.2fx of it with sync), %.2fx of itself with 2 ms flushes "

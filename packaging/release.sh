@@ -76,8 +76,9 @@ runsite() {  # RUN...: the example site, as its pages must come out (line ends a
     local site
     site=$(mktemp -d "$check/site.XXXXXX")
     cp -R "$here/examples/site/." "$site"
-    (cd "$site" && "$@" -v index.html about.html news/2026.html >/dev/null) || return 1
-    for page in index.html about.html news/2026.html; do
+    local pages="index.html about.html news/index.html blog/2026/first-post.html"
+    (cd "$site" && "$@" -v --relative --links=relative --mark-current --indent $pages >/dev/null) || return 1
+    for page in $pages; do
         tr -d '\r' <"$site/$page" | cmp -s - "$here/examples/expected/$page" || { echo "$page differs"; return 1; }
     done
 }

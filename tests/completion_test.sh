@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The bash completion offers the options, the values of --eol and files
-# (also for --files-from).
+# The bash completion offers the options, the values of --eol and --links,
+# and files (also for --files-from).
 set -u
 source "$1"
 cd "$(mktemp -d)" || exit 1
@@ -21,6 +21,12 @@ skelvane --eol=k|keep
 skelvane --f|--files-from=
 skelvane --n|--null
 skelvane --w|--watch
+skelvane --r|--root= --relative
+skelvane --l|--links=
+skelvane --links=r|relative
+skelvane --links = |relative
+skelvane --m|--mark-current
+skelvane --i|--if-changed --indent
 skelvane --files-from=ab|about.html
 skelvane ind|index.html
 skelvane -v a|about.html
