@@ -151,6 +151,25 @@ TEST(windows, hidden_attribute_is_kept) {
     EXPECT_EQ(wine(dir, "cmd /c attrib a.html"), before);
 }
 
+// A document named with backslashes: pattern names joined as it is spelled,
+// links written with '/'.
+TEST(windows, backslash_names_give_slash_links) {
+    if (!testingwindows()) GTEST_SKIP() << "for the Windows build only";
+    scratch dir;
+    dir.write("p.inc", "<a href=\"/sub/deep/a.html\"><img src=\"/img/x.png\">");
+    dir.write("sub/deep/n.inc", "near");
+    const std::string page = "<!--#pattern file=\"/p.inc\" -->\n<!--#endpattern -->\n"
+                             "<!--#pattern file=\"n.inc\" -->\n<!--#endpattern -->\n";
+    dir.write("sub/deep/a.html", page);
+    runresult result = runskelvane(dir, {"-v", "--relative", "--links=relative", "--mark-current", "sub\\deep\\a.html"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, windowstext("Opening file sub\\deep\\a.html\nIncluding p.inc\nIncluding sub\\deep\\n.inc\n"));
+    EXPECT_EQ(dir.read("sub/deep/a.html"),
+              windowstext("<!--#pattern file=\"/p.inc\" -->\n"
+                          "<a href=\"../../sub/deep/a.html\" aria-current=\"page\"><img src=\"../../img/x.png\">\n"
+                          "<!--#endpattern -->\n<!--#pattern file=\"n.inc\" -->\nnear\n<!--#endpattern -->\n"));
+}
+
 // Standard output appended to the document itself (`>> a.html`, which the
 // cases cannot say without a shell): refused, on Windows too, where Wine
 // gives a redirected file a handle that tells only its file index.

@@ -1,0 +1,83 @@
+#!/usr/bin/env python3
+"""A generated site three folders deep, one navigation for every page: after a
+run with --relative --links=relative --mark-current --indent, every href and
+src of every page must lead to an existing file from that page's folder, and
+each page's navigation must mark exactly the link to the page itself.
+
+usage: site_links_test.py SKELVANE"""
+import html.parser, os, random, subprocess, sys, tempfile, urllib.parse
+
+class links(html.parser.HTMLParser):
+    def __init__(self):
+        super().__init__()
+        self.urls, self.marked, self.innav = [], [], False
+    def handle_endtag(self, tag):
+        self.innav = self.innav and tag != "nav"
+    def handle_starttag(self, tag, attributes):
+        self.innav = self.innav or tag == "nav"
+        attributes = dict(attributes)
+        for name in ("href", "src"):
+            if attributes.get(name) is not None:
+                self.urls.append(attributes[name])
+        if tag == "a" and self.innav and attributes.get("aria-current") == "page":
+            self.marked.append(attributes.get("href"))
+
+def main():
+    skelvane = os.path.abspath(sys.argv[1])
+    random.seed(20)
+    site = tempfile.mkdtemp(prefix="skelvane-site.")
+    pages = ["index.html", "about.html"]
+    for top in ("news", "blog"):
+        pages.append(f"{top}/index.html")
+        for middle in ("2025", "2026"):
+            pages += [f"{top}/{middle}/index.html", f"{top}/{middle}/x/page{random.randrange(99)}.htm"]
+    os.makedirs(os.path.join(site, "parts"))
+    os.makedirs(os.path.join(site, "img"))
+    open(os.path.join(site, "img", "logo svg.svg"), "w").write("<svg/>")
+    def nav_url(page):  # folders by their index page, some by the folder itself
+        if page.endswith("index.html") and random.random() < 0.7:
+            return "/" + page[: -len("index.html")]
+        return "/" + page
+    nav = ['<nav><img src="/img/logo%20svg.svg" alt="">']
+    nav += [f'  <A HREF={nav_url(page)}?from=nav#top>{page}</A>' for page in pages]
+    nav += ['  <a href="#main">skip</a> <a href="https://example.org/">out</a>', "</nav>"]
+    open(os.path.join(site, "parts", "nav.inc"), "w").write("\n".join(nav))
+    open(os.path.join(site, "parts", "foot.inc"), "w").write('<footer><a href="/about.html">About</a></footer>')
+    for page in pages:
+        os.makedirs(os.path.dirname(os.path.join(site, page)), exist_ok=True)
+        foot = os.path.relpath(os.path.join(site, "parts", "foot.inc"), os.path.dirname(os.path.join(site, page)))
+        open(os.path.join(site, page), "w").write(
+            '<body>\n  <header>\n    <!--#pattern file="/parts/nav.inc" -->\n    <!--#endpattern -->\n  </header>\n'
+            f'  <!--#pattern file="{foot}" -->\n  <!--#endpattern -->\n</body>\n')
+    options = ["--relative", "--links=relative", "--mark-current", "--indent"]
+    names = "".join(page + "\n" for page in pages)
+    subprocess.run([skelvane, *options, "--files-from=-"], cwd=site, input=names.encode(), check=True)
+    failures = []
+    for page in pages:
+        folder = os.path.dirname(os.path.join(site, page))
+        parser = links()
+        parser.feed(open(os.path.join(site, page)).read())
+        if len(parser.urls) != len(pages) + 4:
+            failures.append(f"{page}: {len(parser.urls)} links")
+        for url in parser.urls:
+            parts = urllib.parse.urlsplit(url)
+            if parts.scheme or not parts.path:
+                continue
+            target = os.path.join(folder, urllib.parse.unquote(parts.path))
+            if parts.path.endswith("/"):
+                target = os.path.join(target, "index.html")
+            if url.startswith("/") or not os.path.isfile(target):
+                failures.append(f"{page}: {url} leads nowhere")
+        marked = [os.path.normpath(os.path.join(folder, urllib.parse.urlsplit(url).path or ".")) for url in parser.marked]
+        itself = os.path.join(site, page)
+        if [m if not os.path.isdir(m) else os.path.join(m, "index.html") for m in marked] != [itself]:
+            failures.append(f"{page}: marked {parser.marked}")
+    check = subprocess.run([skelvane, "--check", *options, *pages], cwd=site)
+    if check.returncode != 0:
+        failures.append(f"a second run would change the pages (--check gave {check.returncode})")
+    if failures:
+        print("\n".join(failures) + f"\n(site in {site})")
+        sys.exit(1)
+    subprocess.run(["rm", "-rf", site])
+
+main()
