@@ -520,10 +520,27 @@ case_turnwait() {
     grep -q "a.html: the watch was stopped while it waited" err || fail "no reason given: $(cat err)"
 }
 
+# A watch over a site with folders gives each page what a run gives it, and
+# follows a pattern named from the site root.
+case_folders() {
+    mkdir parts sub
+    printf '<a href="/sub/a.html">A</a>' >parts/nav.inc
+    printf '  <!--#pattern file="/parts/nav.inc" -->\n  <!--#endpattern -->\n' | tee a.html >sub/a.html
+    start -v --relative --links=relative --mark-current --indent a.html sub/a.html
+    waitfor '[[ $(lines "Opening file sub/a.html") == 1 ]]'
+    (cd parts && save rename nav.inc '<a href="/sub/a.html">B</a>')
+    waitfor '[[ $(lines "Updated sub/a.html") == 1 ]]'
+    stop INT 0
+    expectfile a.html '  <!--#pattern file="/parts/nav.inc" -->' '  <a href="sub/a.html">B</a>' '  <!--#endpattern -->'
+    expectfile sub/a.html '  <!--#pattern file="/parts/nav.inc" -->' \
+        '  <a href="../sub/a.html" aria-current="page">B</a>' '  <!--#endpattern -->'
+    expectquiet
+}
+
 cases=("$@")
 # slowwriter waits out the ten seconds before a word: CTest runs it apart, as slow.
 [[ ${#cases[@]} -gt 0 ]] || cases=(saves appears cascade cycle failures renamefails switch signal idle polled list writer spellings
-                                   twowatches moves failedpasses turnwait restless linkdoc)
+                                   twowatches moves failedpasses turnwait restless linkdoc folders)
 for case in "${cases[@]}"; do
     mkdir "$root/$case" && cd "$root/$case" || exit 1
     echo "case $case"
