@@ -7,8 +7,12 @@
 // modulo 3, the line ends --diff gives the new text: as they are, LF or
 // CR LF), then the document, then the texts of the pattern files "a" and
 // "b", separated by lines of "=====". Any other name cannot be opened.
+//
+// The tag scanner runs over each pattern text too, whole and in reads of
+// that size, and what it reports is checked against the text itself.
 #include "diffsink.h"
 #include "directive.h"
+#include "htmltags.h"
 #include "pieces.h"
 #include "unidiff.h"
 
@@ -147,6 +151,99 @@ std::string applydiff(const std::string& old, const std::string& diff, const std
     return result;
 }
 
+bool blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
+bool letter(char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
+
+// Whether the text from at starts with the name, in any letter case.
+bool nameat(std::string_view text, std::size_t at, std::string_view name) {
+    return at + name.size() <= text.size() && strncasecmp(text.data() + at, name.data(), name.size()) == 0;
+}
+
+// One reported tag against its text: '<' and a letter, ending at '>' with
+// closeat on a '>' or "/>"; each value quoted (no closing quote inside) or
+// unquoted (no blank or '>' inside, one after), written after its name, a
+// blank, '/' or quote before that name.
+void checktag(std::string_view text, const foundtag& tag) {
+    if (tag.end > text.size() || tag.begin + 2 >= tag.end || text[tag.begin] != '<' || !letter(text[tag.begin + 1]) ||
+        text[tag.end - 1] != '>' ||
+        !(tag.closeat == tag.end - 1 || (tag.closeat == tag.end - 2 && text[tag.closeat] == '/')))
+        std::abort();
+    std::size_t nameend = tag.begin + 1;
+    while (!blank(text[nameend]) && text[nameend] != '/' && text[nameend] != '>') ++nameend;
+    if (tag.anchor != (nameend == tag.begin + 2 && (text[tag.begin + 1] | 0x20) == 'a')) std::abort();
+    bool ariacurrent = false;
+    for (std::size_t at = nameend; at < tag.end; ++at) ariacurrent = ariacurrent || nameat(text, at, "aria-current");
+    if (tag.ariacurrent && !ariacurrent) std::abort();
+    std::uint64_t after = nameend;  // values come in order, after the tag name
+    std::uint32_t names = 0;
+    for (std::uint8_t i = 0; i < tag.count; ++i) {
+        const foundvalue& value = tag.values[i];
+        const std::size_t name = static_cast<std::size_t>(value.name);
+        if (name >= urlattributecount || (names & (1u << name)) != 0 || value.begin <= after ||
+            value.end < value.begin || value.end > tag.closeat)
+            std::abort();
+        names |= 1u << name;
+        after = value.end;
+        const std::string_view inside = text.substr(value.begin, value.end - value.begin);
+        std::size_t at = value.begin;
+        const char quote = text[at - 1];
+        if (quote == '"' || quote == '\'') {
+            if (text[value.end] != quote || inside.find(quote) != std::string_view::npos) std::abort();
+            --at;
+        } else if (inside.empty() || inside.find_first_of(" \t\n\f\r>") != std::string_view::npos ||
+                   !(blank(text[value.end]) || text[value.end] == '>')) {
+            std::abort();
+        }
+        while (blank(text[at - 1])) --at;
+        if (text[--at] != '=') std::abort();
+        while (blank(text[at - 1])) --at;
+        const std::string_view attribute = urlattributenames[name];
+        if (at < nameend + attribute.size() + 1 || !nameat(text, at - attribute.size(), attribute)) std::abort();
+        const char before = text[at - attribute.size() - 1];
+        if (!blank(before) && before != '/' && before != '"' && before != '\'') std::abort();
+    }
+    // A "/>" right after the tag name or a closing quote can only be self-closing.
+    const std::uint64_t slash = tag.end - 2;
+    const bool quoted = tag.count > 0 && tag.values[tag.count - 1].end + 1 == slash &&
+                        (text[slash - 1] == '"' || text[slash - 1] == '\'');
+    if (text[slash] == '/' && (nameend == slash || quoted) && tag.closeat != slash) std::abort();
+}
+
+bool sametag(const foundtag& a, const foundtag& b) {
+    if (a.begin != b.begin || a.end != b.end || a.closeat != b.closeat || a.anchor != b.anchor ||
+        a.ariacurrent != b.ariacurrent || a.count != b.count)
+        return false;
+    for (std::uint8_t i = 0; i < a.count; ++i)
+        if (a.values[i].name != b.values[i].name || a.values[i].begin != b.values[i].begin ||
+            a.values[i].end != b.values[i].end)
+            return false;
+    return true;
+}
+
+// The scanner over the text whole and in reads of chunk bytes (at least 1):
+// the same tags, each checked, none before what was settled earlier.
+void checktags(std::string_view text, std::size_t chunk) {
+    tagscanner whole;
+    std::vector<foundtag> tags;
+    whole.scan(text, tags);
+    tagscanner pieces;
+    std::vector<foundtag> again;
+    std::uint64_t settled = 0;
+    for (std::size_t at = 0; at < text.size(); at += std::max<std::size_t>(chunk, 1)) {
+        settled = std::max(settled, pieces.settled());
+        const std::size_t before = again.size();
+        pieces.scan(text.substr(at, std::max<std::size_t>(chunk, 1)), again);
+        if (pieces.settled() > pieces.scanned() || (before < again.size() && again[before].begin < settled))
+            std::abort();
+    }
+    if (tags.size() != again.size() || whole.scanned() != text.size() || whole.settled() != pieces.settled())
+        std::abort();
+    for (std::size_t i = 0; i < tags.size(); ++i) {
+        if (!sametag(tags[i], again[i]) || (i > 0 && tags[i].begin < tags[i - 1].end)) std::abort();
+        checktag(text, tags[i]);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -160,6 +257,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (from <= input.size()) parts[part] = input.substr(from, at - from);
     }
     const std::map<std::string, std::string> patterns = {{"a", parts[1]}, {"b", parts[2]}};
+    checktags(parts[1], chunk);
+    checktags(parts[2], chunk);
 
     stringsource source(parts[0], chunk);
     piecereader reader(source);

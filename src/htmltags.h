@@ -13,8 +13,9 @@
 // Character references are left as they are written: a value is reported
 // by where its bytes lie, never decoded. Not followed, for want of a tree:
 // SVG and MathML content (where <style> and <title> hold markup and CDATA
-// sections exist) and noscript, which is scanned as markup, as a browser
-// without scripts sees it.
+// sections exist), noscript, which is scanned as markup, as a browser
+// without scripts sees it, and the places where a tree would ignore a
+// <style>, <title> or <xmp> tag: inside <select>, and in a frameset.
 //
 // Calling sequence: scan() the text in as many chunks as it comes in; each
 // start tag is reported once its '>' has been scanned, with offsets counted

@@ -1,0 +1,172 @@
+#!/usr/bin/env python3
+"""The tag scanner against html5lib's tokenizer, driven by its tree builder
+so that script, raw text and RCDATA begin where a browser's would.
+
+tags_html5lib.py TAGDUMP DIRECTORY [COUNT]: every .html and .inc file under
+DIRECTORY, then COUNT (default 4000) generated snippets. For each start tag
+that is an <a> or has a non-empty URL attribute, both must agree on where it
+ends, its aria-current and its URL attributes' values (the scanner's raw
+bytes with character references decoded). Exits 77 without html5lib.
+"""
+import html
+import os
+import pathlib
+import random
+import subprocess
+import sys
+import types
+
+try:
+    from html5lib import HTMLParser, _tokenizer, constants, html5parser
+except ImportError:
+    # Debian's package is for Debian's interpreter, which may not be first on PATH.
+    if os.path.exists("/usr/bin/python3") and not os.environ.get("TAGS_HTML5LIB_REEXEC"):
+        os.environ["TAGS_HTML5LIB_REEXEC"] = "1"
+        os.execv("/usr/bin/python3", ["/usr/bin/python3", *sys.argv])
+    print("SKIPPED: no html5lib for python3 (Debian: python3-html5lib)")
+    sys.exit(77)
+
+URLNAMES = {"href", "src", "srcset", "action", "formaction", "poster", "data", "cite", "background",
+            "longdesc", "manifest", "icon", "imagesrcset"}
+STARTTAG = constants.tokenTypes["StartTag"]
+found = []
+
+
+class Recorder(_tokenizer.HTMLTokenizer):
+    """Each start tag as the tokenizer hands it over, with where it ends."""
+
+    def __iter__(self):
+        for token in super().__iter__():
+            if token["type"] == STARTTAG:
+                found.append((self.stream.position(), token["name"], dict(token["data"])))
+            yield token
+
+
+html5parser._tokenizer = types.SimpleNamespace(HTMLTokenizer=Recorder)
+
+
+def kept(anchor, current, values):
+    values = {name: value for name, value in values.items() if value}  # no value and "" look alike here
+    return (anchor, current, values) if anchor or values else None
+
+
+def linecolumn(data, end):
+    before = data[:end].decode()
+    return (before.count("\n") + 1, len(before) - before.rfind("\n") - 1)
+
+
+def theirs(data):
+    found.clear()
+    HTMLParser().parse(data.decode())
+    tags = [(end, kept(name == "a", "aria-current" in attributes,
+                       {n: v for n, v in attributes.items() if n in URLNAMES}))
+            for end, name, attributes in found]
+    return [tag for tag in tags if tag[1]]
+
+
+def ours(data, lines):
+    tags = []
+    for line in lines:
+        word = line.split()
+        begin, end, closeat, anchor, current = map(int, word[1:6])
+        ranges = {word[i]: (int(word[i + 1]), int(word[i + 2])) for i in range(6, len(word), 3)}
+        assert data[begin:begin + 1] == b"<" and data[end - 1:end] == b">" and data[closeat:end] in (b">", b"/>")
+        tag = kept(anchor == 1, current == 1,
+                   {n: html.unescape(data[b:e].decode()) for n, (b, e) in ranges.items()})
+        if tag:
+            tags.append((linecolumn(data, end), tag))
+    return tags
+
+
+def attribute(rng):
+    name = rng.choice([*URLNAMES, "aria-current", "title", "class", "alt", "hrefx", "data-src", "=src", "x"])
+    name = "".join(c.upper() if rng.random() < 0.2 else c for c in name)
+    if rng.random() < 0.15:
+        return name
+    value = "".join(rng.choice(["/x", "a.png", " 1x,", " ", "b 2w", "&amp;", "&lt;", "&#47;", "&#x2F;", "& ",
+                                "<", ">", "=", "'", '"', "`", "/", "?q=1", "é"]) for _ in range(rng.randint(0, 4)))
+    quote = rng.choice(['"', "'", ""])
+    if not quote:
+        value = value.replace(" ", "").replace(">", "")
+    return name + rng.choice(["", " ", "\n", "\t "]) + "=" + rng.choice(["", " ", "\n"]) + quote + value + quote
+
+
+def tag(rng, names=("a", "A", "img", "link", "area", "form", "button", "video", "q", "blockquote", "input",
+                    "iframe", "p", "object", "source", "td", "table")):
+    attributes = "".join(rng.choice([" ", "\n", "\f", "", "/", " / "]) + attribute(rng)
+                         for _ in range(rng.randint(0, 4)))
+    return "<" + rng.choice(names) + (" " if attributes and rng.random() < 0.8 else "") + attributes.lstrip() \
+        + rng.choice([">", ">", "/>", " >", " />"])
+
+
+def fragment(rng, depth=0):
+    inner = (lambda: fragment(rng, depth + 1)) if depth < 2 else (lambda: tag(rng))
+    kind = rng.randrange(14)
+    if kind < 4:
+        return tag(rng)
+    if kind == 4:
+        return rng.choice(["text ", "<", ">", "=", '"', "'", "</", "<3", "&amp;", "\n", "<!", "-->", "--!>"])
+    if kind == 5:
+        return "<!--" + rng.choice(["", "-", " ", "-x"]) + inner() + rng.choice(["-->", "--!>", "->", "-- >", "--->"])
+    if kind == 6:
+        opening = rng.choice(["<!-->", "<!--->", "<!---->", "<?php ", "<!x ", "<![CDATA[", "</ x ", "</3 "])
+        return opening + inner() + ">"
+    if kind == 7:
+        return rng.choice(["<!DOCTYPE html>", "<!doctype html PUBLIC \"a>", "<!DocType x SYSTEM '"]) + inner()
+    if kind == 8:
+        return "</" + rng.choice(["a", "p", "img"]) + " " + attribute(rng) + ">"
+    if kind in (9, 10):  # script, with the escapes that move where its end tag counts
+        body = "".join(rng.choice(["<!--", "-->", "<script>", "<SCRIPT ", "</script", "</scripts>", "--", "<",
+                                   "</", "x", inner()]) for _ in range(rng.randint(0, 6)))
+        ending = rng.choice(["</script>", "</SCRIPT\n>", ""])
+        return "<script" + rng.choice(["", " src=/s.js", "/"]) + ">" + body + ending
+    if kind in (11, 12):
+        name = rng.choice(["style", "textarea", "title", "xmp", "iframe", "noembed", "noframes", "TITLE"])
+        other = rng.choice(["style", "textarea", "title", "xmp", "iframe"])
+        body = "".join(rng.choice([inner(), "</" + other + ">", "</" + name + "x>", "<", "</", "x"])
+                       for _ in range(rng.randint(0, 4)))
+        return "<" + name + ">" + body + "</" + name.lower() + rng.choice([">", " >", "/>", " x='>'>", ""])
+    if rng.random() < 0.05:
+        return rng.choice(["<plaintext>", "<p>", "</p>", "<br/>", "<a>"])
+    return "<b>" + inner() + "</b>"
+
+
+def inputs(directory, count):
+    for path in sorted(pathlib.Path(directory).rglob("*")):
+        if path.suffix in (".html", ".inc"):
+            yield str(path), path.read_bytes()
+    rng = random.Random(20260917)
+    for number in range(count):
+        snippet = "".join(fragment(rng) for _ in range(rng.randint(1, 12)))
+        if rng.random() < 0.1:
+            snippet = snippet[:rng.randrange(len(snippet) + 1)]
+        yield f"snippet {number}", snippet.encode()
+
+
+def main():
+    tagdump, directory = sys.argv[1:3]
+    texts = list(inputs(directory, int(sys.argv[3]) if len(sys.argv) > 3 else 4000))
+    request = b"".join(b"%d\n%s" % (len(data), data) for _, data in texts)
+    answer = subprocess.run([tagdump], input=request, stdout=subprocess.PIPE, check=True).stdout.decode()
+    blocks = [block.splitlines() for block in answer.split("end\n")[:-1]]
+    assert len(blocks) == len(texts), "tagdump answered for %d of %d texts" % (len(blocks), len(texts))
+    for (name, data), block in zip(texts, blocks):
+        try:
+            scanner = ours(data, block)
+        except AssertionError:
+            scanner = ["a tag that is not one:", *block]
+        reference = theirs(data)
+        if scanner != reference:
+            print(f"{name} differs: {data!r}")
+            for i, (a, b) in enumerate(zip(scanner + [None] * len(reference), reference + [None] * len(scanner))):
+                if a != b:
+                    print(f"  tag {i}, (line, column after '>'), (anchor, aria-current, values):")
+                    print(f"    scanner:  {a}\n    html5lib: {b}")
+                    break
+            return 1
+    print(f"{len(texts)} texts: the scanner and html5lib agree")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
