@@ -20,7 +20,6 @@ namespace {
 
 using state = tagscanner::state;
 
-bool isblank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
 bool isalpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -135,10 +134,10 @@ void tagscanner::step(char c, std::vector<foundtag>& found) {
             return;
         }
         const bool appropriate = matching_ && matched_ == rawname_.size();
-        if (appropriate && (isblank(c) || c == '/' || c == '>')) {
+        if (appropriate && (ishtmlblank(c) || c == '/' || c == '>')) {
             begintag(true);
             tag_.begin = scanned_ - 2 - matched_;
-            state_ = isblank(c) ? state::beforename : c == '/' ? state::selfclosing : state::data;
+            state_ = ishtmlblank(c) ? state::beforename : c == '/' ? state::selfclosing : state::data;
             return;
         }
         state_ = text;
@@ -178,7 +177,7 @@ void tagscanner::step(char c, std::vector<foundtag>& found) {
         }
         return;
     case state::tagname:
-        if (isblank(c)) {
+        if (ishtmlblank(c)) {
             state_ = state::beforename;
         } else if (c == '/') {
             slashat_ = scanned_;
@@ -190,7 +189,7 @@ void tagscanner::step(char c, std::vector<foundtag>& found) {
         }
         return;
     case state::beforename:
-        if (isblank(c)) return;
+        if (ishtmlblank(c)) return;
         if (c == '/' || c == '>') {
             state_ = state::aftername;
             step(c, found);
@@ -203,7 +202,7 @@ void tagscanner::step(char c, std::vector<foundtag>& found) {
         else step(c, found);
         return;
     case state::name:
-        if (isblank(c) || c == '/' || c == '>') {
+        if (ishtmlblank(c) || c == '/' || c == '>') {
             endattributename();
             state_ = state::aftername;
             step(c, found);
@@ -215,7 +214,7 @@ void tagscanner::step(char c, std::vector<foundtag>& found) {
         }
         return;
     case state::aftername:
-        if (isblank(c)) return;
+        if (ishtmlblank(c)) return;
         if (c == '/') {
             slashat_ = scanned_;
             state_ = state::selfclosing;
@@ -230,7 +229,7 @@ void tagscanner::step(char c, std::vector<foundtag>& found) {
         }
         return;
     case state::beforevalue:
-        if (isblank(c)) return;
+        if (ishtmlblank(c)) return;
         if (c == '"' || c == '\'') {
             valuebegin_ = scanned_ + 1;
             state_ = c == '"' ? state::doublequoted : state::singlequoted;
@@ -251,7 +250,7 @@ void tagscanner::step(char c, std::vector<foundtag>& found) {
         }
         return;
     case state::unquoted:
-        if (isblank(c)) {
+        if (ishtmlblank(c)) {
             endvalue();
             state_ = state::beforename;
         } else if (c == '>') {
@@ -260,7 +259,7 @@ void tagscanner::step(char c, std::vector<foundtag>& found) {
         }
         return;
     case state::afterquoted:
-        if (isblank(c)) {
+        if (ishtmlblank(c)) {
             state_ = state::beforename;
         } else if (c == '/') {
             slashat_ = scanned_;
@@ -411,7 +410,7 @@ void tagscanner::step(char c, std::vector<foundtag>& found) {
         if (isalpha(c)) {
             matching_ = matching_ && matched_ < scriptelement.size() && lower(c) == scriptelement[matched_];
             ++matched_;
-        } else if (isblank(c) || c == '/' || c == '>') {
+        } else if (ishtmlblank(c) || c == '/' || c == '>') {
             state_ = matching_ && matched_ == scriptelement.size() ? changed : unchanged;
         } else {
             state_ = unchanged;

@@ -41,6 +41,9 @@ inline constexpr std::array<std::string_view, urlattributecount> urlattributenam
     "href", "src", "srcset", "action", "formaction", "poster", "data",
     "cite", "background", "longdesc", "manifest", "icon", "imagesrcset"};
 
+// HTML's blanks: space, tab, LF, form feed, and CR, which HTML reads as LF.
+inline bool ishtmlblank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
+
 struct foundvalue {
     urlattribute name{};
     std::uint64_t begin = 0;  // the value's first byte, after an opening quote

@@ -6,8 +6,6 @@ namespace {
 
 constexpr std::string_view markedcurrent = " aria-current=\"page\"";
 
-bool isblank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
-
 void addrootlink(std::string_view url, std::uint64_t at, std::vector<textedit>& edits) {
     if (!rootabsolute(url)) return;
     std::size_t slash = url.find('/');
@@ -20,9 +18,9 @@ void addrootlink(std::string_view url, std::uint64_t at, std::vector<textedit>& 
 void addcandidates(std::string_view list, std::uint64_t at, std::vector<textedit>& edits) {
     std::size_t i = 0;
     while (i < list.size()) {
-        while (i < list.size() && (isblank(list[i]) || list[i] == ',')) ++i;
+        while (i < list.size() && (ishtmlblank(list[i]) || list[i] == ',')) ++i;
         const std::size_t start = i;
-        while (i < list.size() && !isblank(list[i])) ++i;
+        while (i < list.size() && !ishtmlblank(list[i])) ++i;
         std::string_view url = list.substr(start, i - start);
         if (url.empty()) break;
         addrootlink(url, at + start, edits);

@@ -1,5 +1,6 @@
 #include "sitepaths.h"
 
+#include "htmltags.h"
 #include "osfile.h"
 
 #include <cerrno>
@@ -10,7 +11,6 @@ namespace skelvane {
 namespace {
 
 bool isseparator(char c) { return c == '/' || (pathseparator == '\\' && c == '\\'); }
-bool isblank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
 
 std::vector<std::string> splitpath(std::string_view path) {
     std::vector<std::string> names;
@@ -64,8 +64,8 @@ bool hasscheme(std::string_view url) {
 }
 
 std::string_view trimmed(std::string_view value) {
-    while (!value.empty() && isblank(value.front())) value.remove_prefix(1);
-    while (!value.empty() && isblank(value.back())) value.remove_suffix(1);
+    while (!value.empty() && ishtmlblank(value.front())) value.remove_prefix(1);
+    while (!value.empty() && ishtmlblank(value.back())) value.remove_suffix(1);
     return value;
 }
 
@@ -148,12 +148,12 @@ bool leadstopage(std::string_view url, const pageplace& place) {
 }
 
 bool rootabsolute(std::string_view value) {
-    while (!value.empty() && isblank(value.front())) value.remove_prefix(1);
+    while (!value.empty() && ishtmlblank(value.front())) value.remove_prefix(1);
     return !value.empty() && value[0] == '/' && (value.size() == 1 || (value[1] != '/' && value[1] != '\\'));
 }
 
 bool needsdotattop(std::string_view value) {
-    while (!value.empty() && isblank(value.front())) value.remove_prefix(1);
+    while (!value.empty() && ishtmlblank(value.front())) value.remove_prefix(1);
     std::string_view rest = value.substr(1);
     if (rest.empty() || rest[0] == '?' || rest[0] == '#') return true;
     std::string_view first = rest.substr(0, rest.find_first_of("/?#"));
