@@ -178,7 +178,10 @@ bool checkvalues(optionpass& pass) {
         if (error != 0)
             problems.push_back(std::string(rootoption) + "=" + rootvalue + ": " + describe(error));
         else
-            settings.root = resolved, settings.rootname = rootvalue;
+        {
+            settings.root = resolved;
+            settings.rootname = rootvalue;
+        }
     }
     if (pass.linksvalue != nullptr) {
         if (std::strcmp(pass.linksvalue, "relative") == 0)

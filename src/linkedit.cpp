@@ -25,8 +25,9 @@ void addcandidates(std::string_view list, std::uint64_t at, std::vector<textedit
         if (url.empty()) break;
         addrootlink(url, at + start, edits);
         if (url.back() == ',') continue;
-        for (int depth = 0; i < list.size() && (list[i] != ',' || depth > 0); ++i)
-            depth += list[i] == '(' ? 1 : list[i] == ')' && depth > 0 ? -1 : 0;
+        // Parentheses do not nest: the first ')' closes them.
+        for (bool inparentheses = false; i < list.size() && (list[i] != ',' || inparentheses); ++i)
+            inparentheses = list[i] == '(' || (inparentheses && list[i] != ')');
     }
 }
 
@@ -67,9 +68,10 @@ void writeedited(std::string_view text, std::uint64_t textbegin, std::span<const
         } else if (page.relativelinks) {
             upto(edit.at);
             ++done;  // the '/'
-            const bool bare = page.uptoroot.empty();
-            out.write(!bare ? std::string_view(page.uptoroot)
-                            : edit.what == textedit::kind::rootlinkattop ? std::string_view("./") : std::string_view());
+            if (!page.uptoroot.empty())
+                out.write(page.uptoroot);
+            else if (edit.what == textedit::kind::rootlinkattop)
+                out.write("./");
         }
     }
     upto(textbegin + text.size());
@@ -98,8 +100,10 @@ void linkedsink::overflow(std::string_view bytes) {
         if (plan_ != nullptr) plan_->insert(plan_->end(), edits_.begin(), edits_.end());
     }
     found_.clear();
+    // What no tag can reach goes on; a tag held past the limit goes on unedited.
     const std::uint64_t settled = scanner_.settled();
-    pass(held_.size() > holdlimit ? held_.size() : settled > heldfrom_ ? settled - heldfrom_ : 0);
+    if (settled > heldfrom_) pass(settled - heldfrom_);
+    if (held_.size() > holdlimit) pass(held_.size());
     if (out_.error() != 0 && error() == 0) fail(out_.error());
 }
 

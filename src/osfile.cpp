@@ -10,6 +10,12 @@
 
 namespace skelvane {
 
+std::string filenameof(const std::string& path) {
+    std::size_t cut = path.size();
+    while (cut > 0 && !ispathseparator(path[cut - 1])) --cut;
+    return path.substr(cut);
+}
+
 std::string describe(int error) {
     if (error == notregular) return "not a regular file";
     if (error == beingwritten) return "another program has it open for writing";

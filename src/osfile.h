@@ -84,6 +84,9 @@ std::string entrykey(const std::string& path);
 // file a link points to rather than the link.
 int resolvepath(const std::string& path, std::string& resolved);
 std::string directoryof(const std::string& path);
+// The last name of a path.
+std::string filenameof(const std::string& path);
+inline bool ispathseparator(char c) { return c == '/' || (pathseparator == '\\' && c == '\\'); }
 // Whether a resolved path lies inside a resolved directory, as the system
 // compares names (on Windows: letter case aside, either separator).
 bool pathinside(const std::string& path, const std::string& directory);

@@ -183,12 +183,6 @@ bool pathinside(const std::string& path, const std::string& directory) {
            (outer.back() == L'\\' || inner[outer.size()] == L'\\');
 }
 
-namespace {
-
-bool ispathseparator(char c) { return c == '/' || c == '\\'; }
-
-}  // namespace
-
 bool isabsolutepath(const std::string& path) {
     return (!path.empty() && ispathseparator(path.front())) || (path.size() >= 2 && path[1] == ':');
 }

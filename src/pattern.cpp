@@ -107,8 +107,9 @@ std::string patternfiles::refusal(std::string_view rest, std::string& name, std:
     // resolve is left to the open, which says why. With --relative a name
     // from the site root is not absolute: it is taken from the root.
     std::string why;
-    const bool fromroot = run_.settings.relative && (found->front() == '/' || found->front() == pathseparator);
-    if (isabsolutepath(name) && !fromroot)
+    // The name as written decides: a relative name joined to a document's
+    // absolute path is no absolute name.
+    if (isabsolutepath(std::string(*found)) && !(run_.settings.relative && fromsiteroot(*found)))
         why = "an absolute name, and --root is given";
     else if (resolvepath(name, opened) != 0)
         opened = name;

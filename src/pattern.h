@@ -29,6 +29,13 @@ namespace skelvane {
 
 struct run;
 
+// A pattern's text kept in memory, and when links are edited, the edits it
+// needs whatever the page.
+struct keptpattern {
+    std::string text;
+    std::vector<textedit> edits;
+};
+
 // What a run remembers of its patterns. Small pattern files are kept in
 // memory from one document to the next. A kept text is used while a stat
 // of its name shows the very same file untouched, for one stat instead of
@@ -37,11 +44,6 @@ struct run;
 // together and so get their patterns' texts as they were when the batch
 // began. Patterns already checked for directive lines are not checked
 // again, so that a footer shared by thousands of documents is reported once.
-struct keptpattern {
-    std::string text;
-    std::vector<textedit> edits;  // when links are edited: what the text needs, whatever the page
-};
-
 class keptpatterns {
 public:
     // The text kept for name, when now shows the same file untouched.

@@ -106,7 +106,7 @@ std::optional<pagelinks> linksof(run& current, const document& doc) {
     if (!settings.editslinks()) return std::nullopt;
     pagelinks links;
     auto [known, added] = current.places.try_emplace(directoryof(doc.path));
-    if (added && findplace(doc.path, settings.siteroot, known->second) != 0) known->second.insite = false;
+    if (added && findplace(doc.path, settings.siteroot, known->second) != 0) known->second = pageplace{};
     links.place = known->second;
     links.place.name = filenameof(doc.path);
     links.relativelinks = settings.relativelinks && links.place.insite;

@@ -4,12 +4,12 @@
 // whether a URL leads to the document itself, for --mark-current.
 //
 // The site root is the --root directory, or the current directory. A
-// document's place is that of the name it was given (a symbolic link's, not
-// its target's, as a browser that opens it by that name sees it), worked
-// out from its directory's resolved path once per directory; findplace()
-// returns an errno-style value when that directory cannot be resolved.
-// URLs are compared by their path alone, as written and percent-decoded
-// (letter case aside on Windows), without looking at any file.
+// document's place is its name's directory, resolved (so a document that is
+// a symbolic link stands where its name does, as a browser that opens it by
+// that name sees it), and its own file name; findplace() returns an
+// errno-style value when the directory cannot be resolved. URLs are
+// compared by their path alone, each name percent-decoded (ASCII letter
+// case aside on Windows), without looking at any file.
 #ifndef SKELVANE_SITEPATHS_H
 #define SKELVANE_SITEPATHS_H
 
@@ -31,15 +31,15 @@ struct pageplace {
     std::string uptoroot() const;
 };
 
-// The name a pattern named in a document is opened by, with --relative: a
-// name beginning with '/' is taken from root (empty: the current directory),
-// any other relative name from the document's directory.
+// With --relative, a name beginning with '/' (or '\' on Windows) is taken
+// from the site root.
+bool fromsiteroot(std::string_view name);
+// The name a pattern is opened by, with --relative: a name from the site
+// root is taken from root (empty: the current directory), any other
+// relative name from the document's directory.
 std::string patternpath(std::string_view name, const std::string& document, const std::string& root);
 
-// The last name of a path: a document's file name.
-std::string filenameof(const std::string& path);
-
-// root: the resolved site root.
+// root: the resolved site root. The place's name is left to the caller.
 int findplace(const std::string& document, const std::string& root, pageplace& place);
 
 // Whether a URL, as written in a page at place, leads to that page: its
@@ -49,10 +49,11 @@ int findplace(const std::string& document, const std::string& root, pageplace& p
 // (only a query or a fragment) lead elsewhere.
 bool leadstopage(std::string_view url, const pageplace& place);
 
-// Whether the URL value, from its first non-blank byte at, is root-absolute:
-// one '/' and no second '/' or '\' after it. Such a URL at the top of a site
-// needs "./" in place of its '/' when what follows could be taken for a
-// scheme or is no path at all.
+// Whether a URL attribute's value is root-absolute, as a browser reads it
+// (blanks around it, tabs and line ends in it dropped): one '/' and no
+// second '/' or '\' after it. Such a URL at the top of a site needs "./" in
+// place of its '/' when what follows could be taken for a scheme or is no
+// path at all.
 bool rootabsolute(std::string_view value);
 bool needsdotattop(std::string_view value);
 

@@ -35,14 +35,6 @@ constexpr auto pollinterval = std::chrono::milliseconds(500);
 // A document that waits this long is said to wait, once.
 constexpr auto longwait = std::chrono::seconds(10);
 
-#ifdef _WIN32
-constexpr const char* separators = "/\\";
-#else
-constexpr const char* separators = "/";
-#endif
-
-std::string nameof(const std::string& path) { return path.substr(path.find_last_of(separators) + 1); }
-
 state stateof(const std::string& path) {
     filestatus status;
     if (statpath(path, status) != 0) return std::nullopt;
@@ -171,7 +163,7 @@ private:
 
     void follow(const std::string& path, std::size_t f) {
         const std::string directory = directoryof(path);
-        bydirectory_[directory][nameof(path)].push_back(f);
+        bydirectory_[directory][filenameof(path)].push_back(f);
         watchdirectory(directory);
     }
 
@@ -196,7 +188,7 @@ private:
         if (!directories_.try_emplace(directory, identify(directory)).second) return;
         watchorpoll(directory);
         for (std::string below = directory;;) {
-            const std::string name = nameof(below);
+            const std::string name = filenameof(below);
             const std::string parent = directoryof(below);
             if (name.empty() || name == "." || name == ".." || parent == below) break;
             above_[parent][name].push_back(directory);
@@ -333,6 +325,7 @@ private:
         run_.staged.records = &records;
         run_.staged.announce = announce;
         run_.lookedforkeptfile = false;  // a failed pass may have kept a text there
+        run_.places.clear();  // a folder may be a link that points elsewhere now
         std::map<std::string, std::size_t> byname;
         bool lost = false;
         for (std::size_t d : order) {
