@@ -104,11 +104,10 @@ std::string patternfiles::refusal(std::string_view rest, std::string& name, std:
     if (root.empty()) return {};
     // With --root the checked path is the one opened, so that a link
     // changed in between cannot lead elsewhere. A name that does not
-    // resolve is left to the open, which says why. With --relative a name
-    // from the site root is not absolute: it is taken from the root.
+    // resolve is left to the open, which says why. Whether a name is
+    // absolute is read as written: with --relative, a relative name joined
+    // to a document's absolute path is none, nor is a name from the site root.
     std::string why;
-    // The name as written decides: a relative name joined to a document's
-    // absolute path is no absolute name.
     if (isabsolutepath(std::string(*found)) && !(run_.settings.relative && fromsiteroot(*found)))
         why = "an absolute name, and --root is given";
     else if (resolvepath(name, opened) != 0)
