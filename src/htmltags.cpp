@@ -148,6 +148,16 @@ void tagscanner::step(char c, std::vector<foundtag>& found) {
         matching_ = true;
         state_ = next;
     };
+    // Escaped and double-escaped script count their dashes, so that "-->"
+    // ends them; a '<' may begin what changes them.
+    auto dashes = [&](state plain, state dash, state dashdash, state less) {
+        if (c == '-')
+            state_ = state_ == plain ? dash : dashdash;
+        else if (c == '<')
+            state_ = less;
+        else
+            state_ = c == '>' && state_ == dashdash ? state::script : plain;
+    };
     switch (state_) {
     case state::data:
         if (c == '<') state_ = state::tagopen;
@@ -379,15 +389,7 @@ void tagscanner::step(char c, std::vector<foundtag>& found) {
     case state::escaped:
     case state::escapeddash:
     case state::escapeddashdash:
-        if (c == '-') {
-            state_ = state_ == state::escaped ? state::escapeddash : state::escapeddashdash;
-        } else if (c == '<') {
-            state_ = state::escapedless;
-        } else if (c == '>' && state_ == state::escapeddashdash) {
-            state_ = state::script;
-        } else {
-            state_ = state::escaped;
-        }
+        dashes(state::escaped, state::escapeddash, state::escapeddashdash, state::escapedless);
         return;
     case state::escapedless:
         if (c == '/') {
@@ -421,15 +423,7 @@ void tagscanner::step(char c, std::vector<foundtag>& found) {
     case state::doubleescaped:
     case state::doubledash:
     case state::doubledashdash:
-        if (c == '-') {
-            state_ = state_ == state::doubleescaped ? state::doubledash : state::doubledashdash;
-        } else if (c == '<') {
-            state_ = state::doubleless;
-        } else if (c == '>' && state_ == state::doubledashdash) {
-            state_ = state::script;
-        } else {
-            state_ = state::doubleescaped;
-        }
+        dashes(state::doubleescaped, state::doubledash, state::doubledashdash, state::doubleless);
         return;
     case state::doubleless:
         if (c == '/') {
