@@ -175,10 +175,9 @@ bool checkvalues(optionpass& pass) {
         int error = *rootvalue == '\0' ? ENOENT : resolvepath(rootvalue, resolved);
         if (error == 0) error = statpath(resolved, status);
         if (error == 0 && !status.directory) error = ENOTDIR;
-        if (error != 0)
+        if (error != 0) {
             problems.push_back(std::string(rootoption) + "=" + rootvalue + ": " + describe(error));
-        else
-        {
+        } else {
             settings.root = resolved;
             settings.rootname = rootvalue;
         }
