@@ -1,5 +1,6 @@
 #include "harness.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -127,7 +128,7 @@ runresult runonce(const scratch& dir, const std::vector<std::string>& args, cons
     pid_t child = fork();
     if (child == 0) {
         int out = open(outfile.c_str(), O_WRONLY | O_CREAT | (options.appendstdout ? O_APPEND : O_TRUNC), 0644);
-        int err = open(errfile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = options.mergeoutputs ? dup(out) : open(errfile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(120);
         if (chdir(dir.path().c_str()) != 0) _exit(121);
         if (options.unprivileged && geteuid() == 0) {
@@ -202,6 +203,17 @@ std::string commandoutput(const std::string& command) {
         while (std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe)) text.append(buffer, got);
         pclose(pipe);
     }
+    return text;
+}
+
+std::string normalised(std::string text, const fs::path& directory) {
+    if (testingwindows()) std::erase(text, '\r');
+    // The scratch directory, as Linux and as Wine spell it.
+    std::string wine = "Z:" + directory.string();
+    std::replace(wine.begin(), wine.end(), '/', '\\');
+    for (const std::string& spelled : {directory.string(), wine})
+        for (std::size_t at = 0; (at = text.find(spelled, at)) != std::string::npos;)
+            text.replace(at, spelled.size(), "$DIR");
     return text;
 }
 

@@ -18,6 +18,7 @@ struct runoptions {
     bool unprivileged = false;    // run as nobody when the tests run as root
     std::string stdoutpath;       // send stdout here instead of capturing it
     bool appendstdout = false;    // added to the end of stdoutpath, as >> does
+    bool mergeoutputs = false;    // stderr into stdout's file, as 2>&1 does
     std::vector<std::string> wrapper;  // a command that runs skelvane, such as strace
     long killafter = -1;          // microseconds after the start to send SIGKILL
     int timeoutseconds = 60;      // a run still going then is killed and fails
@@ -52,6 +53,10 @@ runresult runskelvane(const scratch& dir, const std::vector<std::string>& args,
                       const runoptions& options = {});
 
 std::string describe(const tree& files);
+
+// What the machine decides in a message, made the same everywhere: on
+// Windows no CR before a line end; the scratch directory as $DIR.
+std::string normalised(std::string text, const fs::path& directory);
 
 // What a shell command prints on stdout (run through /bin/sh).
 std::string commandoutput(const std::string& command);
