@@ -183,6 +183,7 @@ bool checkvalues(optionpass& pass) {
                                ": expected keep, lf or crlf (--eol=keep, --eol=lf or --eol=crlf)");
         else
             settings.eol = mode->second;
+        if (settings.eol == lineendstyle::lf || settings.eol == lineendstyle::crlf) takefilesasbytes();
     }
     if (rootvalue != nullptr) {
         // Pattern paths are compared with the directory's resolved path.

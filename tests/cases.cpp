@@ -24,6 +24,7 @@ struct expectation {
     std::optional<int> status;          // unset: 0
     text err;                           // lines stderr must contain; unset or empty: stderr is empty
     std::string skip;                   // why the case cannot be run here
+    bool bytes = false;                 // Windows: texts expected as given, not with CR LF
 };
 
 struct testcase {
@@ -125,6 +126,8 @@ std::vector<testcase> readcases(const fs::path& path, std::map<std::string, std:
             body = &*(expected->err = expected->err.value_or(""));
         } else if (keyword == "status") {
             expected->status = std::stoi(rest);
+        } else if (line == "bytes") {
+            expected->bytes = true;
         } else if (keyword == "skip") {
             expected->skip = rest;
         } else if (line == "windows") {
@@ -146,6 +149,8 @@ expectation expectationfor(const testcase& c) {
     if (c.windows.status) e.status = c.windows.status;
     if (c.windows.err) e.err = c.windows.err;
     if (!c.windows.skip.empty()) e.skip = c.windows.skip;
+    e.bytes = c.windows.bytes;
+    if (e.bytes) return e;
     for (auto& [name, content] : e.after)
         if (content) content = windowstext(*content);
     if (e.out) e.out = windowstext(*e.out);
@@ -189,7 +194,7 @@ void runcase(const testcase& c) {
     tree actual = dir.snapshot();
     // The Windows build rewrites a document whose text stays the same with
     // CR LF line ends.
-    if (testingwindows())
+    if (testingwindows() && !e.bytes)
         for (auto& [name, content] : expected)
             if (actual.count(name) != 0 && actual[name] == windowstext(content)) content = actual[name];
     // Not EXPECT_EQ: its line diff of large texts needs memory in the square of their lines.
