@@ -166,7 +166,7 @@ nosecret action
 names() {
     repository "$1"
     printf 'NAV\n' >nav.inc
-    for name in 'tick`x.html' $'line\nend.html' plain.html; do
+    for name in 'tick`x.html' $'line\nwould update plain.html' plain.html; do
         printf '<!--#pattern file="nav.inc" -->\n<!--#endpattern -->\n' >"$name"
     done
     commit names
@@ -178,7 +178,7 @@ if [[ -n $precommit ]]; then
     expect 1 "skelvane-check over stale pages with strange names"
     hook skelvane "['*.html']"
     expect 1 "skelvane over stale pages with strange names"
-    grep -qx NAV 'tick`x.html' && grep -qx NAV $'line\nend.html' || fail "the skelvane hook left a page stale"
+    grep -qx NAV 'tick`x.html' && grep -qx NAV $'line\nwould update plain.html' || fail "the skelvane hook left a page stale"
     printf '<!--#pattern file="nva.inc" -->\n<!--#endpattern -->\n' >typo.html
     printf 'x\n<!--#pattern file="nav.inc" -->\nold\n' >open.html
     hook skelvane-check "['*.html']"
@@ -195,9 +195,10 @@ names action-names
 action '**/*.html' ''
 expect 1 "the action over stale pages with strange names"
 insummary '- ``tick`x.html``'
-insummary '- `"line\nend.html"`'
+insummary '- `"line\nwould update plain.html"`'
+[[ $(grep -c '^- ' "$work/summary") == 3 ]] || { fail "the summary does not list each of 3 pages once"; show; }
 inlog '::error file=tick`x.html,line=2,'
-inlog '::error file=line%0Aend.html,line=2,'
+inlog '::error file=line%0Awould update plain.html,line=2,'
 (eval "$(sed -n '/^```sh$/{n;p}' "$work/summary")") && action '**/*.html' ''
 expect 0 "the action after the summary's fix"
 printf '<!--#pattern file="nva.inc" -->\n<!--#endpattern -->\n' >typo.html
