@@ -2,13 +2,13 @@
 # The check behind action.yml, run from the workflow's working folder:
 # skelvane --diff --strict over the pages git tracks for INPUT_FILES (git
 # pathspecs separated by blanks; ** matches any number of folders), with
-# the options in INPUT_OPTIONS and the fence of common.sh. The diff goes to
-# the log; GITHUB_STEP_SUMMARY gets each stale page and each page that
-# could not be checked, with its reason, and the command that fixes them
-# when it can; each gets an ::error annotation. Exits with skelvane's
-# status: 0 every page up to date, 1 a page is stale, 2 a page could not be
-# checked; 2 also when nothing could be (not a checkout, no page), 127
-# when skelvane is missing.
+# the options in INPUT_OPTIONS and the fence of common.sh. report.pl puts
+# the diff in the log, each stale page and each page that could not be
+# checked (with its reason) in GITHUB_STEP_SUMMARY and in an ::error
+# annotation, and the command that fixes them when a run can. Exits with
+# skelvane's status: 0 every page up to date, 1 a page is stale, 2 a page
+# could not be checked; 2 also when nothing could be (not a checkout, no
+# page, options that cannot be used), 127 when skelvane is missing.
 set -uo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 summary=${GITHUB_STEP_SUMMARY:-/dev/null}

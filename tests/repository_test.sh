@@ -62,7 +62,7 @@ hook() {
 # action FILES OPTIONS [SKELVANE]: the action's step as a workflow runs it.
 action() {
     : >"$work/summary"
-    GITHUB_WORKSPACE=$PWD GITHUB_ACTION_PATH=$here RUNNER_TEMP=$work/runner GITHUB_STEP_SUMMARY=$work/summary \
+    GITHUB_WORKSPACE=$(git rev-parse --show-toplevel 2>/dev/null || pwd) GITHUB_ACTION_PATH=$here RUNNER_TEMP=$work/runner GITHUB_STEP_SUMMARY=$work/summary \
         SKELVANE=${3:-$bindir/skelvane} INPUT_FILES=$1 INPUT_OPTIONS=$2 bash "$here/action/check.sh" >"$log" 2>&1
     local status=$?
     [[ -z $(ls -A "$work/runner") ]] || fail "the action left files in RUNNER_TEMP: $(ls -A "$work/runner")"
@@ -213,6 +213,14 @@ grep -q '^- `open.html`: `open.html:2: the pattern region that starts here has n
 insummary '- `plain.html`'
 grep -q 'Bring them' "$work/summary" && fail "a fix command offered though some pages cannot be fixed by a run"
 inlog '::error file=open.html,line=2,'
+# A step whose working-directory is a folder below the top: pattern names
+# from there, fenced to the top, annotations naming files from the top.
+mkdir sub && printf '<!--#pattern file="../nav.inc" -->\n<!--#endpattern -->\n' >sub/deep.html && git add sub
+cd sub && action '*.html' ''
+expect 1 "the action from a folder below the top"
+inlog '::error file=sub/deep.html,line=2,'
+insummary '- `deep.html`'
+cd ..
 
 # Nothing to check: each ends with one line saying why.
 repository nothing
