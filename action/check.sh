@@ -1,36 +1,61 @@
 #!/usr/bin/env bash
-# The check behind action.yml: skelvane --diff over the pages git lists for
-# INPUT_FILES (git pathspecs separated by blanks; ** matches any number of
-# folders), the diff in the log, and the stale pages with the command that
-# fixes them in GITHUB_STEP_SUMMARY when the workflow gives one. Exits with
+# The check behind action.yml, run from the workflow's working folder:
+# skelvane --diff --strict over the pages git tracks for INPUT_FILES (git
+# pathspecs separated by blanks; ** matches any number of folders), with
+# the options in INPUT_OPTIONS and the fence of common.sh. report.pl puts
+# the diff in the log, each stale page and each page that could not be
+# checked (with its reason) in GITHUB_STEP_SUMMARY and in an ::error
+# annotation, and the command that fixes them when a run can. Exits with
 # skelvane's status: 0 every page up to date, 1 a page is stale, 2 a page
-# could not be checked (its reason in the log).
+# could not be checked; 2 also when nothing could be (not a checkout, no
+# page, options that cannot be used), 127 when skelvane is missing.
 set -uo pipefail
-skelvane=${SKELVANE:-skelvane}
-read -ra patterns <<<"${INPUT_FILES:-**/*.html}"
-specs=()
-for pattern in "${patterns[@]}"; do
-    [[ $pattern == :* ]] && specs+=("$pattern") || specs+=(":(glob)$pattern")
-done
-report=$(mktemp)
-trap 'rm -f "$report"' EXIT
-git ls-files -z -- "${specs[@]}" | "$skelvane" --diff --files-from=- --null | tee "$report"
-status=${PIPESTATUS[1]}
+. "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 summary=${GITHUB_STEP_SUMMARY:-/dev/null}
-fix="git ls-files -z -- $(printf "'%s' " "${specs[@]}")| skelvane --if-changed --files-from=- --null"
-if [[ $status == 0 ]]; then
+
+# What nothing could be checked for: in the log, the summary and an
+# annotation. report.pl quotes and escapes what the pages hold.
+stop() {
+    printf 'skelvane: %s\n' "$2" >&2
+    printf '### skelvane: no page was checked\n\n%s\n' "$2" | sed 's/[`<>*_[\]]/\\&/g' >>"$summary"
+    local message=${2//%/%25}
+    printf '::error title=skelvane::%s\n' "${message//$'\n'/%0A}"
+    exit "$1"
+}
+
+# A shell word, quoted for the fix command.
+shellword() { printf "'%s'" "${1//\'/\'\\\'\'}"; }
+
+read -ra words <<<"${INPUT_FILES-**/*.html}"
+specs=()
+for word in "${words[@]}"; do
+    [[ $word == :* ]] && specs+=("$word") || specs+=(":(glob)$word")
+done
+((${#specs[@]} > 0)) || stop 2 "the files input names no pathspec"
+read -ra options <<<"${INPUT_OPTIONS-}"
+for word in "${options[@]}"; do
+    [[ $word == -* ]] || stop 2 "the options input holds '$word', which is not an option (pages go in files)"
+done
+need_skelvane
+tmp=$(mktemp -d "${RUNNER_TEMP:-${TMPDIR:-/tmp}}/skelvane-check.XXXXXX") || exit 2
+trap 'rm -rf "$tmp"' EXIT
+list_pages
+run=("$skelvane" --diff --strict "${fence[@]}" "${options[@]}")
+# Options that cannot be used fail once, not once per page.
+"${run[@]}" >/dev/null 2>"$tmp/err" || stop 2 "the options cannot be used: $(sed -n "1s/^skelvane: //p" "$tmp/err")"
+
+# One run; report.pl finds each page's part of its output.
+"${run[@]}" -v --null --files-from="$list" >"$tmp/out" 2>"$tmp/err"
+status=$?
+if ((status == 0)); then
     echo "### skelvane: every page is up to date" >>"$summary"
-else
-    {
-        [[ $status == 1 ]] && echo "### skelvane: stale pages" || echo "### skelvane: pages that could not be checked (see the log)"
-        echo
-        sed -n 's/^would update \(.*\)$/- `\1`/p' "$report"
-        echo
-        echo "Bring them up to date with:"
-        echo
-        echo '```sh'
-        echo "$fix"
-        echo '```'
-    } >>"$summary"
+    exit 0
 fi
+fix="git ls-files -z --"
+for word in "${specs[@]}"; do fix+=" $(shellword "$word")"; done
+fix+=" | skelvane --if-changed --strict"
+for word in "${fence[@]}" "${options[@]}"; do fix+=" $(shellword "$word")"; done
+fix+=" --null --files-from=-"
+perl "$(dirname "${BASH_SOURCE[0]}")/report.pl" "$list" "$tmp/out" "$tmp/err" "$(git rev-parse --show-prefix)" \
+    "$summary" "$fix" || status=2
 exit "$status"

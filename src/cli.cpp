@@ -83,9 +83,15 @@ constexpr const char* knownoptions[] = {"--verbose",  "--help",      "--version"
                                         "--watch",    "--relative",   "--links=relative",  "--mark-current",
                                         "--indent"};
 
+// Options that make a run write less than it otherwise would. A long word
+// close to one of them, or one that asks for a dry run, was meant to keep
+// the documents as they are: ignoring it would write them.
+constexpr std::string_view writeslessoptions[] = {"--check", "--diff", "--stdout", "--if-changed"};
+
 struct unknownoption {
     std::string said;   // as given, or a letter and the cluster it stood in
     std::string meant;  // the known option that is close, if any
+    bool writesless = false;  // ends the run instead of being ignored
 };
 
 // The option pass: the settings it makes, and what it saw that is checked
@@ -141,6 +147,16 @@ std::string suggestion(std::string_view typed) {
     return found;
 }
 
+// Whether a long word such as --dry-run or --dryrun asks for a run that
+// writes nothing: its letters, without dashes and underscores, close to
+// "dryrun".
+bool asksdryrun(std::string_view word) {
+    std::string letters;
+    for (char c : word.substr(0, word.find('=')))
+        if (c != '-' && c != '_') letters += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return letters.size() >= 5 && distance(letters, "dryrun") <= 1;
+}
+
 std::string describeunknown(const unknownoption& option, bool ignored) {
     std::string text = "unknown option " + option.said + (ignored ? " ignored" : "");
     if (!option.meant.empty()) text += "; did you mean " + option.meant + "?";
@@ -167,6 +183,7 @@ bool checkvalues(optionpass& pass) {
                                ": expected keep, lf or crlf (--eol=keep, --eol=lf or --eol=crlf)");
         else
             settings.eol = mode->second;
+        if (settings.eol == lineendstyle::lf || settings.eol == lineendstyle::crlf) takefilesasbytes();
     }
     if (rootvalue != nullptr) {
         // Pattern paths are compared with the directory's resolved path.
@@ -200,8 +217,8 @@ bool checkvalues(optionpass& pass) {
         if (int error = *pass.filesfrom == '\0' ? ENOENT : pass.names.open(pass.filesfrom, settings.nullnames))
             problems.push_back(std::string(filesfromoption) + "=" + pass.filesfrom + ": " + describe(error));
     }
-    if (settings.strict)
-        for (const unknownoption& option : pass.unknown) problems.push_back(describeunknown(option, false));
+    for (const unknownoption& option : pass.unknown)
+        if (settings.strict || option.writesless) problems.push_back(describeunknown(option, false));
     for (const std::string& problem : problems) complain(problem);
     if (!problems.empty()) return false;
     for (const unknownoption& option : pass.unknown) complain("warning: " + describeunknown(option, true));
@@ -258,7 +275,10 @@ int testoption(const char* argument, optionpass& pass) {
         } else if (word == eoloption) {
             pass.problems.push_back("--eol needs its style after '=': --eol=keep, --eol=lf or --eol=crlf");
         } else {
-            pass.unknown.push_back({argument, suggestion(word)});
+            std::string meant = asksdryrun(word) ? "--check" : suggestion(word);
+            bool writesless = std::find(std::begin(writeslessoptions), std::end(writeslessoptions), meant) !=
+                              std::end(writeslessoptions);
+            pass.unknown.push_back({argument, meant, writesless});
         }
         return 0;
     }

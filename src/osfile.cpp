@@ -37,8 +37,13 @@ filesink::filesink(int fd) : fd_(fd), buffer_(buffersize) { setbuffer(buffer_.ge
 namespace {
 
 std::unique_ptr<filesink> standardsink;
+bool filesasbytes = false;
 
 }  // namespace
+
+void takefilesasbytes() { filesasbytes = true; }
+
+bool textmode() { return textmodefiles && !filesasbytes; }
 
 filesink& standardoutput() {
     if (!standardsink) standardsink = std::make_unique<filesink>(1);

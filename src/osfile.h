@@ -31,7 +31,8 @@ inline constexpr int notregular = -1;
 inline constexpr int beingwritten = -2;
 
 // Whether files are read and written in text mode: on Windows every line
-// end is read as LF and written as CR LF, so --eol has nothing to change.
+// end is read as LF and written as CR LF, unless the run takes files as
+// bytes (textmode() says which holds now).
 #ifdef _WIN32
 inline constexpr bool textmodefiles = true;
 inline constexpr char pathseparator = '\\';
@@ -39,6 +40,12 @@ inline constexpr char pathseparator = '\\';
 inline constexpr bool textmodefiles = false;
 inline constexpr char pathseparator = '/';
 #endif
+
+// --eol=lf and --eol=crlf give every line end themselves: files, and
+// standard output's texts, are then read and written as the bytes they are
+// on every platform. Called before any file is opened.
+void takefilesasbytes();
+bool textmode();
 
 std::string describe(int error);
 
@@ -205,7 +212,7 @@ protected:
     int fd_;
     std::uint64_t written_ = 0;
     pooledbuffer buffer_;
-    bool textmode_ = textmodefiles;  // Windows: every LF is written as CR LF
+    bool textmode_ = textmode();  // Windows: every LF is written as CR LF
 };
 
 // Standard output as a sink, for --stdout and --diff; its buffer is made

@@ -3,7 +3,8 @@
 // Files are opened in binary mode and line ends are translated here, as the
 // runtime's text mode would (CR LF read as LF, LF written as CR LF), except
 // that a 0x1A byte is an ordinary byte and never ends a file. Standard
-// output gets the same translation. Runs take turns on a document
+// output gets the same translation. A run that takes files as bytes
+// (--eol=lf or --eol=crlf) translates nothing. Runs take turns on a document
 // through a mutex named after its file id, which leaves every reader free
 // and outlasts the rename. A staging file is marked for deletion while it
 // is written, so the system removes it if the run dies before the rename.
@@ -368,6 +369,12 @@ void inputfile::close() {
 
 std::size_t inputfile::readsome(char* buffer, std::size_t size) {
     if (error_ != 0 || fd_ < 0 || atend_) return 0;
+    if (!textmode()) {
+        int count = _read(fd_, buffer, static_cast<unsigned>(std::min<std::size_t>(size, 1u << 30)));
+        if (count < 0) error_ = errno;
+        atend_ = count <= 0;
+        return count < 0 ? 0 : static_cast<std::size_t>(count);
+    }
     // A held-back CR goes out with the byte after it: room for two bytes
     // is needed, and a caller that gives less must not see an end of file.
     if (size < 2) {
@@ -393,6 +400,18 @@ std::size_t inputfile::readat(std::uint64_t offset, char* buffer, std::size_t si
     // Offsets count translated text, so the raw place is found by reading
     // on from the block the last call read, or from the start.
     if (error_ != 0 || fd_ < 0 || size == 0) return 0;
+    if (!textmode()) {
+        OVERLAPPED where{};
+        where.Offset = static_cast<DWORD>(offset);
+        where.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD count = 0;
+        DWORD want = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+        if (!ReadFile(handleof(fd_), buffer, want, &count, &where) && GetLastError() != ERROR_HANDLE_EOF) {
+            error_ = lasterror();
+            return 0;
+        }
+        return count;
+    }
     if (offset < textat_) {
         rawat_ = textat_ = 0;
         atpendingcr_ = false;

@@ -95,7 +95,7 @@ int openoriginal(const document& doc, inputfile& original) {
 
 // The style --eol gives the whole output document, asis for none.
 lineendstyle outputstyle(const runsettings& settings) {
-    if (textmodefiles || settings.eol == lineendstyle::ofdocument) return lineendstyle::asis;
+    if (textmode() || settings.eol == lineendstyle::ofdocument) return lineendstyle::asis;
     return settings.eol;
 }
 
@@ -116,7 +116,7 @@ std::optional<pagelinks> linksof(run& current, const document& doc) {
 }
 
 patternfiles inserterfor(run& current, const document& doc) {
-    const bool ofdocument = current.settings.eol == lineendstyle::ofdocument && !textmodefiles;
+    const bool ofdocument = current.settings.eol == lineendstyle::ofdocument && !textmode();
     return patternfiles(current, doc.path, doc.excluded, &doc.staging,
                         ofdocument ? firstlineend(doc.path) : lineendstyle::asis, linksof(current, doc));
 }

@@ -25,6 +25,7 @@ struct expectation {
     text err;                           // stderr, byte for byte once normalised; unset: empty
     text both;                          // stdout and stderr sent to one file, as a log gets them
     std::string skip;                   // why the case cannot be run here
+    bool bytes = false;                 // Windows: texts expected as given, not with CR LF
 };
 
 struct testcase {
@@ -128,6 +129,8 @@ std::vector<testcase> readcases(const fs::path& path, std::map<std::string, std:
             body = named(*(expected->both = expected->both.value_or("")));
         } else if (keyword == "status") {
             expected->status = std::stoi(rest);
+        } else if (line == "bytes") {
+            expected->bytes = true;
         } else if (keyword == "skip") {
             expected->skip = rest;
         } else if (line == "windows") {
@@ -150,6 +153,8 @@ expectation expectationfor(const testcase& c) {
     if (c.windows.err) e.err = c.windows.err;
     if (c.windows.both) e.both = c.windows.both;
     if (!c.windows.skip.empty()) e.skip = c.windows.skip;
+    e.bytes = c.windows.bytes;
+    if (e.bytes) return e;
     for (auto& [name, content] : e.after)
         if (content) content = windowstext(*content);
     if (e.out) e.out = windowstext(*e.out);
@@ -200,7 +205,7 @@ void runcase(const testcase& c) {
     tree actual = dir.snapshot();
     // The Windows build rewrites a document whose text stays the same with
     // CR LF line ends.
-    if (testingwindows())
+    if (testingwindows() && !e.bytes)
         for (auto& [name, content] : expected)
             if (actual.count(name) != 0 && actual[name] == windowstext(content)) content = actual[name];
     // Not EXPECT_EQ: its line diff of large texts needs memory in the square of their lines.

