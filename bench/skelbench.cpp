@@ -10,8 +10,9 @@
 // The folders load times a site in three levels of folders with and without
 // --relative --links=relative --mark-current --indent.
 //
-// usage: skelbench [--quick] [--runs N] [--only site,big,line,folders] [--dir DIR]
-// (DIR defaults to /dev/shm, where flushes cost nothing but the model's.)
+// usage: skelbench [--quick] [--runs N] [--only site,big,line,folders] [--dir DIR] [--keep]
+// (DIR defaults to /dev/shm, where flushes cost nothing but the model's;
+// --keep leaves the folders load's four trees in DIR, to time runs by hand.)
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -38,6 +39,7 @@ namespace {
 
 struct settings {
     bool quick = false;
+    bool keep = false;
     int runs = 5;
     std::vector<std::string> only = {"site", "big", "line", "folders"};
     fs::path directory;
@@ -375,6 +377,8 @@ result measure(const settings& s, const std::string& workload) {
 // ---- A site with folders, with and without the options for one --------------
 
 const std::vector<std::string> folderoptions = {"--relative", "--links=relative", "--mark-current", "--indent"};
+// Root-absolute links in the shared navigation: a real site's menu of 50 or more.
+constexpr std::size_t navlinks = 58;
 
 std::string indented(const std::string& text) {
     std::string out;
@@ -387,7 +391,7 @@ std::string indented(const std::string& text) {
     return out;
 }
 
-// The pages, the shared navigation in root-absolute links to the first 40 of
+// The pages, the shared navigation in root-absolute links to the first 58 of
 // them, and what each page must become: with the options (names from the
 // site root, links relative, its own link marked, lines indented) and
 // without them (names from the current directory).
@@ -403,7 +407,7 @@ std::size_t makefolders(const settings& s, const fs::path& plain, const fs::path
     }
     const std::string header = make.lines(2000), footer = make.lines(3000);
     std::string nav = "<nav><img src=\"/img/logo.svg\" alt=\"\">\n";
-    for (std::size_t i = 0; i < 40; ++i) nav += "<a href=\"/" + documents[i] + "\">Page " + std::to_string(i) + "</a>\n";
+    for (std::size_t i = 0; i < navlinks; ++i) nav += "<a href=\"/" + documents[i] + "\">Page " + std::to_string(i) + "</a>\n";
     nav += "</nav>\n";
     for (const fs::path& root : {plain, optioned, plainafter, optionedafter}) {
         fs::create_directories(root / "parts");
@@ -417,7 +421,7 @@ std::size_t makefolders(const settings& s, const fs::path& plain, const fs::path
         for (char c : name)
             if (c == '/') up.append("../");
         std::string mynav = "<nav><img src=\"" + up + "img/logo.svg\" alt=\"\">\n";
-        for (std::size_t i = 0; i < 40; ++i)
+        for (std::size_t i = 0; i < navlinks; ++i)
             mynav += "<a href=\"" + up + documents[i] + "\"" + (documents[i] == name ? " aria-current=\"page\"" : "") +
                      ">Page " + std::to_string(i) + "</a>\n";
         mynav += "</nav>\n";
@@ -471,7 +475,9 @@ result measurefolders(const settings& s) {
             if (!sametree(work, expected)) std::exit(1);
         }
     for (auto& [name, list] : times) r.seconds[name] = median(list);
-    for (const fs::path& p : {plain, optioned, plainafter, optionedafter, work}) fs::remove_all(p);
+    fs::remove_all(work);
+    if (!s.keep)
+        for (const fs::path& p : {plain, optioned, plainafter, optionedafter}) fs::remove_all(p);
     return r;
 }
 
@@ -496,6 +502,8 @@ int main(int argc, char** argv) {
         std::string arg = argv[i];
         if (arg == "--quick") {
             s.quick = true;
+        } else if (arg == "--keep") {
+            s.keep = true;
         } else if (arg == "--runs" && i + 1 < argc) {
             s.runs = std::max(1, std::atoi(argv[++i]));
         } else if (arg == "--dir" && i + 1 < argc) {
@@ -509,7 +517,7 @@ int main(int argc, char** argv) {
                 from = comma + 1;
             }
         } else {
-            std::fprintf(stderr, "usage: skelbench [--quick] [--runs N] [--only site,big,line,folders] [--dir DIR]\n");
+            std::fprintf(stderr, "usage: skelbench [--quick] [--runs N] [--only site,big,line,folders] [--dir DIR] [--keep]\n");
             return 2;
         }
     }

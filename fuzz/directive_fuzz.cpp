@@ -207,11 +207,16 @@ void checktag(std::string_view text, const foundtag& tag) {
     const bool quoted = tag.count > 0 && tag.values[tag.count - 1].end + 1 == slash &&
                         (text[slash - 1] == '"' || text[slash - 1] == '\'');
     if (text[slash] == '/' && (nameend == slash || quoted) && tag.closeat != slash) std::abort();
+    // A tag said to end right after an '=' does so, blanks aside, at a '>'
+    // (html5lib's test holds the marks against a tokenizer).
+    std::uint64_t last = tag.closeat;
+    while (last > nameend && blank(text[last - 1])) --last;
+    if (tag.dangling && (text[tag.closeat] != '>' || text[last - 1] != '=')) std::abort();
 }
 
 bool sametag(const foundtag& a, const foundtag& b) {
     if (a.begin != b.begin || a.end != b.end || a.closeat != b.closeat || a.anchor != b.anchor ||
-        a.ariacurrent != b.ariacurrent || a.count != b.count)
+        a.ariacurrent != b.ariacurrent || a.dangling != b.dangling || a.count != b.count)
         return false;
     for (std::uint8_t i = 0; i < a.count; ++i)
         if (a.values[i].name != b.values[i].name || a.values[i].begin != b.values[i].begin ||

@@ -245,6 +245,7 @@ void tagscanner::step(char c, std::vector<foundtag>& found) {
             state_ = c == '"' ? state::doublequoted : state::singlequoted;
         } else if (c == '>') {
             counts_ = false;  // no value after all
+            tag_.dangling = true;
             emittag(found);
         } else {
             valuebegin_ = scanned_;

@@ -56,6 +56,9 @@ struct foundtag {
     std::uint64_t closeat = 0;  // the "/>" or ">" that ends it: where an attribute can be added
     bool anchor = false;        // an <a> start tag
     bool ariacurrent = false;   // it has an aria-current attribute
+    // It ends right after an attribute's '=' (blanks aside), as in <a class=>:
+    // an attribute added before its '>' would be read as that one's value.
+    bool dangling = false;
     std::uint8_t count = 0;     // values in use, in the order written
     std::array<foundvalue, urlattributecount> values{};
     // The value of the tag's attribute of that name, when it has one.

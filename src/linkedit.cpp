@@ -1,10 +1,16 @@
 #include "linkedit.h"
 
+#include <algorithm>
+#include <optional>
+
 namespace skelvane {
 
 namespace {
 
 constexpr std::string_view markedcurrent = " aria-current=\"page\"";
+// After a dangling '=', an empty value for it first: the attribute keeps
+// the empty value HTML gives it, and the mark is read as a mark.
+constexpr std::string_view emptyvalue = "\"\"";
 
 void addrootlink(std::string_view url, std::uint64_t at, std::vector<textedit>& edits) {
     if (!rootabsolute(url)) return;
@@ -48,22 +54,57 @@ void planedits(const foundtag& tag, std::string_view text, std::uint64_t textbeg
         }
     if (!markcurrent || !tag.anchor || tag.ariacurrent) return;
     if (const foundvalue* href = tag.find(urlattribute::href); href != nullptr && href->end > href->begin)
-        edits.push_back({textedit::kind::anchor, tag.closeat, href->begin, href->end});
+        edits.push_back({tag.dangling ? textedit::kind::danglinganchor : textedit::kind::anchor, tag.closeat,
+                         href->begin, href->end});
+}
+
+folderanchors::folderanchors(std::string_view text, std::uint64_t textbegin, std::span<const textedit> edits,
+                             const pageplace& folder) {
+    for (std::size_t i = 0; i < edits.size(); ++i) {
+        const textedit& edit = edits[i];
+        if (!edit.isanchor()) continue;
+        std::optional<std::string> name =
+            leadsinfolder(text.substr(edit.hrefbegin - textbegin, edit.hrefend - edit.hrefbegin), folder);
+        if (!name) continue;
+        if (!name->empty()) {
+            byname_.push_back({std::move(*name), i});
+        } else {  // the folder itself: its index page
+            byname_.push_back({comparedname("index.html"), i});
+            byname_.push_back({comparedname("index.htm"), i});
+        }
+    }
+    std::sort(byname_.begin(), byname_.end());
 }
 
 void writeedited(std::string_view text, std::uint64_t textbegin, std::span<const textedit> edits,
-                 const pagelinks& page, bytesink& out) {
+                 const pagelinks& page, bytesink& out, const folderanchors* anchors) {
     std::uint64_t done = textbegin;
     auto upto = [&](std::uint64_t offset) {
         out.write(text.substr(done - textbegin, offset - done));
         done = offset;
     };
-    for (const textedit& edit : edits) {
-        if (edit.what == textedit::kind::anchor) {
-            if (!page.markcurrent ||
-                !leadstopage(text.substr(edit.hrefbegin - textbegin, edit.hrefend - edit.hrefbegin), page.place))
+    // The anchors that lead to this page, in the order of the edits.
+    std::vector<folderanchors::leading>::const_iterator next{}, last{};
+    if (anchors != nullptr && page.markcurrent) {
+        const std::string name = comparedname(page.place.name);
+        auto byname = [](const folderanchors::leading& a, std::string_view b) { return a.name < b; };
+        auto bynameafter = [](std::string_view a, const folderanchors::leading& b) { return a < b.name; };
+        next = std::lower_bound(anchors->byname_.begin(), anchors->byname_.end(), name, byname);
+        last = std::upper_bound(next, anchors->byname_.end(), name, bynameafter);
+    }
+    for (std::size_t i = 0; i < edits.size(); ++i) {
+        const textedit& edit = edits[i];
+        if (edit.isanchor()) {
+            if (!page.markcurrent) continue;
+            if (anchors != nullptr) {
+                if (next == last || next->edit != i) continue;
+                ++next;
+            } else if (!leadstopage(text.substr(edit.hrefbegin - textbegin, edit.hrefend - edit.hrefbegin),
+                                    page.place)) {
                 continue;
+            }
             upto(edit.at);
+            if (edit.what == textedit::kind::danglinganchor) out.write(emptyvalue);
             out.write(markedcurrent);
         } else if (page.relativelinks) {
             upto(edit.at);

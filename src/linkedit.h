@@ -5,7 +5,10 @@
 //
 // What a pattern's text needs is found once, whatever the page: planedits()
 // turns each start tag the scanner found into edits at byte offsets of the
-// text. writeedited() then writes the text as one page needs it. A pattern
+// text. writeedited() then writes the text as one page needs it. Which of
+// its links lead to a page depends only on the page's folder: a
+// folderanchors, made once per folder, answers it for each page of the
+// folder by one lookup of the page's name. A pattern
 // that is not kept in memory goes through a linkedsink instead, which scans
 // its bytes as they pass and holds each start tag back until its '>' (a tag
 // longer than holdlimit goes on unedited, so memory stays bounded); with a
@@ -31,7 +34,9 @@ struct textedit {
         rootlink,       // the '/' at at begins a root-absolute URL
         rootlinkattop,  // the same, one that needs "./" at the top of the site
         anchor,         // an <a> may be marked at at; its href lies in [hrefbegin, hrefend)
+        danglinganchor, // the same, in a tag that ends right after an '=': the mark follows an empty value
     };
+    bool isanchor() const { return what == kind::anchor || what == kind::danglinganchor; }
     kind what = kind::rootlink;
     std::uint64_t at = 0;
     std::uint64_t hrefbegin = 0;
@@ -49,8 +54,28 @@ struct pagelinks {
 // text holds the tag; its first byte lies at offset textbegin of the whole text.
 void planedits(const foundtag& tag, std::string_view text, std::uint64_t textbegin, bool relativelinks,
                bool markcurrent, std::vector<textedit>& edits);
+
+// Which of a text's anchors lead to a page of one folder, by the page's name.
+class folderanchors {
+public:
+    folderanchors(std::string_view text, std::uint64_t textbegin, std::span<const textedit> edits,
+                  const pageplace& folder);
+
+private:
+    friend void writeedited(std::string_view, std::uint64_t, std::span<const textedit>, const pagelinks&,
+                            bytesink&, const folderanchors*);
+    struct leading {
+        std::string name;  // as comparedname() gives it
+        std::size_t edit;  // the anchor's index in the edits
+        auto operator<=>(const leading&) const = default;
+    };
+    std::vector<leading> byname_;  // in order
+};
+
+// anchors: made for the page's folder from the same text and edits; without
+// it, each anchor's href is looked at for this page alone.
 void writeedited(std::string_view text, std::uint64_t textbegin, std::span<const textedit> edits,
-                 const pagelinks& page, bytesink& out);
+                 const pagelinks& page, bytesink& out, const folderanchors* anchors = nullptr);
 
 class linkedsink : public bytesink {
 public:

@@ -46,6 +46,19 @@ void keptpatterns::forget(const fileid& id) {
         if (k.status.id == id) k.lookedin = 0;
 }
 
+const folderanchors& keptpattern::anchorsfor(const pageplace& folder) const {
+    // The folder's names, NUL apart (no name holds one), and whether it is in the site.
+    std::string key(1, folder.insite ? '+' : '-');
+    for (const std::string& name : folder.directory) key.append(name).push_back('\0');
+    auto found = anchorsbyfolder_.find(key);
+    if (found == anchorsbyfolder_.end()) {
+        // A watch meets folders as long as it runs: what it keeps stays bounded.
+        if (anchorsbyfolder_.size() >= foldersremembered) anchorsbyfolder_.clear();
+        found = anchorsbyfolder_.try_emplace(std::move(key), text, 0, edits, folder).first;
+    }
+    return found->second;
+}
+
 namespace {
 
 // The way inserted text takes to the document: its links edited, its lines
@@ -95,12 +108,19 @@ bool patternfiles::statusof(const std::string& name, filestatus& status, bool& k
     return true;
 }
 
-std::string patternfiles::refusal(std::string_view rest, std::string& name, std::string& opened) {
+std::string patternfiles::refusal(std::string_view rest, std::string& name, std::string& reached,
+                                  std::string& opened) {
     std::optional<std::string_view> found = getpatternname(rest);
     if (!found) return "start directive names no pattern file (no file=\"...\")";
     if (found->empty()) return "start directive names an empty pattern file name";
     const std::string& root = run_.settings.root;
-    name = opened = run_.settings.relative ? patternpath(*found, document_, run_.settings.rootname) : std::string(*found);
+    if (run_.settings.relative) {
+        patternname path = patternpath(*found, document_, run_.settings.rootname);
+        name = std::move(path.shown);
+        reached = opened = std::move(path.opened);
+    } else {
+        name = reached = opened = std::string(*found);
+    }
     if (root.empty()) return {};
     // With --root the checked path is the one opened, so that a link
     // changed in between cannot lead elsewhere. A name that does not
@@ -110,8 +130,8 @@ std::string patternfiles::refusal(std::string_view rest, std::string& name, std:
     std::string why;
     if (isabsolutepath(std::string(*found)) && !(run_.settings.relative && fromsiteroot(*found)))
         why = "an absolute name, and --root is given";
-    else if (resolvepath(name, opened) != 0)
-        opened = name;
+    else if (resolvepath(reached, opened) != 0)
+        opened = reached;
     else if (!pathinside(opened, root))
         why = "it lies outside " + root;
     return why.empty() ? why : "cannot include \"" + name + "\": " + why;
@@ -122,7 +142,8 @@ void patternfiles::insertkept(const std::string& name, const keptpattern& patter
     showincluding(run_.settings, name);
     textroute route(out, style_, std::nullopt, run_.settings, directive);
     if (links_)
-        writeedited(pattern.text, 0, pattern.edits, *links_, route.afterlinks());
+        writeedited(pattern.text, 0, pattern.edits, *links_, route.afterlinks(),
+                    links_->markcurrent ? &pattern.anchorsfor(links_->place) : nullptr);
     else
         route.afterlinks().write(pattern.text);
     route.afterlinks().write("\n");
@@ -139,18 +160,19 @@ bool patternfiles::outsidesite() {
 insertresult patternfiles::insertpattern(std::string_view rest, long line, bytesink& out, std::string_view directive) {
     const std::string where = fileline(document_, line);
     std::string name;
+    std::string reached;  // the name it is found by, links not followed
     std::string opened;
-    std::string refused = refusal(rest, name, opened);
+    std::string refused = refusal(rest, name, reached, opened);
     filestatus now;
     bool known = false;
     // --watch follows every file a directive names, whether or not it
     // exists, by its name, so that a link is followed wherever it is pointed.
     std::optional<filestatus>* read = nullptr;
-    if (run_.reads != nullptr && !name.empty()) read = &run_.reads->patterns[name];
+    if (run_.reads != nullptr && !reached.empty()) read = &run_.reads->patterns[reached];
     // With --strict every insertion checks the pattern's lines, so none is
     // taken from memory.
     const bool frommemory = refused.empty() && !run_.settings.strict;
-    if (const keptpattern* kept = frommemory ? run_.patterns.looked(name, now) : nullptr; kept && !excluded(now)) {
+    if (const keptpattern* kept = frommemory ? run_.patterns.looked(reached, now) : nullptr; kept && !excluded(now)) {
         if (read != nullptr) *read = now;
         if (outsidesite()) return insertresult::failed;
         insertkept(name, *kept, out, directive);
@@ -167,7 +189,7 @@ insertresult patternfiles::insertpattern(std::string_view rest, long line, bytes
     if (known) seen_[opened] = now;
     if (read != nullptr) *read = known ? std::optional(now) : std::nullopt;
     if (known && frommemory && !excluded(now))
-        if (const keptpattern* kept = run_.patterns.find(name, now)) {
+        if (const keptpattern* kept = run_.patterns.find(reached, now)) {
             if (outsidesite()) return insertresult::failed;
             insertkept(name, *kept, out, directive);
             return insertresult::inserted;
@@ -209,7 +231,7 @@ insertresult patternfiles::insertpattern(std::string_view rest, long line, bytes
     if (failure_.empty()) route.start().write("\n");
     route.finish();
     if (!failure_.empty()) return insertresult::failed;
-    if (keepable && kept.text.size() == status.size) run_.patterns.keep(name, status, std::move(kept));
+    if (keepable && kept.text.size() == status.size) run_.patterns.keep(reached, status, std::move(kept));
     return insertresult::inserted;
 }
 

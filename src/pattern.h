@@ -34,6 +34,13 @@ struct run;
 struct keptpattern {
     std::string text;
     std::vector<textedit> edits;
+    // Which of its anchors lead to a page of a folder, made on the first
+    // page of each folder it is inserted in (so a memo, even when kept const).
+    const folderanchors& anchorsfor(const pageplace& folder) const;
+    static constexpr std::size_t foldersremembered = 4096;
+
+private:
+    mutable std::map<std::string, folderanchors, std::less<>> anchorsbyfolder_;
 };
 
 // What a run remembers of its patterns. Small pattern files are kept in
@@ -94,9 +101,10 @@ public:
     const std::string& failuresubject() const { return failuresubject_; }
 
 private:
-    // Why the directive's pattern cannot be included, or nothing; name and
-    // opened are set as far as the directive gives them.
-    std::string refusal(std::string_view rest, std::string& name, std::string& opened);
+    // Why the directive's pattern cannot be included, or nothing; name (as
+    // shown), reached (the name it is found by) and opened (with --root, its
+    // resolved path) are set as far as the directive gives them.
+    std::string refusal(std::string_view rest, std::string& name, std::string& reached, std::string& opened);
     bool excluded(const filestatus& status) const;
     // The pattern's status, after putting in place a document of the batch
     // that it is, so that its new text is read. False when that failed.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <optional>
 #include <utility>
 
 namespace skelvane {
@@ -59,15 +60,56 @@ bool hasscheme(std::string_view url) {
     return false;
 }
 
-// A URL as a browser reads the value it is written in: blanks around it
-// dropped, and tabs and line ends anywhere in it.
+// What a browser strips from both ends of a URL: C0 controls and spaces
+// (not NUL, which HTML has made U+FFFD by then).
+bool isstripped(char c) { return c != '\0' && static_cast<unsigned char>(c) <= 0x20; }
+
+// A URL as a browser reads the value it is written in: C0 controls and
+// spaces around it dropped, and tabs and line ends anywhere in it.
 std::string cleanurl(std::string_view value) {
-    while (!value.empty() && ishtmlblank(value.front())) value.remove_prefix(1);
-    while (!value.empty() && ishtmlblank(value.back())) value.remove_suffix(1);
+    while (!value.empty() && isstripped(value.front())) value.remove_prefix(1);
+    while (!value.empty() && isstripped(value.back())) value.remove_suffix(1);
     std::string url;
     for (char c : value)
         if (c != '\t' && c != '\n' && c != '\r') url += c;
     return url;
+}
+
+// The leading part of a path that names where it begins: "/", on Windows
+// also a drive ("C:\\", or "C:" alone) or "\\\\" of a share; empty for a
+// relative path.
+std::size_t anchorlength(std::string_view path) {
+    std::size_t length = 0;
+    if (pathseparator == '\\' && path.size() >= 2 && path[1] == ':') length = 2;
+    while (length < path.size() && ispathseparator(path[length])) ++length;
+    return length;
+}
+
+// A path's names with "." dropped and each ".." taking back the name before
+// it, as a browser reads them; ".." that has nothing to take back stays in a
+// relative path and goes in an absolute one.
+std::vector<std::string> lexicalnames(std::string_view names, bool absolute) {
+    std::vector<std::string> kept;
+    for (std::string& name : splitpath(names)) {
+        if (name == ".") continue;
+        if (name != "..")
+            kept.push_back(std::move(name));
+        else if (!kept.empty() && kept.back() != "..")
+            kept.pop_back();
+        else if (!absolute)
+            kept.push_back(std::move(name));
+    }
+    return kept;
+}
+
+std::string joined(std::string path, std::string_view name) {
+    if (!path.empty() && !ispathseparator(path.back()) && anchorlength(path) < path.size()) path += pathseparator;
+    return path.append(name);
+}
+
+// Whether a resolved directory is the root or lies inside it.
+bool insideorroot(const std::string& directory, const std::string& root) {
+    return pathinside(directory + pathseparator + "x", root);
 }
 
 }  // namespace
@@ -80,53 +122,95 @@ std::string pageplace::uptoroot() const {
 
 bool fromsiteroot(std::string_view name) { return !name.empty() && ispathseparator(name.front()); }
 
-std::string patternpath(std::string_view name, const std::string& document, const std::string& root) {
+patternname patternpath(std::string_view name, const std::string& document, const std::string& root) {
+    std::string base;
     if (fromsiteroot(name)) {
         while (!name.empty() && ispathseparator(name.front())) name.remove_prefix(1);
-        if (root.empty()) return name.empty() ? std::string(".") : std::string(name);
-        return ispathseparator(root.back()) ? root + std::string(name) : root + '/' + std::string(name);
+        if (root.empty() && name.empty()) return {".", "."};
+        base = root.empty() || ispathseparator(root.back()) ? root : root + '/';
+    } else if (isabsolutepath(std::string(name))) {
+        return {std::string(name), std::string(name)};
+    } else {
+        // The document's directory as its name spells it, separator and all.
+        base = document.substr(0, document.size() - filenameof(document).size());
     }
-    if (isabsolutepath(std::string(name))) return std::string(name);
-    // The document's directory as its name spells it, separator and all.
-    return document.substr(0, document.size() - filenameof(document).size()) + std::string(name);
+    patternname result{base + std::string(name), base};
+    // Each ".." of the name takes back a name of the base, as it does in the
+    // page's links, rather than going up from where a linked folder leads;
+    // what the base spells itself ("..", a linked --root) stays for the system.
+    std::string& opened = result.opened;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= name.size(); ++i) {
+        if (i < name.size() && !ispathseparator(name[i])) continue;
+        const std::string_view part = name.substr(start, i - start);
+        start = i + 1;
+        if (part.empty() || part == ".") continue;
+        std::size_t end = opened.size();
+        while (end > 0 && ispathseparator(opened[end - 1])) --end;
+        std::size_t from = end;
+        while (from > 0 && !ispathseparator(opened[from - 1])) --from;
+        const std::string_view last = std::string_view(opened).substr(from, end - from);
+        if (part == ".." && !last.empty() && last != "." && last != ".." && end > anchorlength(opened))
+            opened.erase(from);
+        else
+            opened = joined(std::move(opened), part);
+    }
+    if (opened.empty()) opened.push_back('.');
+    return result;
 }
 
 int findplace(const std::string& document, const std::string& root, pageplace& place) {
     place = pageplace{};
-    std::string directory;
-    if (int error = resolvepath(directoryof(document), directory)) return error;
-    // A directory is in the site when a name in it would lie inside the root.
-    place.insite = pathinside(directory + pathseparator + "x", root);
-    std::string_view names = directory;
-    if (place.insite) names.remove_prefix(std::min(root.size(), names.size()));
-    place.directory = splitpath(names);
+    // The directory as the document's name spells it, "." and ".." read as a
+    // browser that opens the page by that name reads them: a linked folder
+    // stands where its name does. Its place is taken from the shortest
+    // leading part of it that resolves into the site.
+    const std::string directory = directoryof(document);
+    const std::size_t anchor = anchorlength(directory);
+    const std::vector<std::string> names = lexicalnames(std::string_view(directory).substr(anchor), anchor > 0);
+    std::string leading = directory.substr(0, anchor);
+    for (std::size_t i = 0;; ++i) {
+        std::string resolved;
+        if (resolvepath(leading.empty() ? std::string(".") : leading, resolved) == 0 && insideorroot(resolved, root)) {
+            place.insite = true;
+            place.directory = splitpath(std::string_view(resolved).substr(std::min(root.size(), resolved.size())));
+            place.directory.insert(place.directory.end(), names.begin() + static_cast<std::ptrdiff_t>(i), names.end());
+            return 0;
+        }
+        if (i == names.size()) break;
+        leading = joined(std::move(leading), names[i]);
+    }
+    // Outside the site: where the system finds it, from its root.
+    std::string resolved;
+    if (int error = resolvepath(directory, resolved)) return error;
+    place.directory = splitpath(resolved);
     return 0;
 }
 
-bool leadstopage(std::string_view value, const pageplace& place) {
+std::optional<std::string> leadsinfolder(std::string_view value, const pageplace& folder) {
     std::string url = cleanurl(value);
-    if (hasscheme(url)) return false;
+    if (hasscheme(url)) return std::nullopt;
     std::string path = url.substr(0, url.find_first_of("?#"));
     for (char& c : path)
         if (c == '\\') c = '/';  // as browsers read a URL of a file or web page
-    if (path.empty() || path.starts_with("//")) return false;
+    if (path.empty() || path.starts_with("//")) return std::nullopt;
     std::vector<std::string> target;
     if (path.front() != '/')
-        target = place.directory;
-    else if (!place.insite)
-        return false;
+        target = folder.directory;
+    else if (!folder.insite)
+        return std::nullopt;
     bool directory = false;
     std::size_t start = path.front() == '/' ? 1 : 0;
     for (std::size_t i = start; i <= path.size(); ++i) {
         if (i < path.size() && path[i] != '/') continue;
-        const std::string name = percentdecoded(std::string_view(path).substr(start, i - start));
+        std::string name = percentdecoded(std::string_view(path).substr(start, i - start));
         start = i + 1;
         directory = name.empty() || name == "." || name == "..";
         if (name == "..") {
-            if (target.empty()) return false;  // above the site, or the file system's root
+            if (target.empty()) return std::nullopt;  // above the site, or the file system's root
             target.pop_back();
         } else if (!directory) {
-            target.push_back(name);
+            target.push_back(std::move(name));
         }
     }
     std::string last;
@@ -134,9 +218,22 @@ bool leadstopage(std::string_view value, const pageplace& place) {
         last = std::move(target.back());
         target.pop_back();
     }
-    if (!std::equal(target.begin(), target.end(), place.directory.begin(), place.directory.end(), samename))
-        return false;
-    if (!directory) return samename(last, place.name);
+    if (!std::equal(target.begin(), target.end(), folder.directory.begin(), folder.directory.end(), samename))
+        return std::nullopt;
+    return comparedname(last);
+}
+
+std::string comparedname(std::string_view name) {
+    std::string compared(name);
+    if (pathseparator != '/')
+        for (char& c : compared) c = lower(c);
+    return compared;
+}
+
+bool leadstopage(std::string_view value, const pageplace& place) {
+    const std::optional<std::string> name = leadsinfolder(value, place);
+    if (!name) return false;
+    if (!name->empty()) return samename(*name, place.name);
     return samename(place.name, "index.html") || samename(place.name, "index.htm");
 }
 
@@ -147,7 +244,8 @@ bool rootabsolute(std::string_view value) {
 
 bool needsdotattop(std::string_view value) {
     const std::string rest = cleanurl(value).substr(1);
-    if (rest.empty() || rest[0] == '?' || rest[0] == '#') return true;
+    // What would then begin the URL must not be stripped from it by a browser.
+    if (rest.empty() || rest[0] == '?' || rest[0] == '#' || isstripped(rest[0])) return true;
     return rest.substr(0, rest.find_first_of("/?#")).find(':') != std::string::npos;
 }
 

@@ -4,16 +4,21 @@
 // whether a URL leads to the document itself, for --mark-current.
 //
 // The site root is the --root directory, or the current directory. A
-// document's place is its name's directory, resolved (so a document that is
-// a symbolic link stands where its name does, as a browser that opens it by
-// that name sees it), and its own file name; findplace() returns an
-// errno-style value when the directory cannot be resolved. URLs are
-// compared by their path alone, each name percent-decoded (ASCII letter
-// case aside on Windows), without looking at any file.
+// document stands where its name puts it, as a browser that opens it by
+// that name sees it: a document that is a symbolic link, or that lies in a
+// linked folder, stands where its name does, not where the link leads. Its
+// place is its name's directory, "." and ".." taken by their spelling, from
+// the shortest leading part of it that resolves into the site, and its own
+// file name; a document whose name reaches the site nowhere lies outside it,
+// where the system finds it. findplace() returns an errno-style value when
+// such a directory cannot be resolved. URLs are compared by their path
+// alone, each name percent-decoded (ASCII letter case aside on Windows),
+// without looking at any file.
 #ifndef SKELVANE_SITEPATHS_H
 #define SKELVANE_SITEPATHS_H
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,10 +39,18 @@ struct pageplace {
 // With --relative, a name beginning with '/' (or '\' on Windows) is taken
 // from the site root.
 bool fromsiteroot(std::string_view name);
-// The name a pattern is opened by, with --relative: a name from the site
+// The name a pattern is shown by, with --relative: a name from the site
 // root is taken from root (empty: the current directory), any other
-// relative name from the document's directory.
-std::string patternpath(std::string_view name, const std::string& document, const std::string& root);
+// relative name from the document's directory. It is opened by the same
+// name with each of its own ".." taking back a name of that directory by
+// spelling (so "../nav.inc" in a linked folder's page is the nav.inc beside
+// the folder's name, not beside its target), so that what --root fences is
+// the file the page's links mean.
+struct patternname {
+    std::string shown;
+    std::string opened;
+};
+patternname patternpath(std::string_view name, const std::string& document, const std::string& root);
 
 // root: the resolved site root. The place's name is left to the caller.
 int findplace(const std::string& document, const std::string& root, pageplace& place);
@@ -48,12 +61,20 @@ int findplace(const std::string& document, const std::string& root, pageplace& p
 // index.html or index.htm. URLs with a scheme, a host, or no path at all
 // (only a query or a fragment) lead elsewhere.
 bool leadstopage(std::string_view url, const pageplace& place);
+// The same decided for every page of a folder at once: the name of the
+// file in folder's directory that the URL leads to, as comparedname() gives
+// it, empty for the directory itself (its index.html or index.htm), or
+// nothing when it leads elsewhere. folder.name plays no part.
+std::optional<std::string> leadsinfolder(std::string_view url, const pageplace& folder);
+// A file name as the system compares names: ASCII letters in lower case on
+// Windows, unchanged elsewhere.
+std::string comparedname(std::string_view name);
 
 // Whether a URL attribute's value is root-absolute, as a browser reads it
-// (blanks around it, tabs and line ends in it dropped): one '/' and no
-// second '/' or '\' after it. Such a URL at the top of a site needs "./" in
-// place of its '/' when what follows could be taken for a scheme or is no
-// path at all.
+// (C0 controls and spaces around it, tabs and line ends in it dropped): one
+// '/' and no second '/' or '\' after it. Such a URL at the top of a site
+// needs "./" in place of its '/' when what follows could be taken for a
+// scheme, is no path at all, or begins with a byte a browser would strip.
 bool rootabsolute(std::string_view value);
 bool needsdotattop(std::string_view value);
 

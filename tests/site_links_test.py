@@ -1,8 +1,12 @@
 #!/usr/bin/env python3
 """A generated site three folders deep, one navigation for every page: after a
 run with --relative --links=relative --mark-current --indent, every href and
-src of every page must lead to an existing file from that page's folder, and
-each page's navigation must mark exactly the link to the page itself.
+src of every page must lead to an existing file from that page's folder, read
+as a browser reads a URL (C0 controls and spaces around it and tabs and line
+ends in it dropped, "." and ".." taken by their spelling), and each page's
+navigation must mark exactly the link to the page itself. Links carry such
+bytes, some files' names begin with bytes a browser would strip, and one
+folder of pages is reached through a symbolic link.
 
 usage: site_links_test.py SKELVANE"""
 import html.parser, os, random, subprocess, sys, tempfile, urllib.parse
@@ -22,6 +26,20 @@ class links(html.parser.HTMLParser):
         if tag == "a" and self.innav and attributes.get("aria-current") == "page":
             self.marked.append(attributes.get("href"))
 
+def browser_url(value):
+    """The URL a browser reads in an attribute value."""
+    stripped = "".join(chr(c) for c in range(1, 33))
+    return "".join(c for c in value.strip(stripped) if c not in "\t\n\r")
+
+
+def disguised(rng, url):
+    """The URL with what a browser drops put around and into it."""
+    at = rng.randrange(len(url) + 1)
+    # (Not a line end inside it: --indent would indent the line after it.)
+    url = url[:at] + rng.choice(["", "\t"]) + url[at:]
+    return rng.choice(["", "", " ", "\x01", "\t\n", " \x1f"]) + url + rng.choice(["", "", " ", "\x02", "\r\n"])
+
+
 def main():
     skelvane = os.path.abspath(sys.argv[1])
     random.seed(20)
@@ -34,12 +52,23 @@ def main():
     os.makedirs(os.path.join(site, "parts"))
     os.makedirs(os.path.join(site, "img"))
     open(os.path.join(site, "img", "logo svg.svg"), "w").write("<svg/>")
+    # Files whose names begin with what a browser strips from a URL's ends.
+    odd = [" odd.txt", "\x0c/x.txt", "\x01/y.txt", "a:b.txt", "img/\x1fz.txt"]
+    for name in odd:
+        os.makedirs(os.path.dirname(os.path.join(site, name)), exist_ok=True)
+        open(os.path.join(site, name), "w").write("x")
+    # A folder of pages reached through a link to a folder elsewhere in the site.
+    os.makedirs(os.path.join(site, "store", "y"))
+    os.symlink(os.path.join("store", "y"), os.path.join(site, "shop"))
+    pages.append(f"shop/item{random.randrange(99)}.html")
     def nav_url(page):  # folders by their index page, some by the folder itself
         if page.endswith("index.html") and random.random() < 0.7:
             return "/" + page[: -len("index.html")]
         return "/" + page
     nav = ['<nav><img src="/img/logo%20svg.svg" alt="">']
-    nav += [f'  <A HREF={nav_url(page)}?from=nav#top>{page}</A>' for page in pages]
+    nav += [f'  <A HREF={nav_url(page)}?from=nav#top>{page}</A>' if random.random() < 0.5 else
+            f'  <a href="{disguised(random, nav_url(page) + "#top")}">{page}</a>' for page in pages]
+    nav += [f'  <a href="{disguised(random, "/" + name)}">odd</a>' for name in odd]
     nav += ['  <a href="#main">skip</a> <a href="https://example.org/">out</a>', "</nav>"]
     open(os.path.join(site, "parts", "nav.inc"), "w").write("\n".join(nav))
     open(os.path.join(site, "parts", "foot.inc"), "w").write('<footer><a href="/about.html">About</a></footer>')
@@ -57,18 +86,20 @@ def main():
         folder = os.path.dirname(os.path.join(site, page))
         parser = links()
         parser.feed(open(os.path.join(site, page)).read())
-        if len(parser.urls) != len(pages) + 4:
+        if len(parser.urls) != len(pages) + len(odd) + 4:
             failures.append(f"{page}: {len(parser.urls)} links")
-        for url in parser.urls:
+        for value in parser.urls:
+            url = browser_url(value)
             parts = urllib.parse.urlsplit(url)
             if parts.scheme or not parts.path:
                 continue
-            target = os.path.join(folder, urllib.parse.unquote(parts.path))
+            target = os.path.normpath(os.path.join(folder, urllib.parse.unquote(parts.path)))
             if parts.path.endswith("/"):
                 target = os.path.join(target, "index.html")
             if url.startswith("/") or not os.path.isfile(target):
-                failures.append(f"{page}: {url} leads nowhere")
-        marked = [os.path.normpath(os.path.join(folder, urllib.parse.urlsplit(url).path or ".")) for url in parser.marked]
+                failures.append(f"{page}: {value!r} leads nowhere")
+        marked = [os.path.normpath(os.path.join(folder, urllib.parse.urlsplit(browser_url(url)).path or "."))
+                  for url in parser.marked]
         itself = os.path.join(site, page)
         if [m if not os.path.isdir(m) else os.path.join(m, "index.html") for m in marked] != [itself]:
             failures.append(f"{page}: marked {parser.marked}")

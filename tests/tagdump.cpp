@@ -2,12 +2,40 @@
 // tags_html5lib.py to hold against another tokenizer. Each text comes as a
 // line with its length, then its bytes; the answer for it is one line per
 // reported tag, "tag BEGIN END CLOSEAT ANCHOR ARIACURRENT" followed by
-// "NAME BEGIN END" for each value, then a line "end".
+// "NAME BEGIN END" for each value, then a line "marked SIZE" and the text
+// as --mark-current makes it when every <a> with an href leads to the page,
+// then a line "end".
 #include "htmltags.h"
+#include "linkedit.h"
 
 #include <iostream>
 #include <string>
 #include <vector>
+
+namespace {
+
+struct stringsink : skelvane::bytesink {
+    std::string text;
+    void overflow(std::string_view bytes) override { text.append(bytes); }
+};
+
+// Every anchor is made to lead to the page index.html at the top: its href
+// is read from a '/' put after the text, which is dropped again.
+std::string markedall(const std::string& text, const std::vector<skelvane::foundtag>& tags) {
+    std::vector<skelvane::textedit> edits;
+    for (const skelvane::foundtag& tag : tags) skelvane::planedits(tag, text, 0, false, true, edits);
+    for (skelvane::textedit& edit : edits) edit.hrefbegin = text.size(), edit.hrefend = text.size() + 1;
+    skelvane::pagelinks page;
+    page.markcurrent = true;
+    page.place.insite = true;
+    page.place.name = "index.html";
+    stringsink out;
+    skelvane::writeedited(text + "/", 0, edits, page, out);
+    out.text.pop_back();
+    return out.text;
+}
+
+}  // namespace
 
 int main() {
     std::ios::sync_with_stdio(false);
@@ -26,7 +54,8 @@ int main() {
                           << tag.values[i].begin << ' ' << tag.values[i].end;
             std::cout << '\n';
         }
-        std::cout << "end\n";
+        const std::string marked = markedall(text, tags);
+        std::cout << "marked " << marked.size() << '\n' << marked << "end\n";
     }
     return std::cin.eof() ? 0 : 1;
 }

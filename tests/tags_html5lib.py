@@ -6,7 +6,10 @@ tags_html5lib.py TAGDUMP DIRECTORY [COUNT]: every .html and .inc file under
 DIRECTORY, then COUNT (default 4000) generated snippets. For each start tag
 that is an <a> or has a non-empty URL attribute, both must agree on where it
 ends, its aria-current and its URL attributes' values (the scanner's raw
-bytes with character references decoded). Exits 77 without html5lib.
+bytes with character references decoded). And each text as --mark-current
+makes it when every link leads to the page must hold, for html5lib, the same
+start tags with the same attributes, each <a> with an href and no
+aria-current having aria-current="page" besides. Exits 77 without html5lib.
 """
 import html
 import os
@@ -55,6 +58,21 @@ def linecolumn(data, end):
     return (before.count("\n") + 1, len(before) - before.rfind("\n") - 1)
 
 
+def starttags(data):
+    found.clear()
+    HTMLParser().parse(data.decode())
+    return [(name, attributes) for _, name, attributes in found]
+
+
+def marked(tags):
+    """The start tags once every link to the page is marked."""
+    def mark(name, attributes):
+        if name == "a" and attributes.get("href") and "aria-current" not in attributes:
+            return name, {**attributes, "aria-current": "page"}
+        return name, attributes
+    return [mark(name, attributes) for name, attributes in tags]
+
+
 def theirs(data):
     found.clear()
     HTMLParser().parse(data.decode())
@@ -96,7 +114,7 @@ def tag(rng, names=("a", "A", "img", "link", "area", "form", "button", "video", 
     attributes = "".join(rng.choice([" ", "\n", "\f", "", "/", " / "]) + attribute(rng)
                          for _ in range(rng.randint(0, 4)))
     return "<" + rng.choice(names) + (" " if attributes and rng.random() < 0.8 else "") + attributes.lstrip() \
-        + rng.choice([">", ">", "/>", " >", " />"])
+        + rng.choice([">", ">", "/>", " >", " />", " class=>", " x = >", " title=\n/>", "=>", " href=>"])
 
 
 def fragment(rng, depth=0):
@@ -147,10 +165,28 @@ def main():
     tagdump, directory = sys.argv[1:3]
     texts = list(inputs(directory, int(sys.argv[3]) if len(sys.argv) > 3 else 4000))
     request = b"".join(b"%d\n%s" % (len(data), data) for _, data in texts)
-    answer = subprocess.run([tagdump], input=request, stdout=subprocess.PIPE, check=True).stdout.decode()
-    blocks = [block.splitlines() for block in answer.split("end\n")[:-1]]
+    answer = subprocess.run([tagdump], input=request, stdout=subprocess.PIPE, check=True).stdout
+    blocks, at = [], 0
+    while at < len(answer):
+        block = []
+        while not answer.startswith(b"marked ", at):
+            line, at = answer[at:answer.index(b"\n", at)], answer.index(b"\n", at) + 1
+            block.append(line.decode())
+        size_end = answer.index(b"\n", at)
+        size = int(answer[at + len(b"marked "):size_end])
+        edited = answer[size_end + 1:size_end + 1 + size]
+        at = size_end + 1 + size + len(b"end\n")
+        blocks.append((block, edited))
     assert len(blocks) == len(texts), "tagdump answered for %d of %d texts" % (len(blocks), len(texts))
-    for (name, data), block in zip(texts, blocks):
+    for (name, data), (block, edited) in zip(texts, blocks):
+        expected, got = marked(starttags(data)), starttags(edited)
+        if got != expected:
+            print(f"{name}: marking changes a tag's meaning: {data!r}\n  became {edited!r}")
+            for a, b in zip(got + [None] * len(expected), expected + [None] * len(got)):
+                if a != b:
+                    print(f"    html5lib reads:  {a}\n    it should read:  {b}")
+                    break
+            return 1
         try:
             scanner = ours(data, block)
         except AssertionError:
