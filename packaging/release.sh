@@ -130,7 +130,7 @@ rm -f "$dist"/skelvane-"$version"* "$dist"/skelvane_"$version"*.deb "$dist"/SHA2
 makeall "$dist" "$here/build"
 say "made; building again from scratch to compare"
 makeall "$work/again" "$work/builds"
-for file in $(cd "$dist" && ls); do
+for file in $(cd "$work/again" && ls); do
     cmp -s "$dist/$file" "$work/again/$file" || die "$file differs between two builds of the same commit"
 done
 rm -rf "$work/again" "$work/builds"
