@@ -46,6 +46,16 @@ example=$(snippet "$work/README.md" "## Try it")
 apt=$(grep -o 'sudo apt install \./skelvane_[^`]*' "$here/README.md" | pasted)
 [[ -n $download && -n $inarchive && -n $example && -n $apt ]] ||
     { say "README.md or the tarball's README lacks its install or example commands" >&2; exit 1; }
+# The root must be old enough to catch what it is for: a program linked here
+# against this machine's glibc (2.34 or newer) must not load there.
+newest=$(printf 'int main() { return 0; }\n' | c++ -x c++ -o "$work/root/probe" - 2>/dev/null &&
+         objdump -T "$work/root/probe" | grep -o 'GLIBC_[0-9.]*' | sort -uV | tail -1) || newest=
+if [[ -n $newest && $(printf '%s\n' GLIBC_2.31 "$newest" | sort -V | tail -1) != GLIBC_2.31 ]]; then
+    chroot "$work/root" /probe 2>"$work/probe.err" && { say "$root runs a program that needs a newer glibc" >&2; exit 1; }
+    grep -q "version .GLIBC_2\.[0-9]*' not found" "$work/probe.err" ||
+        { say "a program that needs a newer glibc fails in $root, but not for that: $(cat "$work/probe.err")" >&2; exit 1; }
+    say "Debian 11 refuses a program built here, as it should: $(grep -o "version .GLIBC_[0-9.]*' not found" "$work/probe.err" | head -1)"
+fi
 pages="index.html about.html news/index.html blog/2026/first-post.html"
 installed="/usr/local/bin/skelvane /usr/local/share/man/man1/skelvane.1 /usr/local/share/bash-completion/completions/skelvane"
 chroot "$work/root" /bin/bash -euc "
