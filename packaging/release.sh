@@ -168,9 +168,12 @@ for file in skelvane skelvane.1 skelvane.bash-completion README.md LICENSE doc/r
 done
 readmelinks "$linux/README.md" "$linux"
 for doc in "$linux"/doc/*.md; do readmelinks "$doc" "$linux"; done
-# The floor: no glibc version to need at all.
-file "$linux/skelvane" | grep -q "statically linked" || die "the Linux binary is not static: it needs glibc $(
-    objdump -T "$linux/skelvane" | grep -o 'GLIBC_[0-9.]*' | sort -uV | tail -1)"
+# The floor: static, or nothing newer than glibc 2.17 (2012; CentOS 7).
+if ! file "$linux/skelvane" | grep -q "statically linked"; then
+    newest=$(objdump -T "$linux/skelvane" | grep -o 'GLIBC_[0-9.]*' | sort -uV | tail -1)
+    [[ $(printf '%s\n' GLIBC_2.17 "$newest" | sort -V | tail -1) == GLIBC_2.17 ]] ||
+        die "the Linux binary needs $newest: it must be static, or need glibc 2.17 at most"
+fi
 file "$linux/skelvane" | grep -q "not stripped" && die "the Linux binary is not stripped"
 "$linux/skelvane" --version | grep -qx "skelvane, HTML pattern includer, v. $version" || die "the Linux binary's --version"
 # The README's commands as pasted: the install for one user, then its example.
@@ -188,7 +191,12 @@ for page in index.html about.html news/index.html blog/2026/first-post.html; do
 done
 
 dpkg-deb --field "$dist/$deb" Version | grep -qx "$version" || die "the .deb's version"
-[[ -z $(dpkg-deb --field "$dist/$deb" Depends) ]] || die "the .deb depends on $(dpkg-deb --field "$dist/$deb" Depends), its binary on nothing"
+depends=$(dpkg-deb --field "$dist/$deb" Depends)
+if file "$linux/skelvane" | grep -q "statically linked"; then
+    [[ -z $depends ]] || die "the .deb depends on $depends, its static binary on nothing"
+else
+    [[ $depends == *"libc6 (>= "* ]] || die "the .deb depends on \"$depends\", with no glibc version"
+fi
 lintian --fail-on error,warning "$dist/$deb" 2>/dev/null || die "lintian finds fault with the .deb"
 
 for arch in x86 x64; do
