@@ -30,7 +30,7 @@ if [[ ! -x $root/bin/bash ]]; then
 fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/skelvane-old-linux.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-cp -a "$root" "$work/root"
+mkdir "$work/root" && cp -a "$root/." "$work/root/"
 mkdir -p "$work/root/release" "$work/root/expected"
 cp "$dist/$name-linux-x86_64.tar.gz" "$dist/$deb" "$work/root/release/"
 cp -R "$here/examples/expected/." "$work/root/expected/"
