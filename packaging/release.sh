@@ -69,6 +69,8 @@ tarfolder() {
         --mtime="@$SOURCE_DATE_EPOCH" --mode=u+rwX,go+rX,go-w -cf - "$(basename "$1")" | gzip -9n >"$2"
 }
 zipfolder() {
+    # zip keeps the modes, which the checkout's umask set.
+    chmod -R u=rwX,go=rX "$1"
     find "$1" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
     (cd "$(dirname "$1")" && find "$(basename "$1")" -type f | sort | zip -q -X -@ "$2")
 }
