@@ -111,7 +111,7 @@ bool isstagingname(const char* name) {
 std::string stagingnamein(const std::string& directory) {
     // Seeded once per process: names need only be unlikely to meet, and a
     // name that is taken is simply drawn again.
-    static std::mt19937_64 random(std::random_device{}() ^
+    static std::mt19937_64 random(systemrandom() ^
                                   static_cast<std::uint64_t>(
                                       std::chrono::steady_clock::now().time_since_epoch().count()));
     char suffix[stagingsuffixlength + 1];

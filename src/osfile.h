@@ -314,6 +314,9 @@ int makerenamesdurable(const std::vector<renamedinto>& directories, std::string&
 // How many files the process may hold open at once.
 std::size_t openfilelimit();
 
+// 64 unpredictable bits from the operating system, 0 when it has none to give.
+std::uint64_t systemrandom();
+
 // Process-wide settings: a closed pipe on stdout must not kill the process
 // half way through its work, and no file may take the place of a standard
 // stream the caller closed.

@@ -13,6 +13,7 @@
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/utsname.h>
 #include <sys/vfs.h>
 #include <time.h>
@@ -574,6 +575,19 @@ std::size_t openfilelimit() {
     struct rlimit limit;
     if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 1024;
     return static_cast<std::size_t>(limit.rlim_cur);
+}
+
+// The system call itself, not glibc's getrandom() (2.25) nor the
+// std::random_device of a libstdc++ built against glibc 2.36 (arc4random):
+// the binary must load on older systems. Kernels before 3.17 lack the call.
+std::uint64_t systemrandom() {
+    std::uint64_t bits = 0;
+    if (::syscall(SYS_getrandom, &bits, sizeof bits, 0) == static_cast<long>(sizeof bits)) return bits;
+    const int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return 0;
+    if (::read(fd, &bits, sizeof bits) != static_cast<ssize_t>(sizeof bits)) bits = 0;
+    ::close(fd);
+    return bits;
 }
 
 void prepareprocess() {

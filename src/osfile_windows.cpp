@@ -700,6 +700,12 @@ int lookatdirectory(const std::string& directory, directoryfacts& facts) {
 // The C runtime's descriptors, which every open file here has one of.
 std::size_t openfilelimit() { return static_cast<std::size_t>(_getmaxstdio()); }
 
+// mingw-w64's std::random_device draws on the system's rand_s().
+std::uint64_t systemrandom() {
+    std::random_device device;
+    return static_cast<std::uint64_t>(device()) << 32 | device();
+}
+
 // A descriptor of a standard stream the runtime found no handle for could
 // be handed to a file opened later: NUL holds the number, opened the wrong
 // way round so that using the stream still fails.

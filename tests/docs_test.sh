@@ -4,7 +4,10 @@
 # doc/*.md works: skelvane commands run in a scratch copy of the example
 # site (a watch for two seconds) and must not meet an unknown option or a
 # usage error; build commands must name presets that exist and files that
-# are there.
+# are there; the release's install commands must name this version's
+# archives (packaging/old-linux.sh runs them on Debian 11). The first build
+# command must configure without GoogleTest, and the test command must stop
+# without it, saying so.
 set -u
 here=$(cd "$(dirname "$0")/.." && pwd)
 bindir=$(mktemp -d) work=$(mktemp -d)
@@ -30,10 +33,18 @@ for document in "${documents[@]}"; do
     done < <(grep -o '\](\([^)]*\))' "$document" | sed 's/^](\(.*\))$/\1/' | grep -v -e '^[a-z]*:' )
 done
 
+version=$(sed -n 's/^project(skelvane VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 presets=$(grep -o '"name": "[^"]*"' CMakePresets.json | cut -d'"' -f4 | sort -u)
 runline() {  # DOCUMENT LINE
     local document=$1 line=$2 status preset
     case $line in
+    sudo\ cmake*)
+        runline "$document" "${line#sudo }" ;;
+    "tar -xzf "* | "sudo install "* | "install "*)
+        bash -n <<<"$line" || fail "$document: not a shell command: $line"
+        for name in $(grep -o 'skelvane[-_][0-9][^ /]*' <<<"$line"); do
+            [[ $name == skelvane-$version-linux-x86_64* ]] || fail "$document: $name is not this version's tarball: $line"
+        done ;;
     cmake*)
         for preset in $(grep -o -- '--preset [a-z0-9-]*' <<<"$line" | cut -d' ' -f2); do
             grep -qx -- "$preset" <<<"$presets" || fail "$document: no preset $preset: $line"
@@ -59,6 +70,25 @@ runline() {  # DOCUMENT LINE
 for document in "${documents[@]}"; do
     while IFS= read -r line; do
         [[ -n $line ]] && runline "$document" "$line"
-    done < <(awk '/^```/ { insh = ($0 == "```sh"); next } insh' "$document")
+    done < <(awk '/^ *```/ { insh = ($0 ~ /^ *```sh$/); next } insh { sub(/^ +/, ""); print }' "$document")
 done
+# Every archive name in the text is this version's.
+for document in "${documents[@]}"; do
+    while read -r name; do
+        [[ $name == *"-$version-"* || $name == *"_${version}_"* ]] || fail "$document names $name, not version $version"
+    done < <(grep -oE 'skelvane(-[0-9.]+-(linux|windows)|_[0-9.]+_amd64)' "$document" | sort -u)
+done
+
+# README command 1 on a machine without GoogleTest: the release preset
+# configures; the test presets refuse, naming what to install.
+if cmake --preset release -B "$work/plain" -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON >"$work/out" 2>&1; then
+    grep -q "building skelvane without its tests" "$work/out" || fail "the release preset without GoogleTest: $(tail -3 "$work/out")"
+else
+    fail "the release preset does not configure without GoogleTest: $(tail -5 "$work/out")"
+fi
+if cmake --preset release-tests -B "$work/tests" -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON >"$work/out" 2>&1; then
+    fail "the test preset configures without GoogleTest"
+else
+    grep -q "libgtest-dev" "$work/out" || fail "the test preset without GoogleTest does not say what to install: $(tail -5 "$work/out")"
+fi
 exit $((failures > 0))

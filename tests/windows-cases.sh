@@ -9,6 +9,9 @@ set -u
 source_dir=$1 tests=$2
 # No Mono or Gecko installer: the tests need neither, and there is no display.
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Wine's prefixes (about a gigabyte each) in the build folder, never the
+# user's own nor one in $HOME.
+prefix32=$tests/wine-prefix prefix64=$tests/wine-prefix64
 # Whether Wine runs 32-bit programs here: `wine --version` succeeds where
 # only 64-bit Wine is installed, so a tiny 32-bit program is run.
 runs32() {
@@ -17,17 +20,17 @@ runs32() {
     probe=$(mktemp -d) || return 1
     printf 'int main() { return 42; }\n' >"$probe/probe.c"
     i686-w64-mingw32-gcc -o "$probe/probe.exe" "$probe/probe.c" >/dev/null 2>&1 &&
-        WINEPREFIX="${WINEPREFIX:-$HOME/.wine-skelvane}" timeout 120 wine "$probe/probe.exe" >/dev/null 2>&1
+        WINEPREFIX=$prefix32 timeout 120 wine "$probe/probe.exe" >/dev/null 2>&1
     local status=$?
     rm -rf "$probe"
     [[ $status == 42 ]]
 }
 if runs32; then
     preset=windows-x86 wine=wine
-    export WINEPREFIX="${WINEPREFIX:-$HOME/.wine-skelvane}"
+    export WINEPREFIX=$prefix32
 elif command -v x86_64-w64-mingw32-g++-posix >/dev/null && /usr/lib/wine/wine64 --version >/dev/null 2>&1; then
     preset=windows-x64 wine=/usr/lib/wine/wine64
-    export WINEPREFIX="${WINEPREFIX:-$HOME/.wine-skelvane64}"
+    export WINEPREFIX=$prefix64
     echo "32-bit Wine cannot run here; testing the 64-bit build under 64-bit Wine"
 else
     echo "skipped: no Wine that runs here with its cross compiler" \
