@@ -450,7 +450,8 @@ int stagingfile::create(const std::string& directory, const filestatus* like, co
     (void)like;
     discard();
     directory_ = directory;
-    facts_ = facts != nullptr ? directoryfacts{facts->id, facts->group, facts->wholesync, {}} : directoryfacts{};
+    facts_ = facts != nullptr ? directoryfacts{facts->id, facts->group, facts->wholesync, facts->keepsnames, {}}
+                              : directoryfacts{};
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string name = stagingnamein(directory);
         // Without FILE_SHARE_DELETE nobody else removes or renames it.
@@ -599,8 +600,12 @@ int stagingfile::renameto(const std::string& target) {
     for (int attempt = 0;; ++attempt) {
         DWORD error = renamehandle(handle, target, true);
         if (error == ERROR_SUCCESS) break;
-        if (attempt == 100 || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION))
+        if (attempt == 100 || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)) {
+            // Marked again, so that the name goes with the handle whatever
+            // becomes of the text now.
+            pendingdelete_ = deleteonclose(handle, true);
             return fromwindows(error);
+        }
         Sleep(20);
     }
     // Written through: the text was flushed to the disk before the rename.
@@ -625,6 +630,7 @@ int stagingfile::keepas(const std::string& name) {
         fail(EBADF);
         return 0;
     }
+    pendingdelete_ = deleteonclose(handle, true);
     int error = fromwindows(renamed);
     return error == EXDEV ? keepcopy(name) : error;
 }
@@ -642,15 +648,19 @@ int stagingfile::readback(std::uint64_t offset, std::size_t& got) {
     return 0;
 }
 
-void stagingfile::discard() {
+int stagingfile::discard() {
     // A file marked for deletion goes with its handle; one that lost the
-    // mark is deleted by the name this run gave it.
+    // mark is marked again, or else deleted by the name this run gave it.
+    if (fd_ >= 0 && !pendingdelete_ && !path_.empty()) pendingdelete_ = deleteonclose(handleof(fd_), true);
     if (fd_ >= 0) _close(fd_);
     fd_ = -1;
-    if (!pendingdelete_ && !path_.empty()) DeleteFileA(path_.c_str());
+    int error = 0;
+    if (!pendingdelete_ && !path_.empty() && !DeleteFileA(path_.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
+        error = lasterror();
     pendingdelete_ = false;
     path_.clear();
     fail(EBADF);
+    return error;
 }
 
 int lookatdirectory(const std::string& directory, directoryfacts& facts) {

@@ -279,7 +279,7 @@ int rewritedocument(run& current, std::unique_ptr<document> owned) {
     if (report.pass.status == passstatus::complete && compare) report.changes = !compare->same();
     failure failed = judge(current, doc, inserter, report, "cannot write the new text", &place);
     if (!failed.failed() && !report.replaces(current)) {
-        doc.staging.discard();
+        dropnewtext(doc.staging);
         if (current.settings.ifchanged) showunchanged(current.settings, doc.path);
         return documentdone;
     }
