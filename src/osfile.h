@@ -116,6 +116,9 @@ struct directoryfacts {
     // going (locked, or on Windows still open) is not one. They are for
     // reporting only: a name alone proves nothing.
     std::vector<std::string> leftovers;
+    // Files of that form that a run could not remove after it failed to
+    // replace a document, which it made read-only to tell them apart.
+    std::vector<std::string> unremovable;
 };
 int lookatdirectory(const std::string& directory, directoryfacts& facts);
 // Whether the file, opened by path, is the one standard output writes to.

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
+#include <utility>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -336,6 +338,13 @@ bool keepsnamesfd(int dirfd) {
     return ioctl(dirfd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
 }
 
+// Directories where this process could not remove a name it made, though
+// no flag said so: a watch gives no staging file a name there again.
+std::set<std::pair<std::uint64_t, std::uint64_t>>& refusingremoval() {
+    static std::set<std::pair<std::uint64_t, std::uint64_t>> directories;
+    return directories;
+}
+
 bool keepsnamesin(const std::string& directory) {
     const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
@@ -349,7 +358,7 @@ bool keepsnamesin(const std::string& directory) {
 int stagingfile::create(const std::string& directory, const filestatus* like, const directoryfacts* facts) {
     discard();
     directory_ = directory;
-    facts_ = facts != nullptr ? directoryfacts{facts->id, facts->group, facts->wholesync, facts->keepsnames, {}}
+    facts_ = facts != nullptr ? directoryfacts{facts->id, facts->group, facts->wholesync, facts->keepsnames, {}, {}}
                               : directoryfacts{};
     if (facts == nullptr) facts_.keepsnames = keepsnamesin(directory);
     idknown_ = false;
@@ -462,7 +471,7 @@ int stagingfile::copymetadata(const filestatus& from) {
 int stagingfile::renameto(const std::string& target) {
     if (flush() != 0) return error_;
     // Refused now, while the text can still be kept under another name.
-    if (facts_.keepsnames) return EPERM;
+    if (facts_.keepsnames || refusingremoval().count({facts_.id.device, facts_.id.inode}) != 0) return EPERM;
     if (unnamed_) {
         // Locked first, so that no other run reports it in the moment
         // between its name and the rename.
@@ -513,8 +522,13 @@ int stagingfile::discard() {
     struct stat byfd;
     int error = 0;
     if (!path_.empty() && fd_ >= 0 && lstat(path_.c_str(), &byname) == 0 && fstat(fd_, &byfd) == 0 &&
-        byname.st_dev == byfd.st_dev && byname.st_ino == byfd.st_ino && unlink(path_.c_str()) != 0)
+        byname.st_dev == byfd.st_dev && byname.st_ino == byfd.st_ino && unlink(path_.c_str()) != 0) {
         error = errno;
+        if (!(facts_.id == fileid{})) refusingremoval().insert({facts_.id.device, facts_.id.inode});
+        // No run leaves its staging file without a write bit (a document
+        // has one), so later runs know this one was not stopped.
+        (void)fchmod(fd_, byfd.st_mode & 07555);
+    }
     path_.clear();
     unnamed_ = false;
     if (fd_ >= 0) ::close(fd_);
@@ -544,7 +558,7 @@ int lookatdirectory(const std::string& directory, directoryfacts& facts) {
         bool left = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
                     (flock(fd, LOCK_SH | LOCK_NB) == 0 || lockunsupported(errno));
         ::close(fd);
-        if (left) facts.leftovers.push_back(directory + "/" + entry->d_name);
+        if (left) ((st.st_mode & 0222) == 0 ? facts.unremovable : facts.leftovers).push_back(directory + "/" + entry->d_name);
     }
     closedir(dir);
     return 0;

@@ -450,7 +450,7 @@ int stagingfile::create(const std::string& directory, const filestatus* like, co
     (void)like;
     discard();
     directory_ = directory;
-    facts_ = facts != nullptr ? directoryfacts{facts->id, facts->group, facts->wholesync, facts->keepsnames, {}}
+    facts_ = facts != nullptr ? directoryfacts{facts->id, facts->group, facts->wholesync, facts->keepsnames, {}, {}}
                               : directoryfacts{};
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string name = stagingnamein(directory);

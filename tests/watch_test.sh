@@ -507,7 +507,9 @@ case_failedpasses() {
 
 # Renames refused while new names are not (the fault injected; as root,
 # an append-only directory): the first failed pass keeps its text in
-# skelvane.tmp, later passes keep nothing, and no pass leaves a file.
+# skelvane.tmp, later passes keep nothing, and no pass leaves a file. With
+# removals refused too (and no flag to say so), the first pass's staging
+# name stays, named, and the later passes give theirs none.
 refusedpasses() {
     printf 'NAV0' >nav.inc
     page nav.inc >a.html
@@ -523,18 +525,30 @@ refusedpasses() {
     [[ $1 == appendonly ]] && chattr -a .
     local kept="skelvane: a.html: cannot replace it: Operation not permitted; left unchanged, the new text is in skelvane.tmp"
     local dropped="skelvane: a.html: cannot replace it: Operation not permitted; left unchanged, the new text was not kept (skelvane.tmp exists already)"
+    [[ $1 == unremovable ]] && kept+=" and in ./.skelvane-X, which cannot be removed: Operation not permitted"
     expectout "File error." "File error." "File error." "File error."
+    sed -i 's/skelvane-[0-9a-f]\{16\}/skelvane-X/' err
     expectfile err "$kept" "$dropped" "$dropped" "$dropped"
     expectfile a.html "$(page nav.inc)"
     expectfile skelvane.tmp "$(region nav.inc NAV0)"
     local left
     left=$(find . -name '.skelvane-*')
-    [[ -z $left ]] || fail "left behind: $left"
+    if [[ $1 == unremovable ]]; then
+        [[ $(wc -l <<<"$left") == 1 ]] && cmp -s "$left" skelvane.tmp || fail "left behind: $left"
+        chmod u+w "$left" && rm -f "$left"
+    else
+        [[ -z $left ]] || fail "left behind: $left"
+    fi
 }
 
 case_refusedrenames() {
     command -v strace >/dev/null || { echo "  skip ($case): strace is missing"; return; }
     ASAN_OPTIONS=detect_leaks=0 wrapper="strace -f -qq -o /dev/null -e trace=rename,renameat,renameat2 -e inject=rename,renameat,renameat2:error=EPERM" refusedpasses injected
+}
+
+case_unremovable() {
+    command -v strace >/dev/null || { echo "  skip ($case): strace is missing"; return; }
+    ASAN_OPTIONS=detect_leaks=0 wrapper="strace -f -qq -o /dev/null -e trace=rename,renameat,renameat2,unlink,unlinkat -e inject=rename,renameat,renameat2,unlink,unlinkat:error=EPERM" refusedpasses unremovable
 }
 
 case_appendonly() {
@@ -582,7 +596,7 @@ case_folders() {
 cases=("$@")
 # slowwriter waits out the ten seconds before a word: CTest runs it apart, as slow.
 [[ ${#cases[@]} -gt 0 ]] || cases=(saves appears cascade cycle failures renamefails switch signal idle polled list writer spellings
-                                   twowatches moves failedpasses refusedrenames appendonly turnwait restless linkdoc
+                                   twowatches moves failedpasses refusedrenames unremovable appendonly turnwait restless linkdoc
                                    folders)
 for case in "${cases[@]}"; do
     mkdir "$root/$case" && cd "$root/$case" || exit 1
