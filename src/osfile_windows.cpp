@@ -630,6 +630,12 @@ int stagingfile::keepas(const std::string& name) {
         fail(EBADF);
         return 0;
     }
+    // Where renames are refused, a second name, which cannot replace a file
+    // either; the staging name then goes as discard() can take it.
+    if (renamed == ERROR_ACCESS_DENIED && CreateHardLinkA(name.c_str(), path_.c_str(), nullptr)) {
+        pendingdelete_ = deleteonclose(handle, true);
+        return 0;
+    }
     pendingdelete_ = deleteonclose(handle, true);
     int error = fromwindows(renamed);
     return error == EXDEV ? keepcopy(name) : error;
@@ -651,12 +657,19 @@ int stagingfile::readback(std::uint64_t offset, std::size_t& got) {
 int stagingfile::discard() {
     // A file marked for deletion goes with its handle; one that lost the
     // mark is marked again, or else deleted by the name this run gave it.
-    if (fd_ >= 0 && !pendingdelete_ && !path_.empty()) pendingdelete_ = deleteonclose(handleof(fd_), true);
-    if (fd_ >= 0) _close(fd_);
+    const bool open = fd_ >= 0;
+    if (open && !pendingdelete_ && !path_.empty()) pendingdelete_ = deleteonclose(handleof(fd_), true);
+    if (open) _close(fd_);
     fd_ = -1;
     int error = 0;
     if (!pendingdelete_ && !path_.empty() && !DeleteFileA(path_.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
         error = lasterror();
+    // The mark is honoured when the handle closes, or silently not (Wine in
+    // a directory that refuses removals): the name tells.
+    if (error == 0 && open && !path_.empty() && GetFileAttributesA(path_.c_str()) != INVALID_FILE_ATTRIBUTES)
+        error = EACCES;
+    // Read-only, which no stopped run's file is, so later runs tell it apart.
+    if (error != 0) SetFileAttributesA(path_.c_str(), FILE_ATTRIBUTE_READONLY);
     pendingdelete_ = false;
     path_.clear();
     fail(EBADF);
@@ -682,7 +695,7 @@ int lookatdirectory(const std::string& directory, directoryfacts& facts) {
                                     FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         if (handle == INVALID_HANDLE_VALUE) continue;
         CloseHandle(handle);
-        found.push_back(name);
+        ((entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0 ? facts.unremovable : found).push_back(name);
     } while (FindNextFileA(search, &entry));
     FindClose(search);
     return 0;
