@@ -558,7 +558,9 @@ int lookatdirectory(const std::string& directory, directoryfacts& facts) {
         bool left = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
                     (flock(fd, LOCK_SH | LOCK_NB) == 0 || lockunsupported(errno));
         ::close(fd);
-        if (left) ((st.st_mode & 0222) == 0 ? facts.unremovable : facts.leftovers).push_back(directory + "/" + entry->d_name);
+        // A run that could not remove its file took its write bits away.
+        std::vector<std::string>& found = (st.st_mode & 0222) == 0 ? facts.unremovable : facts.leftovers;
+        if (left) found.push_back(directory + "/" + entry->d_name);
     }
     closedir(dir);
     return 0;

@@ -145,11 +145,13 @@ public:
         }
         if (!setattribute(true)) {
             const std::string image = "'" + (images.path() / "ext4.img").string() + "'";
-            mounted_ = std::system(("truncate -s 8M " + image + " && mkfs.ext4 -q " + image + " 2>/dev/null && mount -o loop " +
-                                    image + " '" + path_.string() + "' 2>/dev/null")
-                                       .c_str()) == 0;
+            const std::string mount = "truncate -s 8M " + image + " && mkfs.ext4 -q " + image +
+                                      " 2>/dev/null && mount -o loop " + image + " '" + path_.string() +
+                                      "' 2>/dev/null";
+            mounted_ = std::system(mount.c_str()) == 0;
             if (!mounted_ || !setattribute(true)) {
-                why_ = mounted_ ? "chattr +a fails on an ext4 image" : "no append-only directories here, and no ext4 image could be mounted";
+                why_ = mounted_ ? "chattr +a fails on an ext4 image"
+                                : "no append-only directories here, and no ext4 image could be mounted";
                 return;
             }
         }
@@ -171,7 +173,9 @@ public:
 
 private:
     bool setattribute(bool on) const {
-        return std::system(("chattr " + std::string(on ? "+a" : "-a") + " '" + path_.string() + "' 2>/dev/null").c_str()) == 0;
+        const std::string command =
+            std::string("chattr ") + (on ? "+a" : "-a") + " '" + path_.string() + "' 2>/dev/null";
+        return std::system(command.c_str()) == 0;
     }
     static std::string slurp(const fs::path& path) {
         std::ifstream in(path, std::ios::binary);
