@@ -16,14 +16,25 @@ void warnhardlinks(const document& doc) {
 }
 
 std::string keepnewtext(stagingfile& staging) {
-    int error = staging.keepas(stagingname);
-    if (error == 0) return std::string("the new text is in ") + stagingname;
+    const int error = staging.keepas(stagingname);
     // Nowhere else: files kept beside documents would pile up with every
     // failed run and be published with the site. The document is whole,
     // and the next run makes the text again.
-    staging.discard();
-    return error == EEXIST ? "the new text was not kept (skelvane.tmp exists already)"
-                           : "the new text was not kept (skelvane.tmp: " + describe(error) + ")";
+    const std::string named = staging.name();
+    const int removal = staging.discard();
+    const std::string why = error == EEXIST ? "skelvane.tmp exists already" : "skelvane.tmp: " + describe(error);
+    // A name the run gave the text and could not take away again.
+    const std::string stuck = removal == 0 ? "" : quotename(named) + ", which cannot be removed: " + describe(removal);
+    if (error == 0)
+        return std::string("the new text is in ") + stagingname + (stuck.empty() ? "" : " and in " + stuck);
+    if (!stuck.empty()) return "the new text is in " + stuck + " (" + why + ")";
+    return "the new text was not kept (" + why + ")";
+}
+
+void dropnewtext(stagingfile& staging) {
+    const std::string named = staging.name();
+    if (int error = staging.discard())
+        warn(named, "holds a new text this run did not need, and cannot be removed: " + describe(error));
 }
 
 namespace {
@@ -90,7 +101,7 @@ bool batch::commit(const runsettings& settings) {
                                            : replace(doc);
         commitrecord record{doc.path, reason.empty() && !postponed, doc.changes, postponed, {}};
         if (postponed) {
-            doc.staging.discard();
+            dropnewtext(doc.staging);
         } else if (!reason.empty()) {
             faildocument(settings, doc.path, reason + "; left unchanged, " + keepnewtext(doc.staging));
             placed = false;

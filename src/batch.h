@@ -48,8 +48,12 @@ std::string hardlinks(const filestatus& before);
 void warnhardlinks(const document& doc);
 // Keeps a complete new text that could not replace its document under
 // skelvane.tmp when no file has that name, and otherwise drops it (a file
-// the run named is removed); says which.
+// the run named is removed); says which, and names a file the run named
+// that could not be removed.
 std::string keepnewtext(stagingfile& staging);
+// Drops a new text that is not wanted; a name the run gave it that cannot
+// be removed is warned about.
+void dropnewtext(stagingfile& staging);
 
 // What became of a document of a batch, for --watch.
 struct commitrecord {

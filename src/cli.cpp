@@ -384,6 +384,15 @@ int runcommand(int argc, char** argv) {
         reportproblem("standard output", std::strerror(lost));
         status = std::max(status, settings.checking() ? 2 : 1);
     }
+    // A lost message fails the run as lost output does. It is said once,
+    // on standard output, unless that carries new texts or diffs, which a
+    // line of it would spoil.
+    if (int unsaid = standarderrorerror()) {
+        if (lost == 0 && !settings.tostdout && !settings.diff) {
+            reportonstdout("standard error", std::strerror(unsaid));
+        }
+        status = std::max(status, 1);
+    }
     return status;
 }
 

@@ -12,15 +12,24 @@ namespace skelvane {
 namespace {
 
 int outputfailure = 0;  // the first error standard output gave
+int errorfailure = 0;   // the first error standard error gave
+
+// Writes to stdout, whose errors standardoutputerror() finds when it
+// flushes, or to stderr, whose first error is kept here.
+void put(std::FILE* stream, std::string_view text) {
+    errno = 0;
+    const bool written = std::fwrite(text.data(), 1, text.size(), stream) == text.size();
+    if (stream != stderr) return;
+    // The Windows runtime buffers stderr when it is a file; a watch would
+    // hold its warnings back for as long as it runs.
+    if ((!written || std::fflush(stderr) != 0) && errorfailure == 0) errorfailure = errno != 0 ? errno : EIO;
+}
 
 void writenow(std::FILE* stream, std::string_view text) {
     // Flushing stdout first keeps the two streams in order when they share
     // one log file.
     if (stream == stderr) standardoutputerror();
-    std::fwrite(text.data(), 1, text.size(), stream);
-    // The Windows runtime buffers stderr when it is a file; a watch would
-    // hold its warnings back for as long as it runs.
-    if (stream == stderr) std::fflush(stderr);
+    put(stream, text);
 }
 
 // Held messages: each is a record of its stream ('o' or 'e'), its length
@@ -51,7 +60,7 @@ protected:
                 if (header_[0] == 'e') standardoutputerror();
             }
             std::size_t take = std::min<std::size_t>(left_, bytes.size());
-            std::fwrite(bytes.data(), 1, take, header_[0] == 'e' ? stderr : stdout);
+            put(header_[0] == 'e' ? stderr : stdout, bytes.substr(0, take));
             bytes.remove_prefix(take);
             left_ -= take;
             if (left_ == 0) header_.clear();
@@ -118,6 +127,13 @@ void reportproblem(std::string_view subject, std::string_view reason) {
     tostderr("", subject, reason);
 }
 
+void reportonstdout(std::string_view subject, std::string_view reason) {
+    std::string line = "skelvane: ";
+    line.append(subject).append(": ").append(reason).append("\n");
+    say(stdout, line);
+    (void)standardoutputerror();
+}
+
 void warn(std::string_view subject, std::string_view reason) {
     tostderr("warning: ", subject, reason);
 }
@@ -131,6 +147,8 @@ int standardoutputerror() {
         outputfailure = sink->error();
     return outputfailure;
 }
+
+int standarderrorerror() { return errorfailure; }
 
 void complain(std::string_view text) {
     std::string line = "skelvane: ";

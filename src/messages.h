@@ -28,6 +28,8 @@ void showupdated(std::string_view path);
 int faildocument(const runsettings& settings, std::string_view path, std::string_view reason);
 
 void reportproblem(std::string_view subject, std::string_view reason);
+// The same line on standard output, for when standard error is lost.
+void reportonstdout(std::string_view subject, std::string_view reason);
 void warn(std::string_view subject, std::string_view reason);
 // "skelvane: TEXT", for what concerns the command line as a whole.
 void complain(std::string_view text);
@@ -49,6 +51,8 @@ void dropmessages();
 // and --diff write through); the first error it ever gave, 0 for none.
 // Standard output belongs to the process, and so does its first error.
 int standardoutputerror();
+// The first error a message written to standard error gave, 0 for none.
+int standarderrorerror();
 
 // A name as a terminal can show it: in C-style quotes, bytes that are not
 // printable ASCII as octal escapes, when it holds a control byte (CR, LF,

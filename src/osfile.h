@@ -115,11 +115,17 @@ struct directoryfacts {
     // One sync of its whole file system makes every file written there
     // durable and reports any write-back error (see makedurable).
     bool wholesync = false;
+    // A name made there can be neither removed nor renamed away (an
+    // append-only directory): a staging file must never be given one.
+    bool keepsnames = false;
     // Files that look like what a run that died while replacing a document
     // left behind, and may hold its new text. A file whose run is still
     // going (locked, or on Windows still open) is not one. They are for
     // reporting only: a name alone proves nothing.
     std::vector<std::string> leftovers;
+    // Files of that form that a run could not remove after it failed to
+    // replace a document, which it made read-only to tell them apart.
+    std::vector<std::string> unremovable;
 };
 int lookatdirectory(const std::string& directory, directoryfacts& facts);
 // Whether the file, opened by path, is the one standard output writes to.
@@ -251,12 +257,20 @@ public:
     int finish();
     // Puts the finished text in place of target: the only moment the file
     // has a name of the stagingprefix form, for as long as a rename takes.
+    // Where that name could not be removed again (keepsnames) the file
+    // stays unnamed and EPERM is returned, as the rename would.
     int renameto(const std::string& target);
     // Keeps the complete text under name, which must not exist yet: an
     // existing file of that name is never replaced (EEXIST). Copies the
-    // text when name lies on another file system.
+    // text when name lies on another file system. Where renames are
+    // refused, a named file gets name as a second link and loses its own,
+    // unless that cannot be removed (then it is still name()).
     int keepas(const std::string& name);
-    void discard();
+    // Closes the file and removes the name this run gave it, if any: 0, or
+    // why the name could not be removed (it is then left as it was).
+    int discard();
+    // The name this run gave the file, while it has one ("" for none).
+    const std::string& name() const { return path_; }
 
 private:
     // Where name lies on another file system: a copy made there is kept.

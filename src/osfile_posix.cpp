@@ -7,10 +7,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
+#include <utility>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -315,14 +319,39 @@ int linkunnamed(int fd, const std::string& name) {
     return linkat(AT_FDCWD, self, AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
 }
 
-// Renames a file of ours; fails with EEXIST rather than replace one.
-int movenoreplace(const std::string& from, const std::string& to) {
+// Renames a file of ours; fails with EEXIST rather than replace one. A
+// file system without the call, or a directory that refuses renames but
+// takes new names, gets a link instead, which cannot replace a file
+// either; kept says whether the old name could not be removed after it.
+int movenoreplace(const std::string& from, const std::string& to, bool& kept) {
+    kept = false;
     if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-    if (errno != EINVAL && errno != ENOSYS) return errno;
-    // A file system without it: a new link cannot replace a file either.
+    if (errno != EINVAL && errno != ENOSYS && errno != EPERM) return errno;
     if (link(from.c_str(), to.c_str()) != 0) return errno;
-    unlink(from.c_str());
+    kept = unlink(from.c_str()) != 0;
     return 0;
+}
+
+// Whether the directory keeps every name made in it: append-only or
+// immutable. A file system that cannot tell has neither.
+bool keepsnamesfd(int dirfd) {
+    int flags = 0;
+    return ioctl(dirfd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
+}
+
+// Directories where this process could not remove a name it made, though
+// no flag said so: a watch gives no staging file a name there again.
+std::set<std::pair<std::uint64_t, std::uint64_t>>& refusingremoval() {
+    static std::set<std::pair<std::uint64_t, std::uint64_t>> directories;
+    return directories;
+}
+
+bool keepsnamesin(const std::string& directory) {
+    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool keeps = keepsnamesfd(fd);
+    ::close(fd);
+    return keeps;
 }
 
 }  // namespace
@@ -330,7 +359,9 @@ int movenoreplace(const std::string& from, const std::string& to) {
 int stagingfile::create(const std::string& directory, const filestatus* like, const directoryfacts* facts) {
     discard();
     directory_ = directory;
-    facts_ = facts != nullptr ? directoryfacts{facts->id, facts->group, facts->wholesync, {}} : directoryfacts{};
+    facts_ = facts != nullptr ? directoryfacts{facts->id, facts->group, facts->wholesync, facts->keepsnames, {}, {}}
+                              : directoryfacts{};
+    if (facts == nullptr) facts_.keepsnames = keepsnamesin(directory);
     idknown_ = false;
     int fd = -1;
     if (canlinkunnamed()) {
@@ -341,6 +372,8 @@ int stagingfile::create(const std::string& directory, const filestatus* like, co
         if (fd < 0 && !notmpfile(errno)) return errno;
     }
     unnamed_ = fd >= 0;
+    // A named staging file there could never be put in place nor removed.
+    if (!unnamed_ && facts_.keepsnames) return EPERM;
     for (int attempt = 0; fd < 0; ++attempt) {
         std::string name = stagingnamein(directory);
         fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -438,6 +471,8 @@ int stagingfile::copymetadata(const filestatus& from) {
 
 int stagingfile::renameto(const std::string& target) {
     if (flush() != 0) return error_;
+    // Refused now, while the text can still be kept under another name.
+    if (facts_.keepsnames || refusingremoval().count({facts_.id.device, facts_.id.inode}) != 0) return EPERM;
     if (unnamed_) {
         // Locked first, so that no other run reports it in the moment
         // between its name and the rename.
@@ -459,11 +494,13 @@ int stagingfile::renameto(const std::string& target) {
 
 int stagingfile::keepas(const std::string& name) {
     if (flush() != 0) return error_;
-    int error = unnamed_ ? linkunnamed(fd_, name) : movenoreplace(path_, name);
+    bool kept = false;
+    int error = unnamed_ ? linkunnamed(fd_, name) : movenoreplace(path_, name, kept);
     if (error == 0) {
-        // The text has the name now; nothing of it is ours to remove.
+        // The text has the name now; nothing of it is ours to remove, but
+        // for a staging name that could not be removed.
         unnamed_ = false;
-        path_.clear();
+        if (!kept) path_.clear();
         return 0;
     }
     return error == EXDEV ? keepcopy(name) : error;
@@ -480,18 +517,25 @@ int stagingfile::readback(std::uint64_t offset, std::size_t& got) {
     }
 }
 
-void stagingfile::discard() {
+int stagingfile::discard() {
     // Only a name this run gave the file, and only while it is still ours.
     struct stat byname;
     struct stat byfd;
+    int error = 0;
     if (!path_.empty() && fd_ >= 0 && lstat(path_.c_str(), &byname) == 0 && fstat(fd_, &byfd) == 0 &&
-        byname.st_dev == byfd.st_dev && byname.st_ino == byfd.st_ino)
-        unlink(path_.c_str());
+        byname.st_dev == byfd.st_dev && byname.st_ino == byfd.st_ino && unlink(path_.c_str()) != 0) {
+        error = errno;
+        if (!(facts_.id == fileid{})) refusingremoval().insert({facts_.id.device, facts_.id.inode});
+        // No run leaves its staging file without a write bit (a document
+        // has one), so later runs know this one was not stopped.
+        (void)fchmod(fd_, byfd.st_mode & 07555);
+    }
     path_.clear();
     unnamed_ = false;
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     fail(EBADF);
+    return error;
 }
 
 int lookatdirectory(const std::string& directory, directoryfacts& facts) {
@@ -506,6 +550,7 @@ int lookatdirectory(const std::string& directory, directoryfacts& facts) {
     }
     struct statfs fs;
     facts.wholesync = syncfsreportserrors() && fstatfs(dirfd, &fs) == 0 && syncswhole(static_cast<long>(fs.f_type));
+    facts.keepsnames = keepsnamesfd(dirfd);
     while (struct dirent* entry = readdir(dir)) {
         if (!isstagingname(entry->d_name)) continue;
         int fd = openat(dirfd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
@@ -514,7 +559,9 @@ int lookatdirectory(const std::string& directory, directoryfacts& facts) {
         bool left = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
                     (flock(fd, LOCK_SH | LOCK_NB) == 0 || lockunsupported(errno));
         ::close(fd);
-        if (left) facts.leftovers.push_back(directory + "/" + entry->d_name);
+        // A run that could not remove its file took its write bits away.
+        std::vector<std::string>& found = (st.st_mode & 0222) == 0 ? facts.unremovable : facts.leftovers;
+        if (left) found.push_back(directory + "/" + entry->d_name);
     }
     closedir(dir);
     return 0;

@@ -469,7 +469,8 @@ int stagingfile::create(const std::string& directory, const filestatus* like, co
     (void)like;
     discard();
     directory_ = directory;
-    facts_ = facts != nullptr ? directoryfacts{facts->id, facts->group, facts->wholesync, {}} : directoryfacts{};
+    facts_ = facts != nullptr ? directoryfacts{facts->id, facts->group, facts->wholesync, facts->keepsnames, {}, {}}
+                              : directoryfacts{};
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string name = stagingnamein(directory);
         // Without FILE_SHARE_DELETE nobody else removes or renames it.
@@ -618,8 +619,12 @@ int stagingfile::renameto(const std::string& target) {
     for (int attempt = 0;; ++attempt) {
         DWORD error = renamehandle(handle, target, true);
         if (error == ERROR_SUCCESS) break;
-        if (attempt == 100 || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION))
+        if (attempt == 100 || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)) {
+            // Marked again, so that the name goes with the handle whatever
+            // becomes of the text now.
+            pendingdelete_ = deleteonclose(handle, true);
             return fromwindows(error);
+        }
         Sleep(20);
     }
     // Written through: the text was flushed to the disk before the rename.
@@ -644,6 +649,13 @@ int stagingfile::keepas(const std::string& name) {
         fail(EBADF);
         return 0;
     }
+    // Where renames are refused, a second name, which cannot replace a file
+    // either; the staging name then goes as discard() can take it.
+    if (renamed == ERROR_ACCESS_DENIED && CreateHardLinkA(name.c_str(), path_.c_str(), nullptr)) {
+        pendingdelete_ = deleteonclose(handle, true);
+        return 0;
+    }
+    pendingdelete_ = deleteonclose(handle, true);
     int error = fromwindows(renamed);
     return error == EXDEV ? keepcopy(name) : error;
 }
@@ -661,15 +673,26 @@ int stagingfile::readback(std::uint64_t offset, std::size_t& got) {
     return 0;
 }
 
-void stagingfile::discard() {
+int stagingfile::discard() {
     // A file marked for deletion goes with its handle; one that lost the
-    // mark is deleted by the name this run gave it.
-    if (fd_ >= 0) _close(fd_);
+    // mark is marked again, or else deleted by the name this run gave it.
+    const bool open = fd_ >= 0;
+    if (open && !pendingdelete_ && !path_.empty()) pendingdelete_ = deleteonclose(handleof(fd_), true);
+    if (open) _close(fd_);
     fd_ = -1;
-    if (!pendingdelete_ && !path_.empty()) DeleteFileA(path_.c_str());
+    int error = 0;
+    if (!pendingdelete_ && !path_.empty() && !DeleteFileA(path_.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
+        error = lasterror();
+    // The mark is honoured when the handle closes, or silently not (Wine in
+    // a directory that refuses removals): the name tells.
+    if (error == 0 && open && !path_.empty() && GetFileAttributesA(path_.c_str()) != INVALID_FILE_ATTRIBUTES)
+        error = EACCES;
+    // Read-only, which no stopped run's file is, so later runs tell it apart.
+    if (error != 0) SetFileAttributesA(path_.c_str(), FILE_ATTRIBUTE_READONLY);
     pendingdelete_ = false;
     path_.clear();
     fail(EBADF);
+    return error;
 }
 
 int lookatdirectory(const std::string& directory, directoryfacts& facts) {
@@ -691,7 +714,7 @@ int lookatdirectory(const std::string& directory, directoryfacts& facts) {
                                     FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         if (handle == INVALID_HANDLE_VALUE) continue;
         CloseHandle(handle);
-        found.push_back(name);
+        ((entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0 ? facts.unremovable : found).push_back(name);
     } while (FindNextFileA(search, &entry));
     FindClose(search);
     return 0;

@@ -46,11 +46,16 @@ const directoryfacts& lookat(run& current, const std::string& directory) {
     directoryfacts& facts = place->second;
     if (!added) return facts;
     if (lookatdirectory(directory, facts) == 0 &&
-        current.reporteddirectories.insert({facts.id.device, facts.id.inode}).second)
+        current.reporteddirectories.insert({facts.id.device, facts.id.inode}).second) {
         for (const std::string& name : facts.leftovers)
             warn(name, "left behind by a skelvane run that was stopped while it replaced a document; it may hold "
                        "that document's new text, and skelvane never removes it");
+        for (const std::string& name : facts.unremovable)
+            warn(name, "kept by a skelvane run that could not replace a document nor remove it; it may hold that "
+                       "document's new text, and skelvane never removes it");
+    }
     facts.leftovers.clear();
+    facts.unremovable.clear();
     return facts;
 }
 
@@ -279,7 +284,7 @@ int rewritedocument(run& current, std::unique_ptr<document> owned) {
     if (report.pass.status == passstatus::complete && compare) report.changes = !compare->same();
     failure failed = judge(current, doc, inserter, report, "cannot write the new text", &place);
     if (!failed.failed() && !report.replaces(current)) {
-        doc.staging.discard();
+        dropnewtext(doc.staging);
         if (current.settings.ifchanged) showunchanged(current.settings, doc.path);
         return documentdone;
     }

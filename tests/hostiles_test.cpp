@@ -11,10 +11,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <thread>
 
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 namespace skelvane::test {
 namespace {
@@ -128,6 +130,95 @@ TEST(hostile, huge_documents_in_constant_memory) {
 #endif
         std::printf("peak memory %ld KiB\n", result.peakkib);
     }
+}
+
+// A directory that takes new names but lets none go (chattr +a): on the
+// scratch directory's file system, or where that has no such directories,
+// on a small ext4 image mounted in its place. Made ordinary again at the end.
+class appendonlydirectory {
+public:
+    appendonlydirectory(const scratch& dir, const scratch& images) : path_(dir.path() / "site") {
+        fs::create_directory(path_);
+        if (geteuid() != 0) {
+            why_ = "chattr +a and mount need root";
+            return;
+        }
+        if (!setattribute(true)) {
+            const std::string image = "'" + (images.path() / "ext4.img").string() + "'";
+            const std::string mount = "truncate -s 8M " + image + " && mkfs.ext4 -q " + image +
+                                      " 2>/dev/null && mount -o loop " + image + " '" + path_.string() +
+                                      "' 2>/dev/null";
+            mounted_ = std::system(mount.c_str()) == 0;
+            if (!mounted_ || !setattribute(true)) {
+                why_ = mounted_ ? "chattr +a fails on an ext4 image"
+                                : "no append-only directories here, and no ext4 image could be mounted";
+                return;
+            }
+        }
+        ready_ = true;
+    }
+    ~appendonlydirectory() {
+        setattribute(false);
+        if (mounted_) (void)std::system(("umount '" + path_.string() + "'").c_str());
+    }
+    bool ready() const { return ready_; }
+    const std::string& why() const { return why_; }
+    // Every file in it, by name.
+    tree files() const {
+        tree found;
+        for (const auto& entry : fs::recursive_directory_iterator(path_))
+            if (entry.is_regular_file()) found[entry.path().lexically_relative(path_).string()] = slurp(entry.path());
+        return found;
+    }
+
+private:
+    bool setattribute(bool on) const {
+        const std::string command =
+            std::string("chattr ") + (on ? "+a" : "-a") + " '" + path_.string() + "' 2>/dev/null";
+        return std::system(command.c_str()) == 0;
+    }
+    static std::string slurp(const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    fs::path path_;
+    std::string why_;
+    bool mounted_ = false;
+    bool ready_ = false;
+};
+
+// No run leaves a file of its own in an append-only directory: the first
+// keeps its text in skelvane.tmp, the later ones keep nothing, and none
+// says that a stopped run left something. From another directory the
+// text goes to skelvane.tmp there (copied when that is another file system).
+TEST(hostile, append_only_directory_keeps_one_file) {
+    if (testingwindows()) GTEST_SKIP() << "append-only directories are a Linux attribute";
+    scratch dir, images;
+    appendonlydirectory site(dir, images);
+    if (!site.ready()) GTEST_SKIP() << site.why();
+    dir.write("site/a.html", olddoc);
+    dir.write("site/p.txt", "new\n");
+    dir.write("p.txt", "new\n");  // as the run from outside names it
+    const std::string failed = "skelvane: a.html: cannot replace it: Operation not permitted; left unchanged, ";
+    runoptions inside;
+    inside.wrapper = {"sh", "-c", "cd site && exec \"$@\"", "sh"};
+    for (int run = 1; run <= 3; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run));
+        runresult result = runskelvane(dir, {"a.html"}, inside);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, "File error.\n");
+        EXPECT_EQ(result.err, failed + (run == 1 ? "the new text is in skelvane.tmp\n"
+                                                 : "the new text was not kept (skelvane.tmp exists already)\n"));
+        EXPECT_TRUE(site.files() == (tree{{"a.html", olddoc}, {"p.txt", "new\n"}, {"skelvane.tmp", newdoc}}))
+            << describe(site.files());
+    }
+    runresult outside = runskelvane(dir, {"site/a.html"});
+    EXPECT_EQ(outside.status, 1);
+    EXPECT_EQ(outside.err, "skelvane: site/a.html: cannot replace it: Operation not permitted; left unchanged, the new "
+                           "text is in skelvane.tmp\n");
+    EXPECT_EQ(dir.read("skelvane.tmp"), newdoc);
+    EXPECT_TRUE(site.files() == (tree{{"a.html", olddoc}, {"p.txt", "new\n"}, {"skelvane.tmp", newdoc}}))
+        << describe(site.files());
 }
 
 // The Windows build only: attributes, a run killed while writing, text-mode output in blocks.

@@ -505,6 +505,58 @@ case_failedpasses() {
     expectfile a.html "$(page nav.inc)"
 }
 
+# Renames refused while new names are not (the fault injected; as root,
+# an append-only directory): the first failed pass keeps its text in
+# skelvane.tmp, later passes keep nothing, and no pass leaves a file. With
+# removals refused too (and no flag to say so), the first pass's staging
+# name stays, named, and the later passes give theirs none.
+refusedpasses() {
+    printf 'NAV0' >nav.inc
+    page nav.inc >a.html
+    [[ $1 == appendonly ]] && chattr +a .
+    start a.html
+    waitfor '[[ $(grep -c "cannot replace" err) == 1 ]]'
+    local n
+    for n in 1 2 3; do
+        printf 'NAV%s' $n >nav.inc
+        waitfor "[[ \$(grep -c 'cannot replace' err) == $((n + 1)) ]]"
+    done
+    stop INT 1
+    [[ $1 == appendonly ]] && chattr -a .
+    local kept="skelvane: a.html: cannot replace it: Operation not permitted; left unchanged, the new text is in skelvane.tmp"
+    local dropped="skelvane: a.html: cannot replace it: Operation not permitted; left unchanged, the new text was not kept (skelvane.tmp exists already)"
+    [[ $1 == unremovable ]] && kept+=" and in ./.skelvane-X, which cannot be removed: Operation not permitted"
+    expectout "File error." "File error." "File error." "File error."
+    sed -i 's/skelvane-[0-9a-f]\{16\}/skelvane-X/' err
+    expectfile err "$kept" "$dropped" "$dropped" "$dropped"
+    expectfile a.html "$(page nav.inc)"
+    expectfile skelvane.tmp "$(region nav.inc NAV0)"
+    local left
+    left=$(find . -name '.skelvane-*')
+    if [[ $1 == unremovable ]]; then
+        [[ $(wc -l <<<"$left") == 1 ]] && cmp -s "$left" skelvane.tmp || fail "left behind: $left"
+        chmod u+w "$left" && rm -f "$left"
+    else
+        [[ -z $left ]] || fail "left behind: $left"
+    fi
+}
+
+case_refusedrenames() {
+    command -v strace >/dev/null || { echo "  skip ($case): strace is missing"; return; }
+    ASAN_OPTIONS=detect_leaks=0 wrapper="strace -f -qq -o /dev/null -e trace=rename,renameat,renameat2 -e inject=rename,renameat,renameat2:error=EPERM" refusedpasses injected
+}
+
+case_unremovable() {
+    command -v strace >/dev/null || { echo "  skip ($case): strace is missing"; return; }
+    ASAN_OPTIONS=detect_leaks=0 wrapper="strace -f -qq -o /dev/null -e trace=rename,renameat,renameat2,unlink,unlinkat -e inject=rename,renameat,renameat2,unlink,unlinkat:error=EPERM" refusedpasses unremovable
+}
+
+case_appendonly() {
+    [[ $(id -u) == 0 ]] || { echo "  skip ($case): chattr +a needs root"; return; }
+    chattr +a . 2>/dev/null && chattr -a . || { echo "  skip ($case): this file system has no append-only directories"; return; }
+    refusedpasses appendonly
+}
+
 # A stop while a pass waits for another run's turn on a document ends the
 # wait: the document is left as it is, and the status says so.
 case_turnwait() {
@@ -544,7 +596,8 @@ case_folders() {
 cases=("$@")
 # slowwriter waits out the ten seconds before a word: CTest runs it apart, as slow.
 [[ ${#cases[@]} -gt 0 ]] || cases=(saves appears cascade cycle failures renamefails switch signal idle polled list writer spellings
-                                   twowatches moves failedpasses turnwait restless linkdoc folders)
+                                   twowatches moves failedpasses refusedrenames unremovable appendonly turnwait restless linkdoc
+                                   folders)
 for case in "${cases[@]}"; do
     mkdir "$root/$case" && cd "$root/$case" || exit 1
     echo "case $case"
