@@ -96,17 +96,15 @@ list_pages() {
     # A page that is a link leading out of the work tree is not one of its
     # files: refused, named.
     list=$tmp/pages refused=$tmp/refused
-    : >"$list"
-    : >"$refused"
     local page target
     while IFS= read -r -d '' page; do
         if [[ -L $page ]] && target=$(realpath -- "$page" 2>/dev/null) && [[ $target != "$top"/* ]]; then
             printf 'skelvane: %s: a link to a file outside the work tree, so it was not checked\n' "$(showname "$page")" >&2
-            printf '%s\0' "$page" >>"$refused"
+            printf '%s\0' "$page" >&3
         else
-            printf '%s\0' "$page" >>"$list"
+            printf '%s\0' "$page"
         fi
-    done <"$tmp/listed"
+    done <"$tmp/listed" >"$list" 3>"$refused"
     [[ -s $list ]] || stop 2 "every page is a link out of the work tree, so none was checked"
 }
 
