@@ -112,7 +112,8 @@ list_pages() {
 # copy; submodules and deleted files left out. Sets copy and here (the
 # working folder in it).
 make_copy() {
-    copy=$tmp/copy
+    # Resolved, as skelvane names its --root in messages.
+    copy=$(cd "$tmp" && pwd -P)/copy
     mkdir "$copy" || stop 2 "cannot make the folder $copy"
     local entry path last=
     (cd "$top" && git ls-files -z --stage) >"$tmp/staged" || stop 2 "git ls-files failed, so no page was checked"

@@ -296,8 +296,8 @@ action ':(exclude)x.html' ''
 expect 1 "the action with only an exclude"
 insummary '- `news/a.html`'
 grep -q notes.txt "$work/summary" && fail "only an exclude checked every tracked file"
-action '**/*.html' ''
-expect 1 "the action over a stale page with a warning"
+action '**/*.html' '--root=news/..'
+expect 1 "the action over a stale page with a warning, and a --root inside the work tree"
 inlog "left behind by a skelvane run"
 grep -q 'could not be checked:' "$log" && fail "a page with a warning was listed as not checked"
 grep -q 'Bring them' "$work/summary" || fail "a warning withheld the fix command"
