@@ -42,10 +42,17 @@ sub cquote {
     $name =~ s/([\x00-\x1f\x7f-\xff])/sprintf('\\%03o', ord $1)/ge;
     return "\"$name\"";
 }
+# TEXT with each byte that is not part of UTF-8 written \ooo.
+sub utf8only {
+    my $text = shift;
+    $text =~ s/([\xC2-\xDF][\x80-\xBF]|[\xE0-\xEF][\x80-\xBF]{2}|[\xF0-\xF4][\x80-\xBF]{3})|([\x80-\xFF])/
+        defined $1 ? $1 : sprintf('\\%03o', ord $2)/ge;
+    return $text;
+}
 # TEXT as one Markdown code span: a fence longer than any run of backticks
 # in it, and no line end, so nothing in it is read as Markdown.
 sub span {
-    my $text = shift;
+    my $text = utf8only(shift);
     $text =~ s/[\x00-\x1f\x7f]/?/g;
     my $fence = '`';
     $fence .= '`' while index($text, $fence) >= 0;
@@ -54,7 +61,7 @@ sub span {
 }
 # The escapes of workflow commands: a message, and a property's value.
 sub data {
-    my $text = shift;
+    my $text = utf8only(shift);
     $text =~ s/%/%25/g;
     $text =~ s/\r/%0D/g;
     $text =~ s/\n/%0A/g;

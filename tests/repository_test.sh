@@ -313,6 +313,11 @@ expect 1 "the action over stale pages with control and non-UTF-8 bytes"
 for name in '"esc\033.html"' '"ta\tb.html"' '"lat\351.html"'; do insummary "- \`$name\`"; done
 grep -q $'^::error file=[^,]*[\e\t\xe9]' "$log" && fail "a name an annotation cannot hold went into file="
 [[ $(grep -c '^::error title=skelvane::stale' "$log") == 3 ]] || { fail "not 3 annotations without file="; show; }
+printf '<!--#pattern file="nva.inc" -->\n<!--#endpattern -->\n' >$'typo\xe9.html' && git add -A
+action '*.html' ''
+expect 2 "the action over a page with a non-UTF-8 name that cannot be checked"
+grep -qF -- '- `"typo\351.html"`: `typo\351.html:1: cannot include' "$work/summary" || { fail "the reason's name is not escaped"; show; }
+perl -ne 'utf8::decode($_) or exit 1' "$work/summary" || fail "the summary is not UTF-8"
 
 mkdir "$work/plain" && cd "$work/plain" && printf 'NAV\n' >nav.inc
 GIT_CEILING_DIRECTORIES=$work action '*.html' ''
