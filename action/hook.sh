@@ -39,9 +39,10 @@ if [[ $mode == check ]]; then
     in_copy --check --strict "${fence[@]}" ${options[@]+"${options[@]}"} --null --files-from="$list"
     exit "$(worst $? $floor)"
 fi
-in_copy --check --strict "${fence[@]}" ${options[@]+"${options[@]}"} --null --files-from="$list" >/dev/null
-status=$?
-if ((status > 1)); then
+# Its warnings come again from the run that writes; its failures are told.
+in_copy --check --strict "${fence[@]}" ${options[@]+"${options[@]}"} --null --files-from="$list" >/dev/null 2>"$tmp/check.err"
+if (($? > 1)); then
+    cat "$tmp/check.err" >&2
     stop 2 "nothing was written: a page above cannot be brought up to date from the files git tracks"
 fi
 "$skelvane" --if-changed --strict "${fence[@]}" ${options[@]+"${options[@]}"} --null --files-from="$list"

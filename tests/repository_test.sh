@@ -154,6 +154,7 @@ hostile() {
     # A page that is a link to a file outside the repository.
     printf '<!--#pattern file="nav.inc" -->\nold\n<!--#endpattern -->\n' >"$work/outside.html"
     ln -s "$work/outside.html" out.html
+    printf '<!--#pattern file="nav.inc" -->\n<!--#endpattern -->\n' >0-fine.html  # stale, and first
     commit hostile
 }
 # Nothing of the files outside, nor of the untracked ones, and the page
@@ -172,6 +173,7 @@ if [[ -n $precommit ]]; then
         [[ $? != 0 ]] || fail "$id passed pages that include files from outside"
         inlog 'cannot include "'
         untouched "$id"
+        grep -q NAV 0-fine.html && fail "$id wrote a page though others failed in the copy"
     done
 fi
 hostile action-hostile
