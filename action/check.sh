@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The check behind action.yml, run from the workflow's working folder:
 # skelvane --diff --strict over the pages git tracks for INPUT_FILES (git
-# pathspecs separated by blanks; ** matches any number of folders), with
-# the options in INPUT_OPTIONS and the fence of common.sh. report.pl puts
+# pathspecs separated by blanks, read as common.sh reads them), with the
+# options in INPUT_OPTIONS (only those that shape the text), in the copy
+# of the tracked files that common.sh makes (the fence). report.pl puts
 # the diff in the log, each stale page and each page that could not be
 # checked (with its reason) in GITHUB_STEP_SUMMARY and in an ::error
 # annotation, and the command that fixes them when a run can. Exits with
@@ -26,36 +27,33 @@ stop() {
 # A shell word, quoted for the fix command.
 shellword() { printf "'%s'" "${1//\'/\'\\\'\'}"; }
 
-read -ra words <<<"${INPUT_FILES-**/*.html}"
-specs=()
-for word in "${words[@]}"; do
-    [[ $word == :* ]] && specs+=("$word") || specs+=(":(glob)$word")
-done
+read -ra specs <<<"${INPUT_FILES-**/*.html}"
 ((${#specs[@]} > 0)) || stop 2 "the files input names no pathspec"
 read -ra options <<<"${INPUT_OPTIONS-}"
-for word in "${options[@]}"; do
-    [[ $word == -* ]] || stop 2 "the options input holds '$word', which is not an option (pages go in files)"
-done
+check_options check
+make_pathspecs
 need_skelvane
 tmp=$(mktemp -d "${RUNNER_TEMP:-${TMPDIR:-/tmp}}/skelvane-check.XXXXXX") || exit 2
 trap 'rm -rf "$tmp"' EXIT
 list_pages
-run=("$skelvane" --diff --strict "${fence[@]}" "${options[@]}")
+make_copy
+run=(--diff --strict "${fence[@]}" ${options[@]+"${options[@]}"})
 # Options that cannot be used fail once, not once per page.
-"${run[@]}" >/dev/null 2>"$tmp/err" || stop 2 "the options cannot be used: $(sed -n "1s/^skelvane: //p" "$tmp/err")"
+in_copy "${run[@]}" >/dev/null 2>"$tmp/err" || stop 2 "the options cannot be used: $(sed -n "1s/^skelvane: //p" "$tmp/err")"
 
 # One run; report.pl finds each page's part of its output.
-"${run[@]}" -v --null --files-from="$list" >"$tmp/out" 2>"$tmp/err"
+in_copy "${run[@]}" -v --null --files-from="$list" >"$tmp/out" 2>"$tmp/err"
 status=$?
-if ((status == 0)); then
+if ((status == 0)) && [[ ! -s $refused ]]; then
     echo "### skelvane: every page is up to date" >>"$summary"
     exit 0
 fi
+((status > 1)) || [[ ! -s $refused ]] || status=2
 fix="git ls-files -z --"
-for word in "${specs[@]}"; do fix+=" $(shellword "$word")"; done
+for word in "${pathspecs[@]}"; do fix+=" $(shellword "$word")"; done
 fix+=" | skelvane --if-changed --strict"
-for word in "${fence[@]}" "${options[@]}"; do fix+=" $(shellword "$word")"; done
+for word in "${fence[@]}" ${options[@]+"${options[@]}"}; do fix+=" $(shellword "$word")"; done
 fix+=" --null --files-from=-"
-perl "$(dirname "${BASH_SOURCE[0]}")/report.pl" "$list" "$tmp/out" "$tmp/err" "$(git rev-parse --show-prefix)" \
-    "$summary" "$fix" || status=2
+perl "$(dirname "${BASH_SOURCE[0]}")/report.pl" "$list" "$tmp/out" "$tmp/err" "$prefix" \
+    "$summary" "$fix" "$refused" || status=2
 exit "$status"

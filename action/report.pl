@@ -1,5 +1,5 @@
 #!/usr/bin/perl
-# report.pl LIST OUT ERR PREFIX SUMMARY FIX: what check.sh tells of one run of
+# report.pl LIST OUT ERR PREFIX SUMMARY FIX REFUSED: what check.sh tells of one run of
 # skelvane --diff -v over the pages in LIST (NUL-ended names, in the order
 # the run took them), whose standard output is in OUT and standard error in
 # ERR. Each page's output begins with a line that holds its name as given
@@ -10,10 +10,12 @@
 # each page that could not be checked (PREFIX: the working folder from the
 # top of the repository); appends their lists to SUMMARY, and the command
 # FIX when every page listed is stale, so that a run brings them up to date.
+# REFUSED: NUL-ended names of pages that were not checked (links out of the
+# work tree). A warning leaves its page checked: only failures do not.
 use strict;
 use warnings;
 
-my ($listfile, $outfile, $errfile, $prefix, $summaryfile, $fix) = @ARGV;
+my ($listfile, $outfile, $errfile, $prefix, $summaryfile, $fix, $refusedfile) = @ARGV;
 sub slurp {
     open(my $in, '<:raw', $_[0]) or die "$_[0]: $!\n";
     local $/;
@@ -21,22 +23,36 @@ sub slurp {
     return defined $text ? $text : '';
 }
 my @pages = grep { length } split /\0/, slurp($listfile);
+my @refused = defined $refusedfile ? grep { length } split /\0/, slurp($refusedfile) : ();
 my ($out, $err) = (slurp($outfile), slurp($errfile));
 
-# NAME as the --diff headers write it (BLANKS 1) or as messages do (0).
+# Whether TEXT is valid UTF-8.
+sub utf8ok {
+    my $text = shift;
+    return utf8::decode($text);
+}
+# NAME as the --diff headers write it (BLANKS 1) or as messages do (0);
+# quoted with escapes too when it is not UTF-8, so that it is one literal.
 sub cquote {
     my ($name, $blanks) = @_;
-    return $name unless $name =~ /[\x00-\x1f\x7f]/ || ($blanks && $name =~ /[ "\\]/);
+    return $name unless $name =~ /[\x00-\x1f\x7f]/ || ($blanks && $name =~ /[ "\\]/) || !utf8ok($name);
     $name =~ s/([\\"])/\\$1/g;
     $name =~ s/\t/\\t/g;
     $name =~ s/\n/\\n/g;
     $name =~ s/([\x00-\x1f\x7f-\xff])/sprintf('\\%03o', ord $1)/ge;
     return "\"$name\"";
 }
+# TEXT with each byte that is not part of UTF-8 written \ooo.
+sub utf8only {
+    my $text = shift;
+    $text =~ s/([\xC2-\xDF][\x80-\xBF]|[\xE0-\xEF][\x80-\xBF]{2}|[\xF0-\xF4][\x80-\xBF]{3})|([\x80-\xFF])/
+        defined $1 ? $1 : sprintf('\\%03o', ord $2)/ge;
+    return $text;
+}
 # TEXT as one Markdown code span: a fence longer than any run of backticks
 # in it, and no line end, so nothing in it is read as Markdown.
 sub span {
-    my $text = shift;
+    my $text = utf8only(shift);
     $text =~ s/[\x00-\x1f\x7f]/?/g;
     my $fence = '`';
     $fence .= '`' while index($text, $fence) >= 0;
@@ -45,7 +61,7 @@ sub span {
 }
 # The escapes of workflow commands: a message, and a property's value.
 sub data {
-    my $text = shift;
+    my $text = utf8only(shift);
     $text =~ s/%/%25/g;
     $text =~ s/\r/%0D/g;
     $text =~ s/\n/%0A/g;
@@ -67,14 +83,39 @@ sub findline {
 }
 
 my $token = join '', map { sprintf '%02x', int rand 256 } 1 .. 16;
-print "::stop-commands::$token\n";
+print "::stop-commands::${token}\n";
 my ($o, $e) = (0, 0);
 my (@stale, @unchecked, @annotations);
+# The file= of an annotation for NAME, or nothing when NAME cannot be given
+# there as it is (a byte the runner would not keep).
+sub fileproperty {
+    my $name = $prefix . shift;
+    return '' if $name =~ /[\x00-\x09\x0b\x0c\x0e-\x1f\x7f]/ || !utf8ok($name);
+    return 'file=' . property($name) . ',';
+}
+# Warnings (of the run, or of a page): in the log and as annotations.
+sub warnings {
+    my ($text, $file) = @_;
+    for my $line (split /\n/, $text) {
+        print "$line\n";
+        push @annotations, "::warning ${file}title=skelvane::" . data($1) if $line =~ /^skelvane: warning: (.*)/;
+    }
+}
+for my $page (@refused) {
+    my $name = cquote($page, 1);
+    my $reason = 'a link to a file outside the work tree: not checked';
+    push @unchecked, '- ' . span($name) . ': ' . span($reason);
+    push @annotations, '::error ' . fileproperty($page) . 'title=skelvane::' . data("$name: $reason");
+}
 for my $i (0 .. $#pages) {
     my $page = $pages[$i];
-    # Its part of stderr: from its "Opening file" line to the next page's.
+    # Its part of stderr: from its "Opening file" line to the next page's;
+    # what comes before the first is the run's own (warnings).
     my $opening = "Opening file $page\n";
-    my $ended = substr($err, $e, length $opening) ne $opening;
+    my $at = findline($err, $opening, $e);
+    my $ended = $at >= length $err;
+    warnings(substr($err, $e, $at - $e), '') if $at > $e;
+    $e = $at;
     my $errpart = '';
     unless ($ended) {
         $e += length $opening;
@@ -91,10 +132,11 @@ for my $i (0 .. $#pages) {
         print $update, $diff;
         $o = $end;
     }
-    my @reasons = map { s/^skelvane: //r } grep { /^skelvane: / } split /\n/, $errpart;
+    my @reasons = map { s/^skelvane: //r } grep { /^skelvane: / && !/^skelvane: warning: / } split /\n/, $errpart;
     print "skelvane: $_\n" for @reasons;
     my $name = cquote($page, 1);
-    my $file = property($prefix . $page);
+    my $file = fileproperty($page);
+    warnings(join("\n", grep { /^skelvane: warning: / } split /\n/, $errpart), $file);
     if ($ended || @reasons || $errpart =~ /^File error\.$/m) {
         @reasons = ('skelvane ended before this page') if $ended;
         @reasons = ('could not be checked') unless @reasons;
@@ -106,8 +148,8 @@ for my $i (0 .. $#pages) {
             ? ($reasons[0] =~ /^\Q${\ substr($quoted, 0, -1)}\E:(\d+)":/)[0]
             : ($reasons[0] =~ /^\Q$quoted\E:(\d+):/)[0];
         push @unchecked, '- ' . span($name) . ': ' . span($reason);
-        push @annotations, "::error file=$file" . (defined $line ? ",line=$line" : '') .
-            ',title=skelvane::' . data("could not be checked: $reason");
+        push @annotations, "::error $file" . (defined $line && $file ? "line=$line," : '') .
+            'title=skelvane::' . data("$name could not be checked: $reason");
     } elsif (defined $diff) {
         # The line of the first change, on the side of the page as it is.
         my $line = 1;
@@ -120,11 +162,11 @@ for my $i (0 .. $#pages) {
             }
         }
         push @stale, '- ' . span($name);
-        push @annotations, "::error file=$file,line=$line,title=skelvane::" .
+        push @annotations, "::error $file" . ($file ? "line=$line," : '') . "title=skelvane::" .
             data("stale: a run of skelvane would change $name");
     }
 }
-print "::$token::\n";
+print "::${token}::\n";
 print "$_\n" for @annotations;
 
 open(my $summary, '>>:raw', $summaryfile) or die "$summaryfile: $!\n";

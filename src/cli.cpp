@@ -88,6 +88,18 @@ constexpr const char* knownoptions[] = {"--verbose",  "--help",      "--version"
 // the documents as they are: ignoring it would write them.
 constexpr std::string_view writeslessoptions[] = {"--check", "--diff", "--stdout", "--if-changed"};
 
+struct meaning {
+    std::string_view letters;  // lower case, without - and _
+    std::string_view option;   // what to suggest
+};
+constexpr meaning writeslessletters[] = {
+    {"check", "--check"}, {"diff", "--diff"}, {"stdout", "--stdout"}, {"ifchanged", "--if-changed"}};
+// Words that ask for a run that writes nothing.
+constexpr meaning drywords[] = {{"dry", "--check"},      {"dryrun", "--check"},   {"noop", "--check"},
+                                {"nowrite", "--check"},  {"readonly", "--check"}, {"preview", "--diff"},
+                                {"simulate", "--check"}, {"pretend", "--check"},  {"whatif", "--check"},
+                                {"unified", "--diff"}};
+
 struct unknownoption {
     std::string said;   // as given, or a letter and the cluster it stood in
     std::string meant;  // the known option that is close, if any
@@ -107,20 +119,23 @@ struct optionpass {
     std::vector<unknownoption> unknown;
 };
 
-// Edits between two words, letter case aside.
+// Edits between two words, letter case aside; two neighbours swapped
+// count as one edit.
 std::size_t distance(std::string_view a, std::string_view b) {
-    std::vector<std::size_t> row(b.size() + 1);
+    auto same = [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+    };
+    std::vector<std::size_t> before(b.size() + 1), row(b.size() + 1), next(b.size() + 1);
     for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
     for (std::size_t i = 1; i <= a.size(); ++i) {
-        std::size_t diagonal = row[0];
-        row[0] = i;
+        next[0] = i;
         for (std::size_t j = 1; j <= b.size(); ++j) {
-            std::size_t above = row[j];
-            bool same = std::tolower(static_cast<unsigned char>(a[i - 1])) ==
-                        std::tolower(static_cast<unsigned char>(b[j - 1]));
-            row[j] = std::min({row[j - 1] + 1, above + 1, diagonal + (same ? 0 : 1)});
-            diagonal = above;
+            next[j] = std::min({next[j - 1] + 1, row[j] + 1, row[j - 1] + (same(a[i - 1], b[j - 1]) ? 0 : 1)});
+            if (i > 1 && j > 1 && same(a[i - 1], b[j - 2]) && same(a[i - 2], b[j - 1]))
+                next[j] = std::min(next[j], before[j - 2] + 1);
         }
+        std::swap(before, row);
+        std::swap(row, next);
     }
     return row[b.size()];
 }
@@ -147,14 +162,26 @@ std::string suggestion(std::string_view typed) {
     return found;
 }
 
-// Whether a long word such as --dry-run or --dryrun asks for a run that
-// writes nothing: its letters, without dashes and underscores, close to
-// "dryrun".
-bool asksdryrun(std::string_view word) {
+// The option that writes less which an unknown long word was meant as, if
+// any. Its letters (lower case, without -, _ and =VALUE) hold check, diff,
+// stdout or ifchanged, begin one of them (two letters or more), or are a
+// few edits from one; or they hold a word that asks for a dry run, or are a
+// few edits from one of five letters or more. A few: a third of the
+// letters, at least one.
+std::string_view writeslessmeant(std::string_view word) {
     std::string letters;
     for (char c : word.substr(0, word.find('=')))
         if (c != '-' && c != '_') letters += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return letters.size() >= 5 && distance(letters, "dryrun") <= 1;
+    std::size_t few = std::max<std::size_t>(1, letters.size() / 3);
+    for (const meaning& known : writeslessletters)
+        if (letters.find(known.letters) != std::string::npos ||
+            (letters.size() >= 2 && known.letters.starts_with(letters)) || distance(letters, known.letters) <= few)
+            return known.option;
+    for (const meaning& dry : drywords)
+        if (letters.find(dry.letters) != std::string::npos ||
+            (dry.letters.size() >= 5 && distance(letters, dry.letters) <= few))
+            return dry.option;
+    return {};
 }
 
 std::string describeunknown(const unknownoption& option, bool ignored) {
@@ -267,6 +294,10 @@ int testoption(const char* argument, optionpass& pass) {
         } else if (word == linksoption) {
             pass.problems.push_back("--links needs its kind after '=': --links=relative");
         } else if (word.starts_with(std::string(filesfromoption) + "=")) {
+            // One list: a second would silently replace the first.
+            if (pass.filesfrom != nullptr)
+                pass.problems.push_back(std::string(argument) +
+                                        ": a second list; give one --files-from (join the lists first)");
             pass.filesfrom = argument + filesfromoption.size() + 1;
         } else if (word == filesfromoption) {
             pass.problems.push_back("--files-from needs its list after '=': --files-from=FILE (- for standard input)");
@@ -275,7 +306,8 @@ int testoption(const char* argument, optionpass& pass) {
         } else if (word == eoloption) {
             pass.problems.push_back("--eol needs its style after '=': --eol=keep, --eol=lf or --eol=crlf");
         } else {
-            std::string meant = asksdryrun(word) ? "--check" : suggestion(word);
+            std::string meant(writeslessmeant(word));
+            if (meant.empty()) meant = suggestion(word);
             bool writesless = std::find(std::begin(writeslessoptions), std::end(writeslessoptions), meant) !=
                               std::end(writeslessoptions);
             pass.unknown.push_back({argument, meant, writesless});

@@ -126,6 +126,12 @@ for page in "${pages[@]}"; do
     inlog "::error file=$page,line="
 done
 grep -q '^Bring them up to date with:$' "$work/summary" || fail "no fix command for stale pages"
+# Workflow commands in the diff are not acted upon; the annotations after
+# the line that lifts the stop are.
+token=$(sed -n 's/^::stop-commands::\([0-9a-f]\{32\}\)$/\1/p' "$log")
+lifted=$(grep -n -m1 -x "::$token::" "$log" | cut -d: -f1)
+[[ -n $token && -n $lifted && $lifted -lt $(grep -n -m1 '^::error ' "$log" | cut -d: -f1) ]] ||
+    { fail "the annotations do not follow a line ::TOKEN:: that lifts ::stop-commands::TOKEN"; show; }
 (eval "$(sed -n '/^```sh$/{n;p}' "$work/summary")") || fail "the summary's fix command failed"
 matches "the summary's fix command"
 action "$files" "$options"
@@ -139,7 +145,26 @@ hostile() {
     printf '<!--#pattern file="%s" -->\n<!--#endpattern -->\n' ../secret >steal.html
     printf '<!--#pattern file="%s" -->\n<!--#endpattern -->\n' /proc/self/environ >env.html
     printf '<!--#pattern file="%s" -->\n<!--#endpattern -->\n' link.inc >linked.html
+    # Files the work tree holds that git does not track: the repository's
+    # configuration (where a checkout keeps its token) and an ignored one.
+    git config skelvane.test gitconfig-secret-0777
+    printf 'untracked-secret-0666\n' >.env && printf '.env\nskelvane.tmp\n' >.gitignore
+    printf '<!--#pattern file="%s" -->\n<!--#endpattern -->\n' .git/config >git.html
+    printf '<!--#pattern file="%s" -->\n<!--#endpattern -->\n' .env >dotenv.html
+    # A page that is a link to a file outside the repository.
+    printf '<!--#pattern file="nav.inc" -->\nold\n<!--#endpattern -->\n' >"$work/outside.html"
+    ln -s "$work/outside.html" out.html
+    printf '<!--#pattern file="nav.inc" -->\n<!--#endpattern -->\n' >0-fine.html  # stale, and first
     commit hostile
+}
+# Nothing of the files outside, nor of the untracked ones, and the page
+# outside unchanged.
+untouched() {  # WHAT
+    nosecret "$1"
+    ! grep -qe gitconfig-secret-0777 -e untracked-secret-0666 "$log" "$work/summary" ./*.html ||
+        fail "$1: an untracked file reached the log, the summary or a page"
+    grep -qx old "$work/outside.html" || fail "$1: a page that links out of the repository was rewritten"
+    inlog "out.html: a link to a file outside the work tree"
 }
 if [[ -n $precommit ]]; then
     for id in skelvane-check skelvane; do
@@ -147,7 +172,8 @@ if [[ -n $precommit ]]; then
         hook "$id" "['*.html']"
         [[ $? != 0 ]] || fail "$id passed pages that include files from outside"
         inlog 'cannot include "'
-        nosecret "$id"
+        untouched "$id"
+        grep -q NAV 0-fine.html && fail "$id wrote a page though others failed in the copy"
     done
 fi
 hostile action-hostile
@@ -158,7 +184,8 @@ for pattern in ../secret /proc/self/environ link.inc; do
 done
 grep -q '^::error file=env.html,line=1,' "$log" || fail "no annotation for env.html"
 grep -q 'Bring them' "$work/summary" && fail "a fix command offered for pages a run cannot fix"
-nosecret action
+untouched action
+grep -qF -- '- `out.html`: `a link to a file outside the work tree' "$work/summary" || fail "the summary does not list out.html"
 
 # Names that Markdown or a line end would break, stale; a misspelt pattern
 # and a region without its end; pages that could not be checked are listed
@@ -242,6 +269,58 @@ if [[ -n $precommit ]]; then
     nothingchecked "skelvane is not installed"
     inlog "cmake --install"
 fi
+# Options that would make a run check or write nothing are refused, each
+# with one line; a wider --root too.
+for option in --stdout --version --help -vh --watch --files-from=l --null --check --diff --root=.. --root=/ --if-changed; do
+    [[ $option == --if-changed ]] || { timeout 30 bash "$here/action/hook.sh" fix "$option" >"$log" 2>&1; nothingchecked "$option"; }
+    [[ $option == --check || $option == --diff ]] && continue
+    action '*.html' "$option"
+    nothingchecked "$option"
+done
+git init -q --bare "$work/bare.git" && cd "$work/bare.git"
+action '*.html' ''
+nothingchecked "without a work tree"
+# Without git: PATH keeps bash and what the scripts use besides git.
+mkdir "$work/nogit" && for tool in bash dirname mktemp rm cat head sed perl ls; do ln -s "$(command -v $tool)" "$work/nogit/"; done
+cd "$work/nothing" && PATH=$work/nogit action '*.html' ''
+nothingchecked "git is not installed"
+
+# One meaning of a pathspec for hooks and action: * crosses folders; only
+# excludes keep the default; a warning leaves its page checked.
+repository specs
+mkdir news && printf 'NAV\n' >nav.inc && printf '<!--#pattern file="nav.inc" -->\n<!--#endpattern -->\n' >news/a.html
+cp news/a.html notes.txt && printf 'x\n' >news/.skelvane-0123456789abcdef && commit specs
+action '*.html' ''
+expect 1 "the action's *.html over a stale news/a.html"
+bash "$here/action/hook.sh" check '*.html' >"$log" 2>&1
+expect 1 "the hook's *.html over a stale news/a.html"
+action ':(exclude)x.html' ''
+expect 1 "the action with only an exclude"
+insummary '- `news/a.html`'
+grep -q notes.txt "$work/summary" && fail "only an exclude checked every tracked file"
+action '**/*.html' '--root=news/..'
+expect 1 "the action over a stale page with a warning, and a --root inside the work tree"
+inlog "left behind by a skelvane run"
+grep -q 'could not be checked:' "$log" && fail "a page with a warning was listed as not checked"
+grep -q 'Bring them' "$work/summary" || fail "a warning withheld the fix command"
+# Names that no annotation's file= can hold, and that the summary escapes.
+repository bytes
+printf 'NAV\n' >nav.inc
+for name in $'esc\e.html' $'ta\tb.html' $'lat\xe9.html'; do
+    printf '<!--#pattern file="nav.inc" -->\n<!--#endpattern -->\n' >"$name"
+done
+commit bytes
+action '*.html' ''
+expect 1 "the action over stale pages with control and non-UTF-8 bytes"
+for name in '"esc\033.html"' '"ta\tb.html"' '"lat\351.html"'; do insummary "- \`$name\`"; done
+grep -q $'^::error file=[^,]*[\e\t\xe9]' "$log" && fail "a name an annotation cannot hold went into file="
+[[ $(grep -c '^::error title=skelvane::stale' "$log") == 3 ]] || { fail "not 3 annotations without file="; show; }
+printf '<!--#pattern file="nva.inc" -->\n<!--#endpattern -->\n' >$'typo\xe9.html' && git add -A
+action '*.html' ''
+expect 2 "the action over a page with a non-UTF-8 name that cannot be checked"
+grep -qF -- '- `"typo\351.html"`: `typo\351.html:1: cannot include' "$work/summary" || { fail "the reason's name is not escaped"; show; }
+perl -ne 'utf8::decode($_) or exit 1' "$work/summary" || fail "the summary is not UTF-8"
+
 mkdir "$work/plain" && cd "$work/plain" && printf 'NAV\n' >nav.inc
 GIT_CEILING_DIRECTORIES=$work action '*.html' ''
 nothingchecked "is not a git checkout"
