@@ -132,6 +132,7 @@ private:
         std::string name;
         std::size_t self;                       // its file
         std::map<std::size_t, state> reads{};  // every file it read, as it read it
+        std::optional<idkey> written{};         // the file its last rewrite left
         bool succeeded = false;
     };
     struct settling {
@@ -377,8 +378,14 @@ private:
                         }
             document.reads[document.self] = record.now;
             recordid(document.self, record.now);
-            written_[keyof(record.now)] = record.now;
+            // Only the latest rewrite can still be what its name shows: on
+            // a file system that never reuses inode numbers, keeping the
+            // others would grow with every rewrite.
+            if (document.written) written_.erase(*document.written);
+            written_[*(document.written = keyof(record.now))] = record.now;
         }
+        // So are the files checked for directive lines.
+        run_.patterns.forgetchecks([&](const idkey& id) { return !filesbyid_.contains(id); });
         if (!settled)
             for (std::size_t d : order) docs_[d].succeeded = false;
         return !lost && standardoutputerror() == 0;
@@ -386,7 +393,12 @@ private:
 
     void recordid(std::size_t f, const state& read) {
         std::optional<idkey>& id = files_[f].id;
-        if (id) filesbyid_[*id].erase(f);
+        if (id) {
+            // A file no longer read as this id leaves no trace of it.
+            auto files = filesbyid_.find(*id);
+            files->second.erase(f);
+            if (files->second.empty()) filesbyid_.erase(files);
+        }
         id.reset();
         if (read) filesbyid_[*(id = keyof(*read))].insert(f);
     }
@@ -411,8 +423,9 @@ private:
     std::vector<file> files_;
     std::vector<doc> docs_;
     std::map<std::string, std::size_t> bykey_;  // files by the directory entry they are
+    // The files by the id they were last read as; only ids that some file has.
     std::map<idkey, std::set<std::size_t>> filesbyid_;
-    // What this process's rewrites left, by file.
+    // What each document's last rewrite by this process left, by file.
     std::map<idkey, filestatus> written_;
     // The watched files by directory and name, as changes are reported.
     std::map<std::string, std::map<std::string, std::vector<std::size_t>>> bydirectory_;
