@@ -542,6 +542,23 @@ case_folders() {
     expectquiet
 }
 
+# A pattern with a directive line is warned about once, however many
+# passes read it again (too large to be kept in memory, it is read anew).
+case_warnedonce() {
+    { yes foot | head -n 14000; printf '<!--#pattern file="nav.inc" -->\n'; } >foot.inc
+    printf 'N0' >nav.inc
+    printf '<!--#pattern file="%s" -->\n<!--#endpattern -->\n' nav.inc foot.inc >a.html
+    start a.html
+    waitfor 'has N0 a.html'
+    local n
+    for n in 1 2; do
+        printf 'N%s' $n >nav.inc
+        waitfor "[[ \$(lines 'Updated a.html') == $n ]]"
+    done
+    stop INT 0
+    [[ $(grep -c '^skelvane: warning: foot.inc:' err) == 1 ]] || fail "foot.inc not warned about once: $(cat err)"
+}
+
 # The watch's memory depends on the site, not on how long it has run: on
 # tmpfs, which never reuses an inode number, 60 edits of a navigation that
 # 200 pages include (12,000 rewrites, each a new file) leave its resident
@@ -588,7 +605,8 @@ cases=("$@")
 # slowwriter waits out the ten seconds before a word, and memory makes 12,000
 # rewrites: CTest runs them apart, as slow.
 [[ ${#cases[@]} -gt 0 ]] || cases=(saves appears cascade cycle failures renamefails switch signal idle polled list writer spellings
-                                   twowatches moves failedpasses turnwait restless linkdoc folders)
+                                   twowatches moves failedpasses turnwait restless linkdoc folders
+                                   warnedonce)
 for case in "${cases[@]}"; do
     mkdir "$root/$case" && cd "$root/$case" || exit 1
     echo "case $case"
