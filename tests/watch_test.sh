@@ -561,9 +561,10 @@ case_warnedonce() {
 
 # The watch's memory depends on the site, not on how long it has run: on
 # tmpfs, which never reuses an inode number, 60 edits of a navigation that
-# 200 pages include (12,000 rewrites, each a new file) leave its resident
-# size within 10% of what it was after the first pass. A model of nothing:
-# only the figures are judged, so it runs apart, as slow.
+# 200 pages include (12,000 rewrites, each a new file), each with a deploy
+# that swaps the folder of the pages' own parts for a copy (12,000 files
+# that are new by their folder), leave its resident size within 10% of
+# what it was after the first pass. It runs apart, as slow.
 case_memory() {
     [[ ${SKELVANE_PLATFORM:-} == windows ]] && { echo "  skip ($case): the Windows build is not measured"; return; }
     if [[ $(stat -f -c %T .) != tmpfs ]]; then
@@ -577,25 +578,36 @@ case_memory() {
         cd site || return
     fi
     local pages=() i n
-    for ((i = 1; i <= 200; i++)); do pages+=($(printf 'p%03d.html' $i)); done
+    mkdir parts
+    for ((i = 1; i <= 200; i++)); do
+        pages+=(p$i.html)
+        printf 'P%s' $i >parts/p$i.inc
+        printf '<!--#pattern file="%s" -->\n<!--#endpattern -->\n' nav.inc parts/p$i.inc >p$i.html
+    done
     printf 'NAV0' >nav.inc
-    for i in "${pages[@]}"; do page nav.inc >$i; done
     # The sanitizer's quarantine would hold every freed block back.
     ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}quarantine_size_mb=0 start "${pages[@]}"
     waitfor 'has NAV0 p200.html'
     sleep 1
-    local first after
-    first=$(awk '/^VmRSS:/ {print $2}' /proc/$pid/status)
+    local first after when="the first pass"
+    resident() { awk '/^VmRSS:/ {print $2}' /proc/$pid/status; }
+    first=$(resident)
     for ((n = 1; n <= 60; n++)); do
+        mv parts parts.old && cp -r parts.old parts && rm -r parts.old
         printf 'NAV%s' $n >nav.inc
-        waitfor "[[ \$(lines 'Updated p200.html') == $n ]]" || break
+        waitfor "has NAV$n p200.html" || break
+        # The sanitizer's runtime grows by 8% on the first paths an edit
+        # takes, and then stays: what is judged is the watch's.
+        ((n == 1)) && ldd "$bin" 2>/dev/null | grep -q libasan && echo "  ($case: $first KiB after the first pass)" &&
+            first=$(resident) when="the first edit (sanitized)"
     done
     sleep 1
-    after=$(awk '/^VmRSS:/ {print $2}' /proc/$pid/status)
-    echo "  ($case: resident $first KiB after the first pass, $after KiB after $((n - 1)) edits of 200 pages)"
+    after=$(resident)
+    echo "  ($case: resident $first KiB after $when, $after KiB after $((n - 1)) edits of 200 pages)"
     ((after * 10 <= first * 11)) || fail "resident size grew from $first KiB to $after KiB"
     stop INT 0
-    expectfile p001.html "$(region nav.inc NAV60)"
+    expectfile p1.html '<!--#pattern file="nav.inc" -->' NAV60 '<!--#endpattern -->' \
+        '<!--#pattern file="parts/p1.inc" -->' P1 '<!--#endpattern -->'
     expectquiet
     nostaging
     cd .. && [[ -z $mounted ]] || { umount "$mounted"; mounted=; }
