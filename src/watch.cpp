@@ -421,7 +421,7 @@ private:
             if (document.written) written_.erase(*document.written);
             written_[*(document.written = keyof(record.now))] = record.now;
         }
-        // So are the files checked for directive lines.
+        // The checks for directive lines are kept for the files read now.
         run_.patterns.forgetchecks([&](const idkey& id) { return !filesbyid_.contains(id); });
         if (!settled)
             for (std::size_t d : order) docs_[d].succeeded = false;
