@@ -60,6 +60,9 @@ public:
     void keep(const std::string& name, const filestatus& status, keptpattern pattern);
     // True the first time a file is asked about.
     bool firstcheck(const fileid& id) { return checked_.insert({id.device, id.inode}).second; }
+    // Forgets the files stale() says are gone (by device and inode), so
+    // that a watch keeps only those of its current files.
+    template <class predicate> void forgetchecks(predicate stale) { std::erase_if(checked_, stale); }
     // Begins a look: every pattern is looked at again.
     void newlook() { ++look_; }
     // A file that is about to change (a document waiting to be put in

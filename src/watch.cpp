@@ -123,6 +123,7 @@ public:
 private:
     struct file {
         std::string path;               // as the run opens it
+        std::string key;                // the directory entry it is, in bykey_
         std::string target;             // where it leads when it is a symbolic link, as last followed
         std::set<std::size_t> readers;  // documents that read it when last processed
         std::optional<idkey> id;        // the file it was when last read
@@ -132,6 +133,7 @@ private:
         std::string name;
         std::size_t self;                       // its file
         std::map<std::size_t, state> reads{};  // every file it read, as it read it
+        std::optional<idkey> written{};         // the file its last rewrite left
         bool succeeded = false;
     };
     struct settling {
@@ -150,10 +152,18 @@ private:
     // The file this path names, watched from now on; a path spelled
     // otherwise that names the same directory entry gets the same file.
     std::size_t fileof(const std::string& path) {
-        auto [place, added] = bykey_.try_emplace(entrykey(path), files_.size());
-        if (!added) return place->second;
-        const std::size_t f = place->second;
-        files_.push_back({path, {}, {}, {}});
+        std::string key = entrykey(path);
+        if (auto known = bykey_.find(key); known != bykey_.end()) return known->second;
+        std::size_t f = files_.size();
+        if (retired_.empty()) {
+            files_.emplace_back();
+        } else {
+            f = retired_.back();
+            retired_.pop_back();
+        }
+        files_[f].path = path;
+        files_[f].key = key;
+        bykey_.emplace(std::move(key), f);
         follow(path, f);
         // It may have changed between its read and its watch.
         settle({f});
@@ -167,6 +177,32 @@ private:
         watchdirectory(directory);
     }
 
+    void unfollow(const std::string& path, std::size_t f) {
+        auto directory = bydirectory_.find(directoryof(path));
+        if (directory == bydirectory_.end()) return;
+        auto named = directory->second.find(filenameof(path));
+        if (named == directory->second.end()) return;
+        if (auto at = std::find(named->second.begin(), named->second.end(), f); at != named->second.end())
+            named->second.erase(at);
+        if (named->second.empty()) directory->second.erase(named);
+        if (directory->second.empty()) bydirectory_.erase(directory);
+    }
+
+    // A file that no document reads, and is none, is watched no more; its
+    // slot serves the next file. A folder swapped for a copy, a link
+    // pointed elsewhere or a name no longer named would otherwise leave a
+    // file behind each time.
+    void retire(std::size_t f) {
+        file& gone = files_[f];
+        unfollow(gone.path, f);
+        if (!gone.target.empty()) unfollow(gone.target, f);
+        bykey_.erase(gone.key);
+        recordid(f, std::nullopt);
+        pending_.erase(f);
+        gone = file{};
+        retired_.push_back(f);
+    }
+
     // A file that is a symbolic link changes where its target does, too,
     // wherever the link is pointed.
     void refollow(std::size_t f) {
@@ -176,6 +212,8 @@ private:
         if (statpath(path, link, false) != 0 || link.regular || link.directory || resolvepath(path, target) != 0 ||
             target == files_[f].target)
             return;
+        // Only where it leads now.
+        if (!files_[f].target.empty()) unfollow(files_[f].target, f);
         files_[f].target = target;
         follow(target, f);
     }
@@ -377,8 +415,14 @@ private:
                         }
             document.reads[document.self] = record.now;
             recordid(document.self, record.now);
-            written_[keyof(record.now)] = record.now;
+            // Only the latest rewrite can still be what its name shows: on
+            // a file system that never reuses inode numbers, keeping the
+            // others would grow with every rewrite.
+            if (document.written) written_.erase(*document.written);
+            written_[*(document.written = keyof(record.now))] = record.now;
         }
+        // The checks for directive lines are kept for the files read now.
+        run_.patterns.forgetchecks([&](const idkey& id) { return !filesbyid_.contains(id); });
         if (!settled)
             for (std::size_t d : order) docs_[d].succeeded = false;
         return !lost && standardoutputerror() == 0;
@@ -386,7 +430,12 @@ private:
 
     void recordid(std::size_t f, const state& read) {
         std::optional<idkey>& id = files_[f].id;
-        if (id) filesbyid_[*id].erase(f);
+        if (id) {
+            // A file no longer read as this id leaves no trace of it.
+            auto files = filesbyid_.find(*id);
+            files->second.erase(f);
+            if (files->second.empty()) filesbyid_.erase(files);
+        }
         id.reset();
         if (read) filesbyid_[*(id = keyof(*read))].insert(f);
     }
@@ -394,7 +443,11 @@ private:
     // What the document read this time replaces what it read before.
     void remember(std::size_t d, const documentreads& reads) {
         doc& document = docs_[d];
-        for (const auto& [f, read] : document.reads) files_[f].readers.erase(d);
+        std::vector<std::size_t> before;
+        for (const auto& [f, read] : document.reads) {
+            files_[f].readers.erase(d);
+            before.push_back(f);
+        }
         document.reads.clear();
         const auto recall = [&](std::size_t f, const state& read) {
             // What could not be opened is compared by what its name shows now.
@@ -404,15 +457,19 @@ private:
         };
         for (const auto& [name, read] : reads.patterns) recall(fileof(name), read);
         recall(document.self, reads.document);
+        for (std::size_t f : before)
+            if (files_[f].readers.empty() && !files_[f].document) retire(f);
     }
 
     run& run_;
     changewatcher watcher_;
     std::vector<file> files_;
+    std::vector<std::size_t> retired_;  // slots of files watched no more
     std::vector<doc> docs_;
     std::map<std::string, std::size_t> bykey_;  // files by the directory entry they are
+    // The files by the id they were last read as; only ids that some file has.
     std::map<idkey, std::set<std::size_t>> filesbyid_;
-    // What this process's rewrites left, by file.
+    // What each document's last rewrite by this process left, by file.
     std::map<idkey, filestatus> written_;
     // The watched files by directory and name, as changes are reported.
     std::map<std::string, std::map<std::string, std::vector<std::size_t>>> bydirectory_;
