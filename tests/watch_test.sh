@@ -49,11 +49,11 @@ lines() { text out | grep -c -x -F -- "$1"; }
 has() { text "$2" | grep -q -x -F -- "$1"; }
 
 # Ends the watch with a signal and checks its exit status.
-stop() {
+stop() {  # SIGNAL (none: only wait) STATUS
     local signal=$1 want=$2 status target i
     # Under strace the signal goes to the program, not to strace.
     target=$(pgrep -P $pid -x skelvane || echo $pid)
-    kill -"$signal" $target
+    [[ $signal == none ]] || kill -"$signal" $target
     for ((i = 0; i < 300; i++)); do
         kill -0 $pid 2>/dev/null || break
         sleep 0.1
@@ -258,6 +258,44 @@ case_signal() {
     { region nav.inc N$attempt; body; } | cmp -s - big.html ||
         { region nav.inc N$((attempt - 1)); body; } | cmp -s - big.html || fail "big.html is neither old nor new"
     nostaging
+}
+
+# Ctrl-C while the watch writes into a full pipe: the write is not cut
+# short, so the watch ends once the pipe is read; a second Ctrl-C ends it
+# at once. Either way every page is whole and nothing is left behind.
+case_fullpipe() {
+    printf 'N' >nav.inc
+    local names=() i n call fd blocked
+    for ((i = 1; i <= 400; i++)); do
+        names+=("$(printf 'p%0200d.html' $i)") && region nav.inc N >"${names[-1]}"
+    done
+    mkfifo pipe
+    for n in 1 2; do
+        exec 4<>pipe  # a reader that never reads: the pipe fills
+        $wrapper "$bin" --watch -v "${names[@]}" >pipe 2>err &
+        pid=$!
+        # Blocked in a write to standard output (fd 1), twice in a row.
+        blocked=0
+        for ((i = 0; i < 300 && blocked < 2; i++)); do
+            sleep 0.1
+            read -r call fd _ </proc/$pid/syscall 2>/dev/null || break
+            [[ $call == 1 && $fd == 0x1 ]] && blocked=$((blocked + 1)) || blocked=0
+        done
+        ((blocked == 2)) || fail "the watch never filled the pipe"
+        kill -INT $pid
+        sleep 1
+        kill -0 $pid 2>/dev/null || fail "a Ctrl-C cut short a write to a full pipe: $(cat err)"
+        if ((n == 1)); then
+            cat <&4 >/dev/null &
+            stop none 0
+            kill $!
+        else
+            stop INT 130
+        fi
+        exec 4>&-
+        for name in "${names[@]}"; do cmp -s "$name" <(region nav.inc N) || fail "$name is not whole"; done
+        nostaging
+    done
 }
 
 # Asleep while nothing changes: the CPU time of a few idle seconds, with a
@@ -668,7 +706,7 @@ case_memory() {
 cases=("$@")
 # slowwriter waits out the ten seconds before a word, and memory makes 12,000
 # rewrites: CTest runs them apart, as slow.
-[[ ${#cases[@]} -gt 0 ]] || cases=(saves appears cascade cycle failures renamefails switch signal idle polled list writer spellings
+[[ ${#cases[@]} -gt 0 ]] || cases=(saves appears cascade cycle failures renamefails switch signal fullpipe idle polled list writer spellings
                                    twowatches moves failedpasses refusedrenames unremovable appendonly turnwait restless linkdoc
                                    folders warnedonce)
 for case in "${cases[@]}"; do
