@@ -23,7 +23,9 @@ windows = os.environ.get("SKELVANE_PLATFORM") == "windows"
 rng = random.Random(seed)
 print(f"watch_property: seed {seed}, {steps} steps")
 
-PATTERNS = ["lib/parts/p0.inc", "lib/parts/p1.inc", "lib/parts/p2.inc"] + ([] if windows else ["link.inc"])
+# Six patterns for four pages: patterns stop being read and are named again.
+PARTS = ["lib/parts/p%d.inc" % i for i in range(6)]
+PATTERNS = PARTS + ([] if windows else ["link.inc"])
 # Only link.inc leads to these, so their folder is watched only through it.
 ELSEWHERE = [] if windows else ["alt/q0.inc", "alt/q1.inc"]
 PAGES = ["a.html", "b.html", "sub/c.html", "sub/d.html"]
@@ -66,14 +68,15 @@ def sametime(name, data):
 
 
 def step(pages):
-    kind = rng.choice(["save", "save", "save", "delete", "switch"] + ([] if windows else ["relink", "move"]))
+    kind = rng.choice(["save", "save", "save", "delete", "switch", "switch", "switch"] +
+                      ([] if windows else ["relink", "move"]))
     if kind == "save":
-        name = rng.choice(PATTERNS[:3] + ELSEWHERE)
+        name = rng.choice(PARTS + ELSEWHERE)
         how = rng.choice([inplace, byrename, sametime])
         how(name, text())
         return f"{how.__name__} {name}"
     if kind == "delete":
-        name = rng.choice(PATTERNS[:3])
+        name = rng.choice(PARTS)
         if os.path.exists(name):
             os.remove(name)
             return f"delete {name}"
@@ -85,14 +88,14 @@ def step(pages):
         byrename(name, page(pattern))
         return f"{name} names {pattern}"
     if kind == "relink":
-        target = rng.choice(PATTERNS[:3] + ELSEWHERE)
+        target = rng.choice(PARTS + ELSEWHERE)
         os.remove("link.inc")
         os.symlink(target, "link.inc")
         return f"link.inc -> {target}"
     # The folder above the patterns' moved away, and a new one made in its place.
     shutil.rmtree("lib.old", ignore_errors=True)
     os.rename("lib", "lib.old")
-    for name in PATTERNS[:3]:
+    for name in PARTS:
         if os.path.exists(name.replace("lib/", "lib.old/")):
             write(name, text())
     return "lib moved, made anew"
@@ -123,7 +126,7 @@ def snapshot():
 failures = []
 work = tempfile.mkdtemp(prefix="skelvane-watchprop-")
 os.chdir(work)
-for name in PATTERNS[:3] + ELSEWHERE:
+for name in PARTS + ELSEWHERE:
     write(name, text())
 if not windows:
     os.symlink("alt/q0.inc", "link.inc")
