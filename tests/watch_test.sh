@@ -24,12 +24,14 @@ start() {
     pid=$!
 }
 
-# Runs a command until it succeeds, for at most 30 s; once a wait of the
-# case failed, the later ones fail at once.
+# Runs a command until it succeeds, for at most 30 s (Wine on a loaded
+# machine: 90 s); once a wait of the case failed, the later ones fail at once.
+patience=300
+[[ -n $wrapper ]] && patience=900
 waitfor() {
     local i
     [[ $casefailed == 0 ]] || return 1
-    for ((i = 0; i < 300; i++)); do
+    for ((i = 0; i < patience; i++)); do
         eval "$1" 2>/dev/null && return 0
         [[ -z $pid ]] || kill -0 $pid 2>/dev/null || break
         sleep 0.1
