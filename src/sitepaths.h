@@ -55,7 +55,10 @@ patternname patternpath(std::string_view name, const std::string& document, cons
 // root: the resolved site root. The place's name is left to the caller.
 int findplace(const std::string& document, const std::string& root, pageplace& place);
 
-// Whether a URL, as written in a page at place, leads to that page: its
+// The URLs below are attribute values as HTML gives them, their character
+// references decoded (decodedattribute()).
+//
+// Whether a URL, in a page at place, leads to that page: its
 // path resolved from the page's directory (from the site root when it
 // begins with one '/'; ".." at the top stays there), a path ending in '/'
 // standing for that directory's index.html or index.htm. URLs with a scheme, a host, or no path at all
