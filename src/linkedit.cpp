@@ -67,11 +67,20 @@ void planedits(const foundtag& tag, std::string_view text, std::uint64_t textbeg
         std::vector<std::size_t> written;
         for (std::uint8_t i = 0; i < tag.count; ++i) {
             const foundvalue& value = tag.values[i];
-            const std::string decoded = decodedattribute(valueof(value), &written);
+            const std::string_view raw = valueof(value);
+            const std::string decoded = decodedattribute(raw, &written);
+            const std::size_t first = edits.size();
             if (value.name == urlattribute::srcset || value.name == urlattribute::imagesrcset)
                 addcandidates(decoded, written, value.begin, edits);
             else
                 addrootlink(decoded, written, true, value.begin, edits);
+            // An unquoted value must not begin with a quote once its '/' is
+            // gone: that would begin a quoted one.
+            const bool unquoted = value.begin == textbegin || (text[value.begin - textbegin - 1] != '"' &&
+                                                               text[value.begin - textbegin - 1] != '\'');
+            if (edits.size() > first && edits[first].at == value.begin && unquoted && raw.size() > 1 &&
+                (raw[1] == '"' || raw[1] == '\''))
+                edits[first].what = textedit::kind::rootlinkattop;
         }
     }
     if (!markcurrent || !tag.anchor || tag.ariacurrent) return;
