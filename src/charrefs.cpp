@@ -32,11 +32,11 @@ constexpr std::array<std::uint16_t, 32> windows1252 = {
     0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0, 0x017E,
     0x0178};
 
-bool isdigit(char c) { return c >= '0' && c <= '9'; }
-bool isalnum(char c) { return isdigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool isdecimal(char c) { return c >= '0' && c <= '9'; }
+bool isalphanumeric(char c) { return isdecimal(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 int digitvalue(char c, bool hex) {
-    if (isdigit(c)) return c - '0';
+    if (isdecimal(c)) return c - '0';
     if (!hex) return -1;
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
@@ -91,7 +91,7 @@ std::size_t named(std::string_view value, std::size_t at, std::string& text) {
             longest = &reference;
     if (longest == nullptr) return 0;
     const std::size_t after = longest->name.size();
-    if (!longest->name.ends_with(';') && after < rest.size() && (isalnum(rest[after]) || rest[after] == '='))
+    if (!longest->name.ends_with(';') && after < rest.size() && (isalphanumeric(rest[after]) || rest[after] == '='))
         return 0;
     text.append(longest->text);
     return after + 1;
