@@ -9,7 +9,9 @@
 // "b", separated by lines of "=====". Any other name cannot be opened.
 //
 // The tag scanner runs over each pattern text too, whole and in reads of
-// that size, and what it reports is checked against the text itself.
+// that size, and what it reports is checked against the text itself, each
+// value's decoding with it.
+#include "charrefs.h"
 #include "diffsink.h"
 #include "directive.h"
 #include "htmltags.h"
@@ -159,6 +161,27 @@ bool nameat(std::string_view text, std::size_t at, std::string_view name) {
     return at + name.size() <= text.size() && strncasecmp(text.data() + at, name.data(), name.size()) == 0;
 }
 
+// A value decoded: each byte said to be written as itself is the value's
+// byte there, in order; one from a reference has a '&' after the last
+// such; a value without '&' stays as it is; and the text is never longer
+// than the value, a reference never taking fewer bytes than it gives
+// (&fjlig;: 7 for 2; &#65536: 7 for 4; &#0: 3 for U+FFFD's 3).
+void checkdecoded(std::string_view value) {
+    std::vector<std::size_t> written;
+    const std::string decoded = decodedattribute(value, &written);
+    if (written.size() != decoded.size() || decoded.size() > value.size()) std::abort();
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < decoded.size(); ++i) {
+        if (written[i] == fromreference) {
+            if (value.find('&', next) == std::string_view::npos) std::abort();
+            continue;
+        }
+        if (written[i] < next || value[written[i]] != decoded[i]) std::abort();
+        next = written[i] + 1;
+    }
+    if (value.find('&') == std::string_view::npos && decoded != value) std::abort();
+}
+
 // One reported tag against its text: '<' and a letter, ending at '>' with
 // closeat on a '>' or "/>"; each value quoted (no closing quote inside) or
 // unquoted (no blank or '>' inside, one after), written after its name, a
@@ -185,6 +208,7 @@ void checktag(std::string_view text, const foundtag& tag) {
         names |= 1u << name;
         after = value.end;
         const std::string_view inside = text.substr(value.begin, value.end - value.begin);
+        checkdecoded(inside);
         std::size_t at = value.begin;
         const char quote = text[at - 1];
         if (quote == '"' || quote == '\'') {

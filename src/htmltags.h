@@ -10,8 +10,8 @@
 // two attributes of one name winning, and the contents of script, style,
 // xmp, iframe, noembed, noframes (raw text), textarea and title (RCDATA)
 // and plaintext, in which no tag begins until the element's own end tag.
-// Character references are left as they are written: a value is reported
-// by where its bytes lie, never decoded. Not followed, for want of a tree:
+// A value is reported by where its bytes lie, its character references as
+// they are written (decodedattribute() reads them). Not followed, for want of a tree:
 // SVG and MathML content (where <style> and <title> hold markup and CDATA
 // sections exist), noscript, which is scanned as markup, as a browser
 // without scripts sees it, and the places where a tree would ignore a

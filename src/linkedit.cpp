@@ -1,5 +1,7 @@
 #include "linkedit.h"
 
+#include "charrefs.h"
+
 #include <algorithm>
 #include <optional>
 
@@ -12,29 +14,46 @@ constexpr std::string_view markedcurrent = " aria-current=\"page\"";
 // the empty value HTML gives it, and the mark is read as a mark.
 constexpr std::string_view emptyvalue = "\"\"";
 
-void addrootlink(std::string_view url, std::uint64_t at, std::vector<textedit>& edits) {
-    if (!rootabsolute(url)) return;
-    std::size_t slash = url.find('/');
-    edits.push_back({needsdotattop(url) ? textedit::kind::rootlinkattop : textedit::kind::rootlink, at + slash});
+// A URL of a value, decoded (written: where each of its bytes is written as
+// itself in the value, at offset at of the text). Its '/' is edited only
+// when it, what comes before it in the URL and the byte before the URL are
+// written as themselves: a reference there may otherwise read differently
+// once the '/' is gone, and one that gives the '/' cannot be rebased.
+void addrootlink(std::string_view url, std::span<const std::size_t> written, bool afterwritten, std::uint64_t at,
+                 std::vector<textedit>& edits) {
+    if (!rootabsolute(url) || !afterwritten) return;
+    const std::size_t slash = url.find('/');
+    for (std::size_t i = 0; i <= slash; ++i)
+        if (written[i] == fromreference) return;
+    edits.push_back({needsdotattop(url) ? textedit::kind::rootlinkattop : textedit::kind::rootlink, at + written[slash]});
 }
 
-// Each candidate URL of a srcset list, as a browser splits it: commas and
-// blanks between candidates, the URL up to a blank, then descriptors up to a
-// comma outside parentheses.
-void addcandidates(std::string_view list, std::uint64_t at, std::vector<textedit>& edits) {
+// Each candidate URL of a srcset list, as a browser splits the decoded list:
+// commas and blanks between candidates, the URL up to a blank (trailing
+// commas dropped, which end the candidate), then descriptors up to a comma
+// outside parentheses.
+void addcandidates(std::string_view list, std::span<const std::size_t> written, std::uint64_t at,
+                   std::vector<textedit>& edits) {
     std::size_t i = 0;
     while (i < list.size()) {
         while (i < list.size() && (ishtmlblank(list[i]) || list[i] == ',')) ++i;
         const std::size_t start = i;
         while (i < list.size() && !ishtmlblank(list[i])) ++i;
-        std::string_view url = list.substr(start, i - start);
-        if (url.empty()) break;
-        addrootlink(url, at + start, edits);
-        if (url.back() == ',') continue;
+        std::size_t end = i;
+        while (end > start && list[end - 1] == ',') --end;
+        if (i == start) break;
+        addrootlink(list.substr(start, end - start), written.subspan(start, end - start),
+                    start == 0 || written[start - 1] != fromreference, at, edits);
+        if (end < i) continue;
         // Parentheses do not nest: the first ')' closes them.
         for (bool inparentheses = false; i < list.size() && (list[i] != ',' || inparentheses); ++i)
             inparentheses = list[i] == '(' || (inparentheses && list[i] != ')');
     }
+}
+
+// An href as a browser reads it, to decide where it leads.
+std::string hrefof(std::string_view text, std::uint64_t textbegin, const textedit& edit) {
+    return decodedattribute(text.substr(edit.hrefbegin - textbegin, edit.hrefend - edit.hrefbegin));
 }
 
 }  // namespace
@@ -44,14 +63,26 @@ void planedits(const foundtag& tag, std::string_view text, std::uint64_t textbeg
     auto valueof = [&](const foundvalue& value) {
         return text.substr(value.begin - textbegin, value.end - value.begin);
     };
-    if (relativelinks)
+    if (relativelinks) {
+        std::vector<std::size_t> written;
         for (std::uint8_t i = 0; i < tag.count; ++i) {
             const foundvalue& value = tag.values[i];
+            const std::string_view raw = valueof(value);
+            const std::string decoded = decodedattribute(raw, &written);
+            const std::size_t first = edits.size();
             if (value.name == urlattribute::srcset || value.name == urlattribute::imagesrcset)
-                addcandidates(valueof(value), value.begin, edits);
+                addcandidates(decoded, written, value.begin, edits);
             else
-                addrootlink(valueof(value), value.begin, edits);
+                addrootlink(decoded, written, true, value.begin, edits);
+            // An unquoted value must not begin with a quote once its '/' is
+            // gone: that would begin a quoted one.
+            const bool unquoted = value.begin == textbegin || (text[value.begin - textbegin - 1] != '"' &&
+                                                               text[value.begin - textbegin - 1] != '\'');
+            if (edits.size() > first && edits[first].at == value.begin && unquoted && raw.size() > 1 &&
+                (raw[1] == '"' || raw[1] == '\''))
+                edits[first].what = textedit::kind::rootlinkattop;
         }
+    }
     if (!markcurrent || !tag.anchor || tag.ariacurrent) return;
     if (const foundvalue* href = tag.find(urlattribute::href); href != nullptr && href->end > href->begin)
         edits.push_back({tag.dangling ? textedit::kind::danglinganchor : textedit::kind::anchor, tag.closeat,
@@ -63,8 +94,7 @@ folderanchors::folderanchors(std::string_view text, std::uint64_t textbegin, std
     for (std::size_t i = 0; i < edits.size(); ++i) {
         const textedit& edit = edits[i];
         if (!edit.isanchor()) continue;
-        std::optional<std::string> name =
-            leadsinfolder(text.substr(edit.hrefbegin - textbegin, edit.hrefend - edit.hrefbegin), folder);
+        std::optional<std::string> name = leadsinfolder(hrefof(text, textbegin, edit), folder);
         if (!name) continue;
         if (!name->empty()) {
             byname_.push_back({std::move(*name), i});
@@ -99,8 +129,7 @@ void writeedited(std::string_view text, std::uint64_t textbegin, std::span<const
             if (anchors != nullptr) {
                 if (next == last || next->edit != i) continue;
                 ++next;
-            } else if (!leadstopage(text.substr(edit.hrefbegin - textbegin, edit.hrefend - edit.hrefbegin),
-                                    page.place)) {
+            } else if (!leadstopage(hrefof(text, textbegin, edit), page.place)) {
                 continue;
             }
             upto(edit.at);

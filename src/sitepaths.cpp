@@ -169,7 +169,12 @@ int findplace(const std::string& document, const std::string& root, pageplace& p
     const std::size_t anchor = anchorlength(directory);
     const std::vector<std::string> names = lexicalnames(std::string_view(directory).substr(anchor), anchor > 0);
     std::string leading = directory.substr(0, anchor);
-    for (std::size_t i = 0;; ++i) {
+    // Leading ".." climb from the current directory, whose own path has no
+    // linked folder in it, so they are part of every leading part tried: a
+    // name that climbs out of the root and stays out is outside the site.
+    std::size_t climbs = 0;
+    while (climbs < names.size() && names[climbs] == "..") leading = joined(std::move(leading), names[climbs++]);
+    for (std::size_t i = climbs;; ++i) {
         std::string resolved;
         if (resolvepath(leading.empty() ? std::string(".") : leading, resolved) == 0 && insideorroot(resolved, root)) {
             place.insite = true;
@@ -207,8 +212,8 @@ std::optional<std::string> leadsinfolder(std::string_view value, const pageplace
         start = i + 1;
         directory = name.empty() || name == "." || name == "..";
         if (name == "..") {
-            if (target.empty()) return std::nullopt;  // above the site, or the file system's root
-            target.pop_back();
+            // At the top, of the site or of the file system, ".." stays there, as in a browser.
+            if (!target.empty()) target.pop_back();
         } else if (!directory) {
             target.push_back(std::move(name));
         }

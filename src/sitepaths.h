@@ -8,8 +8,8 @@
 // that name sees it: a document that is a symbolic link, or that lies in a
 // linked folder, stands where its name does, not where the link leads. Its
 // place is its name's directory, "." and ".." taken by their spelling, from
-// the shortest leading part of it that resolves into the site, and its own
-// file name; a document whose name reaches the site nowhere lies outside it,
+// the shortest leading part of it that resolves into the site (its leading
+// ".." climbing from the current directory), and its own file name; a document whose name reaches the site nowhere lies outside it,
 // where the system finds it. findplace() returns an errno-style value when
 // such a directory cannot be resolved. URLs are compared by their path
 // alone, each name percent-decoded (ASCII letter case aside on Windows),
@@ -55,10 +55,13 @@ patternname patternpath(std::string_view name, const std::string& document, cons
 // root: the resolved site root. The place's name is left to the caller.
 int findplace(const std::string& document, const std::string& root, pageplace& place);
 
-// Whether a URL, as written in a page at place, leads to that page: its
+// The URLs below are attribute values as HTML gives them, their character
+// references decoded (decodedattribute()).
+//
+// Whether a URL, in a page at place, leads to that page: its
 // path resolved from the page's directory (from the site root when it
-// begins with one '/'), a path ending in '/' standing for that directory's
-// index.html or index.htm. URLs with a scheme, a host, or no path at all
+// begins with one '/'; ".." at the top stays there), a path ending in '/'
+// standing for that directory's index.html or index.htm. URLs with a scheme, a host, or no path at all
 // (only a query or a fragment) lead elsewhere.
 bool leadstopage(std::string_view url, const pageplace& place);
 // The same decided for every page of a folder at once: the name of the

@@ -5,11 +5,13 @@ src of every page must lead to an existing file from that page's folder, read
 as a browser reads a URL (C0 controls and spaces around it and tabs and line
 ends in it dropped, "." and ".." taken by their spelling), and each page's
 navigation must mark exactly the link to the page itself. Links carry such
-bytes, some files' names begin with bytes a browser would strip, and one
-folder of pages is reached through a symbolic link.
+bytes and character references (read first, as a browser does), some
+files' names begin with bytes a browser would strip, one folder of pages is
+reached through a symbolic link, and half the pages are named from a folder
+below the root, through "..".
 
 usage: site_links_test.py SKELVANE"""
-import html.parser, os, random, subprocess, sys, tempfile, urllib.parse
+import html, html.parser, os, random, subprocess, sys, tempfile, urllib.parse
 
 class links(html.parser.HTMLParser):
     def __init__(self):
@@ -27,9 +29,18 @@ class links(html.parser.HTMLParser):
             self.marked.append(attributes.get("href"))
 
 def browser_url(value):
-    """The URL a browser reads in an attribute value."""
+    """The URL a browser reads in an attribute value (decoded already)."""
     stripped = "".join(chr(c) for c in range(1, 33))
-    return "".join(c for c in value.strip(stripped) if c not in "\t\n\r")
+    return "".join(c for c in value.strip(stripped) if c not in "\t\n\r").replace("\\", "/")
+
+
+def referenced(rng, url):
+    """The URL with some of its bytes after the first written as character
+    references."""
+    named = {"/": "&sol;", ".": "&period;", "#": "&num;", ":": "&colon;", "?": "&quest;", "\t": "&Tab;"}
+    return url[:1] + "".join(
+        c if rng.random() < 0.8 else rng.choice([f"&#{ord(c)};", f"&#x{ord(c):X};", named.get(c, html.escape(c))])
+        for c in url[1:])
 
 
 def disguised(rng, url):
@@ -37,6 +48,7 @@ def disguised(rng, url):
     at = rng.randrange(len(url) + 1)
     # (Not a line end inside it: --indent would indent the line after it.)
     url = url[:at] + rng.choice(["", "\t"]) + url[at:]
+    url = referenced(rng, url)
     return rng.choice(["", "", " ", "\x01", "\t\n", " \x1f"]) + url + rng.choice(["", "", " ", "\x02", "\r\n"])
 
 
@@ -69,6 +81,9 @@ def main():
     nav += [f'  <A HREF={nav_url(page)}?from=nav#top>{page}</A>' if random.random() < 0.5 else
             f'  <a href="{disguised(random, nav_url(page) + "#top")}">{page}</a>' for page in pages]
     nav += [f'  <a href="{disguised(random, "/" + name)}">odd</a>' for name in odd]
+    # Another host, however its second '/' is written.
+    hosts = ["//example.org/", "/&sol;example.org/", "/&#47;example.org/", "/&#9;/example.org/", "/&bsol;example.org/"]
+    nav += [f'  <a href="{host}">out</a>' for host in hosts]
     nav += ['  <a href="#main">skip</a> <a href="https://example.org/">out</a>', "</nav>"]
     open(os.path.join(site, "parts", "nav.inc"), "w").write("\n".join(nav))
     open(os.path.join(site, "parts", "foot.inc"), "w").write('<footer><a href="/about.html">About</a></footer>')
@@ -79,19 +94,26 @@ def main():
             '<body>\n  <header>\n    <!--#pattern file="/parts/nav.inc" -->\n    <!--#endpattern -->\n  </header>\n'
             f'  <!--#pattern file="{foot}" -->\n  <!--#endpattern -->\n</body>\n')
     options = ["--relative", "--links=relative", "--mark-current", "--indent"]
-    names = "".join(page + "\n" for page in pages)
+    below = [page for page in pages if random.random() < 0.5]
+    names = "".join(page + "\n" for page in pages if page not in below)
     subprocess.run([skelvane, *options, "--files-from=-"], cwd=site, input=names.encode(), check=True)
+    names = "".join("../" + page + "\n" for page in below)
+    subprocess.run([skelvane, *options, "--root=..", "--files-from=-"], cwd=os.path.join(site, "news"),
+                   input=names.encode(), check=True)
     failures = []
     for page in pages:
         folder = os.path.dirname(os.path.join(site, page))
         parser = links()
         parser.feed(open(os.path.join(site, page)).read())
-        if len(parser.urls) != len(pages) + len(odd) + 4:
+        if len(parser.urls) != len(pages) + len(odd) + len(hosts) + 4:
             failures.append(f"{page}: {len(parser.urls)} links")
+        elsewhere = [url for url in parser.urls if urllib.parse.urlsplit(browser_url(url)).netloc == "example.org"]
+        if len(elsewhere) != len(hosts) + 1:
+            failures.append(f"{page}: links to another host: {elsewhere}")
         for value in parser.urls:
             url = browser_url(value)
             parts = urllib.parse.urlsplit(url)
-            if parts.scheme or not parts.path:
+            if parts.scheme or parts.netloc or not parts.path:
                 continue
             target = os.path.normpath(os.path.join(folder, urllib.parse.unquote(parts.path)))
             if parts.path.endswith("/"):

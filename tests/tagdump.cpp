@@ -2,9 +2,12 @@
 // tags_html5lib.py to hold against another tokenizer. Each text comes as a
 // line with its length, then its bytes; the answer for it is one line per
 // reported tag, "tag BEGIN END CLOSEAT ANCHOR ARIACURRENT" followed by
-// "NAME BEGIN END" for each value, then a line "marked SIZE" and the text
-// as --mark-current makes it when every <a> with an href leads to the page,
-// then a line "end".
+// "NAME BEGIN END xDECODED" for each value (its bytes decoded, in hex), then
+// a line "marked SIZE" and the text as --mark-current makes it when every
+// <a> with an href leads to the page, "top SIZE" and "down SIZE" and the
+// text as --links=relative makes it for a page at the top of the site and
+// one folder down, then a line "end".
+#include "charrefs.h"
 #include "htmltags.h"
 #include "linkedit.h"
 
@@ -35,6 +38,28 @@ std::string markedall(const std::string& text, const std::vector<skelvane::found
     return out.text;
 }
 
+// The text as --links=relative makes it for a page below uptoroot.
+std::string linked(const std::string& text, const std::vector<skelvane::foundtag>& tags, const char* uptoroot) {
+    std::vector<skelvane::textedit> edits;
+    for (const skelvane::foundtag& tag : tags) skelvane::planedits(tag, text, 0, true, false, edits);
+    skelvane::pagelinks page;
+    page.relativelinks = true;
+    page.place.insite = true;
+    page.uptoroot = uptoroot;
+    stringsink out;
+    skelvane::writeedited(text, 0, edits, page, out);
+    return out.text;
+}
+
+std::string hex(std::string_view bytes) {
+    std::string digits = "x";
+    for (unsigned char c : bytes) {
+        digits += "0123456789abcdef"[c >> 4];
+        digits += "0123456789abcdef"[c & 15];
+    }
+    return digits;
+}
+
 }  // namespace
 
 int main() {
@@ -51,11 +76,15 @@ int main() {
                       << tag.ariacurrent;
             for (std::uint8_t i = 0; i < tag.count; ++i)
                 std::cout << ' ' << skelvane::urlattributenames[static_cast<std::size_t>(tag.values[i].name)] << ' '
-                          << tag.values[i].begin << ' ' << tag.values[i].end;
+                          << tag.values[i].begin << ' ' << tag.values[i].end << ' '
+                          << hex(skelvane::decodedattribute(std::string_view(text).substr(
+                                 tag.values[i].begin, tag.values[i].end - tag.values[i].begin)));
             std::cout << '\n';
         }
         const std::string marked = markedall(text, tags);
-        std::cout << "marked " << marked.size() << '\n' << marked << "end\n";
+        const std::string top = linked(text, tags, ""), down = linked(text, tags, "../");
+        std::cout << "marked " << marked.size() << '\n' << marked << "top " << top.size() << '\n' << top << "down "
+                  << down.size() << '\n' << down << "end\n";
     }
     return std::cin.eof() ? 0 : 1;
 }

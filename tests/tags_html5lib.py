@@ -5,12 +5,18 @@ so that script, raw text and RCDATA begin where a browser's would.
 tags_html5lib.py TAGDUMP DIRECTORY [COUNT]: every .html and .inc file under
 DIRECTORY, then COUNT (default 4000) generated snippets. For each start tag
 that is an <a> or has a non-empty URL attribute, both must agree on where it
-ends, its aria-current and its URL attributes' values (the scanner's raw
-bytes with character references decoded). And each text as --mark-current
-makes it when every link leads to the page must hold, for html5lib, the same
-start tags with the same attributes, each <a> with an href and no
-aria-current having aria-current="page" besides. Exits 77 without html5lib.
+ends, its aria-current and its URL attributes' values (as skelvane decodes
+them, which html5lib must match with the named references it knows cut down
+to those that give ASCII). And each text as --mark-current makes it when
+every link leads to the page must hold, for html5lib, the same start tags
+with the same attributes, each <a> with an href and no aria-current having
+aria-current="page" besides. And as --links=relative makes it for a page at
+the top of a site and one folder down, each URL attribute but srcset (read
+by html5lib with every named reference, as a browser) must lead where its
+root-absolute URL led from the site's top, or be left as written where a
+reference gives its '/' or comes before it. Exits 77 without html5lib.
 """
+import re
 import html
 import os
 import pathlib
@@ -58,9 +64,21 @@ def linecolumn(data, end):
     return (before.count("\n") + 1, len(before) - before.rfind("\n") - 1)
 
 
-def starttags(data):
+ASCII_ENTITIES = _tokenizer.Trie({name: text for name, text in constants.entities.items() if text.isascii()})
+ALL_ENTITIES = _tokenizer.entitiesTrie
+
+
+def parse(data, entities=ALL_ENTITIES):
     found.clear()
-    HTMLParser().parse(data.decode())
+    _tokenizer.entitiesTrie = entities
+    try:
+        HTMLParser().parse(data.decode())
+    finally:
+        _tokenizer.entitiesTrie = ALL_ENTITIES
+
+
+def starttags(data):
+    parse(data)
     return [(name, attributes) for _, name, attributes in found]
 
 
@@ -74,8 +92,7 @@ def marked(tags):
 
 
 def theirs(data):
-    found.clear()
-    HTMLParser().parse(data.decode())
+    parse(data, ASCII_ENTITIES)
     tags = [(end, kept(name == "a", "aria-current" in attributes,
                        {n: v for n, v in attributes.items() if n in URLNAMES}))
             for end, name, attributes in found]
@@ -87,13 +104,80 @@ def ours(data, lines):
     for line in lines:
         word = line.split()
         begin, end, closeat, anchor, current = map(int, word[1:6])
-        ranges = {word[i]: (int(word[i + 1]), int(word[i + 2])) for i in range(6, len(word), 3)}
+        values = {word[i]: bytes.fromhex(word[i + 3][1:]).decode() for i in range(6, len(word), 4)}
         assert data[begin:begin + 1] == b"<" and data[end - 1:end] == b">" and data[closeat:end] in (b">", b"/>")
-        tag = kept(anchor == 1, current == 1,
-                   {n: html.unescape(data[b:e].decode()) for n, (b, e) in ranges.items()})
+        tag = kept(anchor == 1, current == 1, values)
         if tag:
             tags.append((linecolumn(data, end), tag))
     return tags
+
+
+def browser_url(value):
+    """The URL a browser reads in a decoded attribute value."""
+    stripped = "".join(chr(c) for c in range(1, 33))
+    return "".join(c for c in value.strip(stripped) if c not in "\t\n\r").replace("\\", "/")
+
+
+def rootabsolute(url):
+    return url.startswith("/") and not url.startswith("//")
+
+
+def resolved(page, url):
+    """Where a URL leads from the page at path page, as a browser resolves
+    it (empty names kept, ".." at the top staying there)."""
+    if re.match(r"[A-Za-z][A-Za-z0-9+.-]*:|//", url):
+        return url
+    cut = min([at for at in (url.find("?"), url.find("#")) if at >= 0], default=len(url))
+    path, rest = url[:cut], url[cut:]
+    if not path:
+        path = page
+    elif not path.startswith("/"):
+        path = page[:page.rfind("/") + 1] + path
+    names, kept = path.split("/")[1:], []
+    for at, name in enumerate(names):
+        if name in (".", ".."):
+            if name == ".." and kept:
+                kept.pop()
+            if at == len(names) - 1:
+                kept.append("")
+        else:
+            kept.append(name)
+    return "/" + "/".join(kept) + rest
+
+
+def rebased(data, edited, depth):
+    """Whether each URL of the edited text leads where the text's led from
+    the site's top; the first that does not, else None."""
+    page = "/s/" + "d/" * depth + "p.html"
+    before = [(name, attributes) for name, attributes in starttags(data)]
+    after = starttags(edited)
+    if [name for name, _ in before] != [name for name, _ in after]:
+        return "the tags differ"
+    for (name, old), (_, new) in zip(before, after):
+        if [*old] != [*new]:
+            return f"<{name}>: the attributes differ: {old} became {new}"
+        for attribute in URLNAMES & old.keys() - {"srcset", "imagesrcset"}:
+            url, value = browser_url(old[attribute]), new[attribute]
+            if not rootabsolute(url):
+                if value != old[attribute]:
+                    return f"<{name} {attribute}={old[attribute]!r}> became {value!r}, not root-absolute"
+                continue
+            meant = resolved(page, "/s/" + url[1:])
+            if resolved(page, browser_url(value)) == meant:
+                continue
+            if value == old[attribute]:
+                continue  # left as written: the raw text is checked by the cases
+            return f"<{name} {attribute}={old[attribute]!r}> became {value!r}, which does not lead to {meant}"
+    return None
+
+
+# References that change a URL's form, and ones that look like them but are
+# not, or not in an attribute value.
+REFERENCES = ["&sol;", "&#47;", "&#x2f;", "&bsol;", "&#92;", "&#9;", "&#10;", "&#13;", "&Tab;", "&NewLine;",
+              "&#63;", "&quest;", "&#35;", "&num;", "&#x20;", "&#32", "&#58;", "&colon;", ":", "?", "#", "\x01",
+              "&amp", "&ampx", "&amp=", "&lt", "&ltimes;", "&notin;", "&not", "&eacute;", "&fjlig;", "&sol",
+              "&#0;", "&#128;", "&#x81;", "&#x110000;", "&#xD800;", "&#", "&#x", "&#x;", "&#99999999999;",
+              "&#x2F", "&#44;", "&comma;", "&period;&period;"]
 
 
 def attribute(rng):
@@ -102,7 +186,10 @@ def attribute(rng):
     if rng.random() < 0.15:
         return name
     value = "".join(rng.choice(["/x", "a.png", " 1x,", " ", "b 2w", "&amp;", "&lt;", "&#47;", "&#x2F;", "& ",
-                                "<", ">", "=", "'", '"', "`", "/", "?q=1", "é"]) for _ in range(rng.randint(0, 4)))
+                                "<", ">", "=", "'", '"', "`", "/", "?q=1", "é", *REFERENCES])
+                    for _ in range(rng.randint(0, 4)))
+    if rng.random() < 0.3:
+        value = rng.choice(["/", "/", "\x01/", "&#32;/", "&sol;", " /"]) + value
     quote = rng.choice(['"', "'", ""])
     if not quote:
         value = value.replace(" ", "").replace(">", "")
@@ -174,11 +261,23 @@ def main():
             block.append(line.decode())
         size_end = answer.index(b"\n", at)
         size = int(answer[at + len(b"marked "):size_end])
-        edited = answer[size_end + 1:size_end + 1 + size]
-        at = size_end + 1 + size + len(b"end\n")
+        edited = [answer[size_end + 1:size_end + 1 + size]]
+        at = size_end + 1 + size
+        for word in (b"top ", b"down "):
+            assert answer.startswith(word, at)
+            size_end = answer.index(b"\n", at)
+            size = int(answer[at + len(word):size_end])
+            edited.append(answer[size_end + 1:size_end + 1 + size])
+            at = size_end + 1 + size
+        at += len(b"end\n")
         blocks.append((block, edited))
     assert len(blocks) == len(texts), "tagdump answered for %d of %d texts" % (len(blocks), len(texts))
-    for (name, data), (block, edited) in zip(texts, blocks):
+    for (name, data), (block, (edited, top, down)) in zip(texts, blocks):
+        for depth, linked in ((0, top), (1, down)):
+            problem = rebased(data, linked, depth)
+            if problem:
+                print(f"{name}: --links=relative {depth} folders down: {problem}\n  in {data!r}\n  became {linked!r}")
+                return 1
         expected, got = marked(starttags(data)), starttags(edited)
         if got != expected:
             print(f"{name}: marking changes a tag's meaning: {data!r}\n  became {edited!r}")
