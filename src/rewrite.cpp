@@ -159,10 +159,17 @@ struct placement {
     int error = 0;
 };
 
-// What the run, or a mode that only looks, learns of a document's directory.
+// What the run learns of a document's directory.
 placement placefor(run& current, const document& doc) {
     placement place{directoryof(doc.target)};
     place.facts = &lookat(current, place.directory);
+    return place;
+}
+
+// The same for a mode that makes no file there: whether it could.
+placement lookedatplace(run& current, const document& doc) {
+    placement place = placefor(current, doc);
+    place.error = checkcancreate(directoryof(doc.target));
     return place;
 }
 
@@ -215,8 +222,7 @@ int printdocument(run& current, document& doc) {
     if (isstandardoutput(doc.before.id, doc.target))
         return fail(current, {doc.path, "it is standard output as well, which its new text would be added to; "
                                         "left unchanged"});
-    placement place = placefor(current, doc);
-    place.error = checkcancreate(place.directory);
+    const placement place = lookedatplace(current, doc);
     filesink& out = standardoutput();
     patternfiles inserter = inserterfor(current, doc);
     const passreport report(runpass(doc, out, inserter, outputstyle(current.settings)));
@@ -233,8 +239,7 @@ int printdocument(run& current, document& doc) {
 int checkdocument(run& current, document& doc) {
     inputfile original;
     if (int error = openoriginal(doc, original)) return fail(current, {doc.path, describe(error)});
-    placement place = placefor(current, doc);
-    place.error = checkcancreate(place.directory);
+    const placement place = lookedatplace(current, doc);
 
     const lineendstyle style = outputstyle(current.settings);
     spool held;
