@@ -108,6 +108,12 @@ bool isstagingname(const char* name) {
     return true;
 }
 
+void notekeptnames(directoryfacts& facts) {
+    if (facts.keepsnames || facts.unremovable.empty()) return;
+    facts.keepsnames = true;
+    facts.keptby = facts.unremovable.front();
+}
+
 std::string stagingnamein(const std::string& directory) {
     // Seeded once per process: names need only be unlikely to meet, and a
     // name that is taken is simply drawn again.

@@ -117,7 +117,11 @@ struct directoryfacts {
     bool wholesync = false;
     // A name made there can be neither removed nor renamed away (an
     // append-only directory): a staging file must never be given one.
+    // Also where a run could not remove its staging file (unremovable):
+    // the directory refused a removal once, and would again.
     bool keepsnames = false;
+    // That staging file, when it is what shows keepsnames ("" otherwise).
+    std::string keptby;
     // Files that look like what a run that died while replacing a document
     // left behind, and may hold its new text. A file whose run is still
     // going (locked, or on Windows still open) is not one. They are for
@@ -128,6 +132,9 @@ struct directoryfacts {
     std::vector<std::string> unremovable;
 };
 int lookatdirectory(const std::string& directory, directoryfacts& facts);
+// What lookatdirectory learnt from the files it found: a staging file that
+// could not be removed marks a directory that keeps names.
+void notekeptnames(directoryfacts& facts);
 // Whether the file, opened by path, is the one standard output writes to.
 bool isstandardoutput(const fileid& id, const std::string& path);
 
@@ -160,6 +167,9 @@ public:
     // letreplace()); another error when the system offers no such guard.
     int guardwriters();
     bool writerscame() const;
+    // Whether no rename may replace the file, whoever asks: immutable or
+    // append-only (Linux); false where the system cannot tell.
+    bool pinned() const;
     // What the file was like when it was opened, or when the turn came.
     const filestatus& status() const { return status_; }
     void close();

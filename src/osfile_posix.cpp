@@ -257,6 +257,11 @@ bool inputfile::writerscame() const { return guarded_ && fd_ >= 0 && fcntl(fd_, 
 
 void inputfile::letreplace() {}
 
+bool inputfile::pinned() const {
+    int flags = 0;
+    return fd_ >= 0 && ioctl(fd_, FS_IOC_GETFLAGS, &flags) == 0 && (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
+}
+
 void inputfile::close() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
@@ -359,8 +364,9 @@ bool keepsnamesin(const std::string& directory) {
 int stagingfile::create(const std::string& directory, const filestatus* like, const directoryfacts* facts) {
     discard();
     directory_ = directory;
-    facts_ = facts != nullptr ? directoryfacts{facts->id, facts->group, facts->wholesync, facts->keepsnames, {}, {}}
-                              : directoryfacts{};
+    facts_ = facts != nullptr
+                 ? directoryfacts{facts->id, facts->group, facts->wholesync, facts->keepsnames, {}, {}, {}}
+                 : directoryfacts{};
     if (facts == nullptr) facts_.keepsnames = keepsnamesin(directory);
     idknown_ = false;
     int fd = -1;
@@ -564,6 +570,7 @@ int lookatdirectory(const std::string& directory, directoryfacts& facts) {
         if (left) found.push_back(directory + "/" + entry->d_name);
     }
     closedir(dir);
+    notekeptnames(facts);
     return 0;
 }
 

@@ -358,6 +358,9 @@ void inputfile::closefile() {
 
 void inputfile::letreplace() { closefile(); }
 
+// Read-only is what stops a rename here, and checkwritable() sees it.
+bool inputfile::pinned() const { return false; }
+
 void inputfile::close() {
     closefile();
     if (turn_ != nullptr) {
@@ -469,8 +472,11 @@ int stagingfile::create(const std::string& directory, const filestatus* like, co
     (void)like;
     discard();
     directory_ = directory;
-    facts_ = facts != nullptr ? directoryfacts{facts->id, facts->group, facts->wholesync, facts->keepsnames, {}, {}}
-                              : directoryfacts{};
+    facts_ = facts != nullptr
+                 ? directoryfacts{facts->id, facts->group, facts->wholesync, facts->keepsnames, {}, {}, {}}
+                 : directoryfacts{};
+    // Every staging file has a name here, which such a directory would keep.
+    if (facts_.keepsnames) return EPERM;
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string name = stagingnamein(directory);
         // Without FILE_SHARE_DELETE nobody else removes or renames it.
@@ -717,6 +723,7 @@ int lookatdirectory(const std::string& directory, directoryfacts& facts) {
         ((entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0 ? facts.unremovable : found).push_back(name);
     } while (FindNextFileA(search, &entry));
     FindClose(search);
+    notekeptnames(facts);
     return 0;
 }
 

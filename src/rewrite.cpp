@@ -151,19 +151,34 @@ struct passreport {
     bool replaces(const run& current) const { return changes || !(current.settings.ifchanged || current.leavesame); }
 };
 
-// Where a new text is made beside its document, and why a file cannot be
-// made there (0: it can).
+// Where a new text is made beside its document, what the run knows of that
+// directory, and why a file cannot be made there (0: it can).
 struct placement {
     std::string directory;
+    const directoryfacts* facts = nullptr;
     int error = 0;
 };
 
+// What the run learns of a document's directory.
+placement placefor(run& current, const document& doc) {
+    placement place{directoryof(doc.target)};
+    place.facts = &lookat(current, place.directory);
+    return place;
+}
+
+// The same for a mode that makes no file there: whether it could.
+placement lookedatplace(run& current, const document& doc) {
+    placement place = placefor(current, doc);
+    place.error = checkcancreate(directoryof(doc.target));
+    return place;
+}
+
 // The verdict on a document whose pass is over, reached in the same order
 // by every mode: a failed pass, then a failed sink, then, when a run would
-// replace the document, whatever would stop it doing so. place is null for
-// --stdout, which replaces nothing; writing says what the output was for.
+// replace the document, whatever would stop it doing so; writing says what
+// the output was for.
 failure judge(const run& current, const document& doc, const patternfiles& inserter, const passreport& report,
-              const char* writing, const placement* place) {
+              const char* writing, const placement& place) {
     const passresult& pass = report.pass;
     switch (pass.status) {
     case passstatus::readfailed:
@@ -181,27 +196,38 @@ failure judge(const run& current, const document& doc, const patternfiles& inser
         break;
     }
     if (report.sinkfailed.failed()) return report.sinkfailed;
-    if (place == nullptr || !report.replaces(current)) return {};
-    if (place->error != 0)
-        return {doc.path, "cannot create a file in " + place->directory + ": " + describe(place->error)};
+    if (!report.replaces(current)) return {};
+    // No rename can take a name away there, nor could the staging file
+    // lose the name it would need.
+    if (place.facts->keepsnames)
+        return {doc.path, place.facts->keptby.empty()
+                              ? "cannot replace it: " + describe(EPERM)
+                              : "cannot replace it: its directory refuses removals, as " +
+                                    quotename(place.facts->keptby) + " shows"};
+    if (place.error != 0)
+        return {doc.path, "cannot create a file in " + place.directory + ": " + describe(place.error)};
     if (int error = checkwritable(doc.path, doc.before)) return {doc.path, "cannot write: " + describe(error)};
     if (current.settings.strict && doc.before.links > 1)
         return {doc.path,
                 hardlinks(doc.before) + "; only this name would get the new text, the others would keep the old"};
+    // Immutable or append-only: the rename would be refused.
+    if (doc.in.pinned()) return {doc.path, "cannot replace it: " + describe(EPERM)};
     return {};
 }
 
-// --stdout: the new text goes to standard output; the document stays.
+// --stdout: the new text goes to standard output; the document stays, and
+// gets the verdict a run would give it.
 int printdocument(run& current, document& doc) {
     // Reading a file while its own new text is appended to it would not end.
     if (isstandardoutput(doc.before.id, doc.target))
         return fail(current, {doc.path, "it is standard output as well, which its new text would be added to; "
                                         "left unchanged"});
+    const placement place = lookedatplace(current, doc);
     filesink& out = standardoutput();
     patternfiles inserter = inserterfor(current, doc);
     const passreport report(runpass(doc, out, inserter, outputstyle(current.settings)));
     if (out.flush() != 0) return outputlost;
-    failure failed = judge(current, doc, inserter, report, "cannot write to standard output", nullptr);
+    failure failed = judge(current, doc, inserter, report, "cannot write to standard output", place);
     return failed.failed() ? fail(current, failed) : documentdone;
 }
 
@@ -213,8 +239,7 @@ int printdocument(run& current, document& doc) {
 int checkdocument(run& current, document& doc) {
     inputfile original;
     if (int error = openoriginal(doc, original)) return fail(current, {doc.path, describe(error)});
-    const placement place{directoryof(doc.target), checkcancreate(directoryof(doc.target))};
-    lookat(current, place.directory);
+    const placement place = lookedatplace(current, doc);
 
     const lineendstyle style = outputstyle(current.settings);
     spool held;
@@ -237,7 +262,7 @@ int checkdocument(run& current, document& doc) {
         if (compare && compare->readerror() != 0)
             report.sinkfailed = {doc.path, "cannot read: " + describe(compare->readerror())};
     }
-    failure failed = judge(current, doc, inserter, report, "cannot make the difference", &place);
+    failure failed = judge(current, doc, inserter, report, "cannot make the difference", place);
     if (failed.failed()) return fail(current, failed);
     if (report.replaces(current)) warnhardlinks(doc);
     if (!report.changes) return documentdone;
@@ -255,8 +280,8 @@ int checkdocument(run& current, document& doc) {
 // then waits in the batch to take the document's place.
 int rewritedocument(run& current, std::unique_ptr<document> owned) {
     document& doc = *owned;
-    placement place{directoryof(doc.target)};
-    const directoryfacts& facts = lookat(current, place.directory);
+    placement place = placefor(current, doc);
+    const directoryfacts& facts = *place.facts;
     // Without a new file beside the document there is no safe way to
     // replace it; the text is still made, in the current directory, so that
     // the user gets it in skelvane.tmp.
@@ -282,7 +307,7 @@ int rewritedocument(run& current, std::unique_ptr<document> owned) {
     // A document before this one, put in place for a pattern, failed.
     if (current.stopped) return documentfailed;
     if (report.pass.status == passstatus::complete && compare) report.changes = !compare->same();
-    failure failed = judge(current, doc, inserter, report, "cannot write the new text", &place);
+    failure failed = judge(current, doc, inserter, report, "cannot write the new text", place);
     if (!failed.failed() && !report.replaces(current)) {
         dropnewtext(doc.staging);
         if (current.settings.ifchanged) showunchanged(current.settings, doc.path);
@@ -343,7 +368,7 @@ int dofile(run& current, const char* name) {
     // a pattern, never replaced, never removed.
     lookforkeptfile(current, doc);
     if (current.keptfile) {
-        if (*current.keptfile == doc.before.id && !current.settings.tostdout)
+        if (*current.keptfile == doc.before.id)
             return fail(current, {doc.path, "this is the staging file skelvane.tmp; left unchanged"});
         doc.excluded.push_back(*current.keptfile);
     }

@@ -159,9 +159,15 @@ public:
     }
     ~appendonlydirectory() {
         setattribute(false);
+        (void)std::system(("chattr -R -i -a '" + path_.string() + "' 2>/dev/null").c_str());
         if (mounted_) (void)std::system(("umount '" + path_.string() + "'").c_str());
     }
     bool ready() const { return ready_; }
+    // chattr FLAGS on a file in it, or on the directory itself ("").
+    bool chattr(const std::string& flags, const std::string& name = "") const {
+        const std::string command = "chattr " + flags + " '" + (path_ / name).string() + "' 2>/dev/null";
+        return std::system(command.c_str()) == 0;
+    }
     const std::string& why() const { return why_; }
     // Every file in it, by name.
     tree files() const {
@@ -186,6 +192,9 @@ private:
     bool mounted_ = false;
     bool ready_ = false;
 };
+
+void expectrunsverdict(const scratch& dir, const runoptions& options, const std::string& doc,
+                       const std::string& reason);
 
 // No run leaves a file of its own in an append-only directory: the first
 // keeps its text in skelvane.tmp, the later ones keep nothing, and none
@@ -219,6 +228,50 @@ TEST(hostile, append_only_directory_keeps_one_file) {
     EXPECT_EQ(dir.read("skelvane.tmp"), newdoc);
     EXPECT_TRUE(site.files() == (tree{{"a.html", olddoc}, {"p.txt", "new\n"}, {"skelvane.tmp", newdoc}}))
         << describe(site.files());
+    expectrunsverdict(dir, inside, "a.html", "cannot replace it: Operation not permitted");
+}
+
+// The modes that only look, and --stdout, fail a document as a run fails it,
+// with its reason (the run's failure is checked by the caller).
+void expectrunsverdict(const scratch& dir, const runoptions& options, const std::string& doc,
+                       const std::string& reason) {
+    const std::string failed = "File error.\nskelvane: " + doc + ": " + reason + "\n";
+    for (const char* mode : {"--check", "--diff", "--stdout"}) {
+        SCOPED_TRACE(mode);
+        runresult result = runskelvane(dir, {mode, doc}, options);
+        EXPECT_EQ(result.status, std::string(mode) == "--stdout" ? 1 : 2);
+        EXPECT_EQ(result.err, failed);
+        EXPECT_EQ(result.out, std::string(mode) == "--stdout" ? newdoc : "");
+    }
+}
+
+// A document that is itself immutable or append-only, in an ordinary
+// directory: every mode fails it with the reason a rename gives, and the
+// run gives the text no staging name.
+TEST(hostile, pinned_documents_fail_in_every_mode) {
+    if (testingwindows()) GTEST_SKIP() << "immutable files are a Linux attribute";
+    scratch dir, images;
+    appendonlydirectory site(dir, images);
+    if (!site.ready()) GTEST_SKIP() << site.why();
+    ASSERT_TRUE(site.chattr("-a"));
+    dir.write("site/p.txt", "new\n");
+    runoptions inside;
+    inside.wrapper = {"sh", "-c", "cd site && exec \"$@\"", "sh"};
+    for (const char* flag : {"+i", "+a"}) {
+        SCOPED_TRACE(flag);
+        dir.write("site/a.html", olddoc);
+        ASSERT_TRUE(site.chattr(flag, "a.html"));
+        runresult result = runskelvane(dir, {"a.html"}, inside);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, "File error.\n");
+        EXPECT_EQ(result.err, "skelvane: a.html: cannot replace it: Operation not permitted; left unchanged, the new "
+                              "text is in skelvane.tmp\n");
+        expectrunsverdict(dir, inside, "a.html", "cannot replace it: Operation not permitted");
+        ASSERT_TRUE(site.chattr(std::string("-") + (flag + 1), "a.html"));
+        EXPECT_TRUE(site.files() == (tree{{"a.html", olddoc}, {"p.txt", "new\n"}, {"skelvane.tmp", newdoc}}))
+            << describe(site.files());
+        fs::remove(dir.path() / "site" / "skelvane.tmp");
+    }
 }
 
 // The Windows build only: attributes, a run killed while writing, text-mode output in blocks.
