@@ -658,7 +658,8 @@ case_warnedonce() {
 # - 100 pages whose part moves to a new folder of its own each edit, the old
 #   one removed, and whose linked part is pointed into a new release folder
 #   each edit, the old ones kept (12,000 folders that come and go).
-# It runs apart, as slow.
+# The directories watched stay as many as after the first pass. It runs
+# apart, as slow.
 case_memory() {
     [[ ${SKELVANE_PLATFORM:-} == windows ]] && { echo "  skip ($case): the Windows build is not measured"; return; }
     if [[ $(stat -f -c %T .) != tmpfs ]]; then
@@ -681,14 +682,16 @@ case_memory() {
 # waited for with DONE N, and fails when the resident size grew by more
 # than 10% after the first pass.
 steadymemory() {  # EDIT DONE PAGE...
-    local edit=$1 done=$2 first after n when="the first pass"
+    local edit=$1 done=$2 first after n when="the first pass" watching
     shift 2
     # The sanitizer's quarantine would hold every freed block back.
     ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}quarantine_size_mb=0 start "$@"
     waitfor "$done 0" || return
     sleep 1
     resident() { awk '/^VmRSS:/ {print $2}' /proc/$pid/status; }
-    first=$(resident)
+    # The directories inotify watches for it, one line each.
+    watches() { cat /proc/$pid/fdinfo/* 2>/dev/null | grep -c '^inotify wd:'; }
+    first=$(resident) watching=$(watches)
     for ((n = 1; n <= 60; n++)); do
         $edit $n
         waitfor "$done $n" || break
@@ -701,6 +704,7 @@ steadymemory() {  # EDIT DONE PAGE...
     after=$(resident)
     echo "  ($case, $edit: resident $first KiB after $when, $after KiB after $((n - 1)) edits of $# pages)"
     ((after * 10 <= first * 11)) || fail "$edit: resident size grew from $first KiB to $after KiB"
+    [[ $(watches) == "$watching" ]] || fail "$edit: $watching directories watched after the first pass, $(watches) now"
     stop INT 0
     expectquiet
     nostaging
