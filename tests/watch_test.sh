@@ -234,6 +234,31 @@ case_switch() {
     expectquiet
 }
 
+# A folder stays watched while a watched file is in it or a watched folder
+# below it, and is watched anew when a page names it again.
+case_letgo() {
+    mkdir -p parts/deep
+    printf 'A' >parts/a.inc && printf 'B' >parts/b.inc && printf 'C' >parts/deep/c.inc && printf 'N' >n.inc
+    page parts/a.inc >a.html
+    page parts/b.inc >b.html
+    start a.html b.html
+    waitfor 'has A a.html && has B b.html'
+    page n.inc >a.html
+    waitfor 'has N a.html'
+    printf 'B2' >parts/b.inc
+    waitfor 'has B2 b.html'
+    page parts/deep/c.inc >b.html
+    waitfor 'has C b.html'
+    printf 'C2' >parts/deep/c.inc
+    waitfor 'has C2 b.html'
+    page parts/a.inc >a.html
+    waitfor 'has A a.html'
+    printf 'A2' >parts/a.inc
+    waitfor 'has A2 a.html'
+    stop INT 0
+    expectquiet
+}
+
 # A signal while a large document is being rewritten: the rewrite finishes
 # or leaves the document as it was, nothing half made is left, and the
 # status says which.
@@ -757,7 +782,7 @@ movedone() { [[ $(cat q*.html | grep -c -x -e "M$1" -e "R$1") == 200 ]]; }
 cases=("$@")
 # slowwriter waits out the ten seconds before a word, and memory makes 12,000
 # rewrites: CTest runs them apart, as slow.
-[[ ${#cases[@]} -gt 0 ]] || cases=(saves appears cascade cycle failures renamefails switch signal fullpipe idle polled list writer spellings
+[[ ${#cases[@]} -gt 0 ]] || cases=(saves appears cascade cycle failures renamefails switch letgo signal fullpipe idle polled list writer spellings
                                    twowatches moves failedpasses refusedrenames unremovable appendonly turnwait restless linkdoc
                                    folders warnedonce)
 for case in "${cases[@]}"; do
