@@ -174,7 +174,7 @@ private:
     void follow(const std::string& path, std::size_t f) {
         const std::string directory = directoryof(path);
         bydirectory_[directory][filenameof(path)].push_back(f);
-        watchdirectory(directory);
+        need(directory);
     }
 
     void unfollow(const std::string& path, std::size_t f) {
@@ -182,10 +182,13 @@ private:
         if (directory == bydirectory_.end()) return;
         auto named = directory->second.find(filenameof(path));
         if (named == directory->second.end()) return;
-        if (auto at = std::find(named->second.begin(), named->second.end(), f); at != named->second.end())
-            named->second.erase(at);
+        auto at = std::find(named->second.begin(), named->second.end(), f);
+        if (at == named->second.end()) return;
+        named->second.erase(at);
         if (named->second.empty()) directory->second.erase(named);
+        const std::string name = directory->first;
         if (directory->second.empty()) bydirectory_.erase(directory);
+        release(name);
     }
 
     // A file that no document reads, and is none, is watched no more; its
@@ -212,27 +215,61 @@ private:
         if (statpath(path, link, false) != 0 || link.regular || link.directory || resolvepath(path, target) != 0 ||
             target == files_[f].target)
             return;
-        // Only where it leads now.
-        if (!files_[f].target.empty()) unfollow(files_[f].target, f);
-        files_[f].target = target;
-        follow(target, f);
+        // Only where it leads now; the new place is watched before the old
+        // one is let go, so that a folder both are in stays watched.
+        std::swap(files_[f].target, target);
+        follow(files_[f].target, f);
+        if (!target.empty()) unfollow(target, f);
     }
 
-    // Watches a directory, and each directory above it up to the current
-    // directory or the root, whose changes may put another directory
-    // under its name (a checkout swapping a folder, a link pointed
-    // elsewhere).
-    void watchdirectory(const std::string& directory) {
-        if (!directories_.try_emplace(directory, identify(directory)).second) return;
-        watchorpoll(directory);
+    // The directories above a directory, up to the current directory or
+    // the root, each with the name that leads down towards it.
+    static std::vector<std::pair<std::string, std::string>> chainof(const std::string& directory) {
+        std::vector<std::pair<std::string, std::string>> chain;
         for (std::string below = directory;;) {
-            const std::string name = filenameof(below);
-            const std::string parent = directoryof(below);
+            std::string name = filenameof(below);
+            std::string parent = directoryof(below);
             if (name.empty() || name == "." || name == ".." || parent == below) break;
-            above_[parent][name].push_back(directory);
-            watchdirectory(parent);
-            below = parent;
+            chain.emplace_back(parent, std::move(name));
+            below = std::move(parent);
         }
+        return chain;
+    }
+
+    // Watches a directory for one more file or directory in it, and each
+    // directory above it, whose changes may put another directory under
+    // its name (a checkout swapping a folder, a link pointed elsewhere).
+    void need(const std::string& directory) {
+        auto [known, added] = directories_.try_emplace(directory, watched{identify(directory)});
+        ++known->second.uses;
+        if (!added) return;
+        watchorpoll(directory);
+        const auto chain = chainof(directory);
+        for (const auto& [parent, name] : chain) above_[parent][name].push_back(directory);
+        if (!chain.empty()) need(chain.front().first);
+    }
+
+    // The other half of need: a directory that no watched file is in and
+    // no watched directory is below is watched no more and forgotten, so
+    // that folders that come and go (a release per deploy) leave nothing.
+    void release(const std::string& directory) {
+        auto known = directories_.find(directory);
+        if (known == directories_.end() || --known->second.uses > 0) return;
+        directories_.erase(known);
+        watcher_.unwatch(directory);
+        polled_.erase(directory);
+        const auto chain = chainof(directory);
+        for (const auto& [parent, name] : chain) {
+            auto names = above_.find(parent);
+            if (names == above_.end()) continue;
+            auto below = names->second.find(name);
+            if (below == names->second.end()) continue;
+            if (auto at = std::find(below->second.begin(), below->second.end(), directory); at != below->second.end())
+                below->second.erase(at);
+            if (below->second.empty()) names->second.erase(below);
+            if (names->second.empty()) above_.erase(names);
+        }
+        if (!chain.empty()) release(chain.front().first);
     }
 
     // A directory whose name may now lead elsewhere: when it does, it is
@@ -240,8 +277,8 @@ private:
     void recheck(const std::string& directory) {
         auto known = directories_.find(directory);
         const std::optional<fileid> now = identify(directory);
-        if (known == directories_.end() || known->second == now) return;
-        known->second = now;
+        if (known == directories_.end() || known->second.id == now) return;
+        known->second.id = now;
         watcher_.unwatch(directory);
         watchorpoll(directory);
         settleall(directory);
@@ -260,10 +297,13 @@ private:
 
     void notice(const directorychange& change) {
         if (change.name.empty()) {
-            // Anything in it may have changed, and it may need watching again.
+            // Anything in it may have changed, and it may need watching
+            // again, unless it is no longer needed.
             settleall(change.directory);
-            directories_[change.directory] = identify(change.directory);
-            watchorpoll(change.directory);
+            if (auto known = directories_.find(change.directory); known != directories_.end()) {
+                known->second.id = identify(change.directory);
+                watchorpoll(change.directory);
+            }
         } else if (auto found = bydirectory_.find(change.directory); found != bydirectory_.end()) {
             auto named = found->second.find(change.name);
             if (named != found->second.end()) settle(named->second);
@@ -473,8 +513,11 @@ private:
     std::map<idkey, filestatus> written_;
     // The watched files by directory and name, as changes are reported.
     std::map<std::string, std::map<std::string, std::vector<std::size_t>>> bydirectory_;
-    // Every watched directory, with what its name led to when last looked at.
-    std::map<std::string, std::optional<fileid>> directories_;
+    struct watched {
+        std::optional<fileid> id;  // what its name led to when last looked at
+        std::size_t uses = 0;      // watched files in it, and watched directories right below it
+    };
+    std::map<std::string, watched> directories_;  // every watched directory
     // The watched directories below a directory, by the name that leads to them.
     std::map<std::string, std::map<std::string, std::vector<std::string>>> above_;
     std::set<std::string> polled_;

@@ -47,6 +47,8 @@ def text():  # a pattern's text: never a directive keyword, any length
 
 
 def inplace(name, data):
+    # The folder may have been moved away with every pattern in it.
+    os.makedirs(os.path.dirname(name) or ".", exist_ok=True)
     with open(name, "r+b" if os.path.exists(name) else "wb") as f:
         f.write(data)
         f.truncate()
