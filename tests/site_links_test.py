@@ -6,7 +6,8 @@ as a browser reads a URL (C0 controls and spaces around it and tabs and line
 ends in it dropped, "." and ".." taken by their spelling), and each page's
 navigation must mark exactly the link to the page itself. Links carry such
 bytes, some files' names begin with bytes a browser would strip, and one
-folder of pages is reached through a symbolic link.
+folder of pages is reached through a symbolic link. Files named as pages but
+for letter case, linked too, are other files on Linux, never marked.
 
 usage: site_links_test.py SKELVANE"""
 import html.parser, os, random, subprocess, sys, tempfile, urllib.parse
@@ -69,6 +70,17 @@ def main():
     nav += [f'  <A HREF={nav_url(page)}?from=nav#top>{page}</A>' if random.random() < 0.5 else
             f'  <a href="{disguised(random, nav_url(page) + "#top")}">{page}</a>' for page in pages]
     nav += [f'  <a href="{disguised(random, "/" + name)}">odd</a>' for name in odd]
+    # Files named as pages but for letter case: on Linux other files, so a
+    # link to one leads there and never marks the page.
+    twins = []
+    for page in random.sample(pages, 4):
+        folder, name = os.path.split(page)
+        at = random.choice([i for i, c in enumerate(name.split(".")[0]) if c.isalpha()])
+        twins.append(os.path.join(folder, name[:at] + name[at].upper() + name[at + 1:]))
+    for twin in twins:
+        os.makedirs(os.path.dirname(os.path.join(site, twin)), exist_ok=True)
+        open(os.path.join(site, twin), "w").write("x")
+    nav += [f'  <a href="{disguised(random, "/" + twin)}">twin</a>' for twin in twins]
     nav += ['  <a href="#main">skip</a> <a href="https://example.org/">out</a>', "</nav>"]
     open(os.path.join(site, "parts", "nav.inc"), "w").write("\n".join(nav))
     open(os.path.join(site, "parts", "foot.inc"), "w").write('<footer><a href="/about.html">About</a></footer>')
@@ -86,7 +98,7 @@ def main():
         folder = os.path.dirname(os.path.join(site, page))
         parser = links()
         parser.feed(open(os.path.join(site, page)).read())
-        if len(parser.urls) != len(pages) + len(odd) + 4:
+        if len(parser.urls) != len(pages) + len(odd) + len(twins) + 4:
             failures.append(f"{page}: {len(parser.urls)} links")
         for value in parser.urls:
             url = browser_url(value)
