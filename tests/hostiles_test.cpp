@@ -15,6 +15,7 @@
 #include <sstream>
 #include <thread>
 
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -351,6 +352,58 @@ TEST(windows, killed_run_leaves_no_file) {
         EXPECT_EQ(left.size(), 2u) << "killed after " << moment << " us: " << describe(left);
     }
     EXPECT_GT(killedwhilewriting, 0) << "no run was killed while it wrote";
+}
+
+// Where Windows refuses the rename (Wine in an append-only directory), the
+// text is kept as skelvane.tmp by a second name of the staging file, whose
+// own name then cannot go: one file with two names, both in the message.
+// A second run finds that name among the unremovable ones and keeps its
+// text under its own staging name.
+TEST(windows, refused_rename_keeps_the_text_in_one_file) {
+    if (!testingwindows()) GTEST_SKIP() << "for the Windows build only";
+    scratch dir, images;
+    appendonlydirectory site(dir, images);
+    if (!site.ready()) GTEST_SKIP() << site.why();
+    dir.write("site/a.html", olddoc);
+    dir.write("site/p.txt", "new\n");
+    runoptions inside;
+    inside.wrapper = {"sh", "-c", "cd site && exec \"$@\"", "sh", std::getenv("SKELVANE_WRAPPER")};
+    const std::string failed = "skelvane: a.html: cannot replace it: Permission denied; left unchanged, the new text is in ";
+    const std::string stuck = ", which cannot be removed: Permission denied";
+    auto stagingnames = [&] {
+        std::vector<std::string> names;
+        for (const auto& [name, text] : site.files())
+            if (name.rfind(".skelvane-", 0) == 0) names.push_back(name);
+        return names;
+    };
+    auto spelled = [](const std::string& name) { return "$DIR\\site\\" + name; };
+
+    runresult first = runskelvane(dir, {"a.html"}, inside);
+    EXPECT_EQ(first.status, 1);
+    EXPECT_EQ(first.out, windowstext("File error.\n"));
+    const std::vector<std::string> left = stagingnames();
+    ASSERT_EQ(left.size(), 1u) << describe(site.files());
+    EXPECT_EQ(normalised(first.err, dir.path()), failed + "skelvane.tmp and in " + spelled(left[0]) + stuck + "\n");
+    EXPECT_TRUE(site.files() == (tree{{"a.html", olddoc}, {"p.txt", "new\n"}, {"skelvane.tmp", windowstext(newdoc)},
+                                      {left[0], windowstext(newdoc)}}))
+        << describe(site.files());
+    struct stat asstaging{}, astmp{};
+    ASSERT_EQ(stat((dir.path() / "site" / left[0]).c_str(), &asstaging), 0);
+    ASSERT_EQ(stat((dir.path() / "site/skelvane.tmp").c_str(), &astmp), 0);
+    EXPECT_EQ(asstaging.st_ino, astmp.st_ino) << "skelvane.tmp is another file than the staging file";
+
+    runresult second = runskelvane(dir, {"a.html"}, inside);
+    EXPECT_EQ(second.status, 1);
+    EXPECT_EQ(second.out, windowstext("File error.\n"));
+    const std::vector<std::string> now = stagingnames();
+    ASSERT_EQ(now.size(), 2u) << describe(site.files());
+    const std::string fresh = now[0] == left[0] ? now[1] : now[0];
+    EXPECT_EQ(normalised(second.err, dir.path()),
+              "skelvane: warning: " + spelled(left[0]) +
+                  ": kept by a skelvane run that could not replace a document nor remove it; it may hold that "
+                  "document's new text, and skelvane never removes it\n" +
+                  failed + spelled(fresh) + stuck + " (skelvane.tmp exists already)\n");
+    EXPECT_EQ(site.files()[fresh], windowstext(newdoc));
 }
 
 // Text-mode output goes out in blocks: a document of many short lines takes

@@ -8,7 +8,8 @@ navigation must mark exactly the link to the page itself. Links carry such
 bytes and character references (read first, as a browser does), some
 files' names begin with bytes a browser would strip, one folder of pages is
 reached through a symbolic link, and half the pages are named from a folder
-below the root, through "..".
+below the root, through "..". Files named as pages but for letter case,
+linked too, are other files on Linux, never marked.
 
 usage: site_links_test.py SKELVANE"""
 import html, html.parser, os, random, subprocess, sys, tempfile, urllib.parse
@@ -84,6 +85,17 @@ def main():
     # Another host, however its second '/' is written.
     hosts = ["//example.org/", "/&sol;example.org/", "/&#47;example.org/", "/&#9;/example.org/", "/&bsol;example.org/"]
     nav += [f'  <a href="{host}">out</a>' for host in hosts]
+    # Files named as pages but for letter case: on Linux other files, so a
+    # link to one leads there and never marks the page.
+    twins = []
+    for page in random.sample(pages, 4):
+        folder, name = os.path.split(page)
+        at = random.choice([i for i, c in enumerate(name.split(".")[0]) if c.isalpha()])
+        twins.append(os.path.join(folder, name[:at] + name[at].upper() + name[at + 1:]))
+    for twin in twins:
+        os.makedirs(os.path.dirname(os.path.join(site, twin)), exist_ok=True)
+        open(os.path.join(site, twin), "w").write("x")
+    nav += [f'  <a href="{disguised(random, "/" + twin)}">twin</a>' for twin in twins]
     nav += ['  <a href="#main">skip</a> <a href="https://example.org/">out</a>', "</nav>"]
     open(os.path.join(site, "parts", "nav.inc"), "w").write("\n".join(nav))
     open(os.path.join(site, "parts", "foot.inc"), "w").write('<footer><a href="/about.html">About</a></footer>')
@@ -105,7 +117,7 @@ def main():
         folder = os.path.dirname(os.path.join(site, page))
         parser = links()
         parser.feed(open(os.path.join(site, page)).read())
-        if len(parser.urls) != len(pages) + len(odd) + len(hosts) + 4:
+        if len(parser.urls) != len(pages) + len(odd) + len(hosts) + len(twins) + 4:
             failures.append(f"{page}: {len(parser.urls)} links")
         elsewhere = [url for url in parser.urls if urllib.parse.urlsplit(browser_url(url)).netloc == "example.org"]
         if len(elsewhere) != len(hosts) + 1:
