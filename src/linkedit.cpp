@@ -20,12 +20,13 @@ constexpr std::string_view emptyvalue = "\"\"";
 // written as themselves: a reference there may otherwise read differently
 // once the '/' is gone, and one that gives the '/' cannot be rebased.
 void addrootlink(std::string_view url, std::span<const std::size_t> written, bool afterwritten, std::uint64_t at,
-                 std::vector<textedit>& edits) {
+                 std::vector<textedit>& edits, bool candidate = false) {
     if (!rootabsolute(url) || !afterwritten) return;
     const std::size_t slash = url.find('/');
     for (std::size_t i = 0; i <= slash; ++i)
         if (written[i] == fromreference) return;
-    edits.push_back({needsdotattop(url) ? textedit::kind::rootlinkattop : textedit::kind::rootlink, at + written[slash]});
+    edits.push_back({needsdotattop(url, candidate) ? textedit::kind::rootlinkattop : textedit::kind::rootlink,
+                     at + written[slash]});
 }
 
 // Each candidate URL of a srcset list, as a browser splits the decoded list:
@@ -43,7 +44,7 @@ void addcandidates(std::string_view list, std::span<const std::size_t> written, 
         while (end > start && list[end - 1] == ',') --end;
         if (i == start) break;
         addrootlink(list.substr(start, end - start), written.subspan(start, end - start),
-                    start == 0 || written[start - 1] != fromreference, at, edits);
+                    start == 0 || written[start - 1] != fromreference, at, edits, true);
         if (end < i) continue;
         // Parentheses do not nest: the first ')' closes them.
         for (bool inparentheses = false; i < list.size() && (list[i] != ',' || inparentheses); ++i)

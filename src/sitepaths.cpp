@@ -247,10 +247,11 @@ bool rootabsolute(std::string_view value) {
     return url.starts_with('/') && !url.starts_with("//") && !url.starts_with("/\\");
 }
 
-bool needsdotattop(std::string_view value) {
+bool needsdotattop(std::string_view value, bool candidate) {
     const std::string rest = cleanurl(value).substr(1);
     // What would then begin the URL must not be stripped from it by a browser.
-    if (rest.empty() || rest[0] == '?' || rest[0] == '#' || isstripped(rest[0])) return true;
+    if (rest.empty() || rest[0] == '?' || rest[0] == '#' || isstripped(rest[0]) || (candidate && rest[0] == ','))
+        return true;
     return rest.substr(0, rest.find_first_of("/?#")).find(':') != std::string::npos;
 }
 

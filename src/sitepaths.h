@@ -77,9 +77,10 @@ std::string comparedname(std::string_view name);
 // (C0 controls and spaces around it, tabs and line ends in it dropped): one
 // '/' and no second '/' or '\' after it. Such a URL at the top of a site
 // needs "./" in place of its '/' when what follows could be taken for a
-// scheme, is no path at all, or begins with a byte a browser would strip.
+// scheme, is no path at all, or begins with a byte a browser would strip
+// (in a srcset candidate also a comma, which a browser skips before one).
 bool rootabsolute(std::string_view value);
-bool needsdotattop(std::string_view value);
+bool needsdotattop(std::string_view value, bool candidate = false);
 
 }  // namespace skelvane
 
