@@ -174,6 +174,19 @@ int findplace(const std::string& document, const std::string& root, pageplace& p
     // name that climbs out of the root and stays out is outside the site.
     std::size_t climbs = 0;
     while (climbs < names.size() && names[climbs] == "..") leading = joined(std::move(leading), names[climbs++]);
+    // A ".." further on climbs, for the system, from where a linked folder
+    // before it leads: the file read and written is then not the page the
+    // name spells, so it stands where the system finds it.
+    const std::vector<std::string> spelled = splitpath(std::string_view(directory).substr(anchor));
+    const auto firstname = std::find_if(spelled.begin(), spelled.end(), [](const std::string& n) { return n != ".."; });
+    if (std::find(firstname, spelled.end(), "..") != spelled.end()) {
+        std::string resolved;
+        if (int error = resolvepath(directory.empty() ? std::string(".") : directory, resolved)) return error;
+        place.insite = insideorroot(resolved, root);
+        place.directory = splitpath(place.insite ? std::string_view(resolved).substr(std::min(root.size(), resolved.size()))
+                                                 : std::string_view(resolved));
+        return 0;
+    }
     for (std::size_t i = climbs;; ++i) {
         std::string resolved;
         if (resolvepath(leading.empty() ? std::string(".") : leading, resolved) == 0 && insideorroot(resolved, root)) {
