@@ -169,7 +169,7 @@ placement placefor(run& current, const document& doc) {
 // The same for a mode that makes no file there: whether it could.
 placement lookedatplace(run& current, const document& doc) {
     placement place = placefor(current, doc);
-    place.error = checkcancreate(directoryof(doc.target));
+    place.error = checkcancreate(place.directory);
     return place;
 }
 

@@ -550,6 +550,15 @@ case_moves() {
     stop INT 0
 }
 
+# Three saves of nav.inc, each waited for until err holds one more MESSAGE.
+threesaves() {
+    local n
+    for n in 1 2 3; do
+        printf 'NAV%s' $n >nav.inc
+        waitfor "[[ \$(grep -c '$1' err) == $((n + 1)) ]]"
+    done
+}
+
 # Failed passes leave nothing beside the document: the text goes to
 # skelvane.tmp when it is free, and otherwise is not kept.
 case_failedpasses() {
@@ -559,11 +568,7 @@ case_failedpasses() {
     mkdir skelvane.tmp
     start a.html
     waitfor 'grep -q "not kept" err'
-    local n
-    for n in 1 2 3; do
-        printf 'NAV%s' $n >nav.inc
-        waitfor "[[ \$(grep -c 'not kept' err) == $((n + 1)) ]]"
-    done
+    threesaves 'not kept'
     stop INT 1
     local left
     left=$(find . -name '.skelvane-*')
@@ -582,11 +587,7 @@ refusedpasses() {
     [[ $1 == appendonly ]] && chattr +a .
     start a.html
     waitfor '[[ $(grep -c "cannot replace" err) == 1 ]]'
-    local n
-    for n in 1 2 3; do
-        printf 'NAV%s' $n >nav.inc
-        waitfor "[[ \$(grep -c 'cannot replace' err) == $((n + 1)) ]]"
-    done
+    threesaves 'cannot replace'
     stop INT 1
     [[ $1 == appendonly ]] && chattr -a .
     local kept="skelvane: a.html: cannot replace it: Operation not permitted; left unchanged, the new text is in skelvane.tmp"
