@@ -21,84 +21,21 @@ namespace skelvane {
 
 namespace {
 
-constexpr const char* helptext[] = {
+constexpr const char* helpheading[] = {
     "skelvane, HTML pattern includer",
     "Usage: skelvane [OPTION] <files>",
-    "",
-    "  -v, --verbose   : Verbose output",
-    "  -h, --help      : Display this help and exit",
-    "      --version   : Display version info and exit",
-    "      --check     : Report documents a run would change; write nothing",
-    "      --diff      : Like --check, and show each change as a unified diff",
-    "      --if-changed: Leave documents whose text would not change untouched",
-    "      --strict    : Fail a document on anything that draws a warning",
-    "      --stdout    : Write the new texts to standard output instead",
-    "      --root=DIR  : Include only pattern files that lie inside DIR",
-    "      --eol=STYLE : Line ends: keep (the document's), lf or crlf",
-    "      --files-from=FILE: Also the documents named in FILE, one per line (- for stdin)",
-    "      --null      : Names in --files-from end with a NUL byte, not a line end",
-    "      --watch     : Keep running, and update documents whenever their files change",
-    "      --relative  : Pattern names are relative to the document; /NAME is from the site root",
-    "      --links=relative: Make root-absolute links in inserted text relative to the page",
-    "      --mark-current: Mark inserted links to the page itself with aria-current=\"page\"",
-    "      --indent    : Indent inserted lines as their start directive is indented",
     "",
 };
 
 constexpr const char* versiontext = "skelvane, HTML pattern includer, v. 1.0";
 
+// The quote is unbalanced in the text callers already match.
 constexpr const char* usagetext[] = {
     "Missing file arguments",
     "Try skelvane --help' for more information.",
 };
 
 constexpr std::string_view endofoptions = "--";
-constexpr std::string_view rootoption = "--root";
-constexpr std::string_view eoloption = "--eol";
-constexpr std::string_view filesfromoption = "--files-from";
-constexpr std::string_view linksoption = "--links";
-
-struct longswitch {
-    const char* name;
-    bool runsettings::*field;
-};
-
-constexpr longswitch longswitches[] = {
-    {"--check", &runsettings::check},
-    {"--diff", &runsettings::diff},
-    {"--if-changed", &runsettings::ifchanged},
-    {"--strict", &runsettings::strict},
-    {"--stdout", &runsettings::tostdout},
-    {"--null", &runsettings::nullnames},
-    {"--watch", &runsettings::watch},
-    {"--relative", &runsettings::relative},
-    {"--mark-current", &runsettings::markcurrent},
-    {"--indent", &runsettings::indent},
-};
-
-// Every option as the help shows it, for suggestions.
-constexpr const char* knownoptions[] = {"--verbose",  "--help",      "--version",         "--check",
-                                        "--diff",     "--if-changed", "--strict",          "--stdout",
-                                        "--root=DIR", "--eol=STYLE",  "--files-from=FILE", "--null",
-                                        "--watch",    "--relative",   "--links=relative",  "--mark-current",
-                                        "--indent"};
-
-// Options that make a run write less than it otherwise would. A long word
-// close to one of them, or one that asks for a dry run, was meant to keep
-// the documents as they are: ignoring it would write them.
-constexpr std::string_view writeslessoptions[] = {"--check", "--diff", "--stdout", "--if-changed"};
-
-struct meaning {
-    std::string_view letters;  // lower case, without - and _
-    std::string_view option;   // what to suggest
-};
-constexpr meaning writeslessletters[] = {
-    {"check", "--check"}, {"diff", "--diff"}, {"stdout", "--stdout"}, {"ifchanged", "--if-changed"}};
-// Words that ask for a run that writes nothing.
-constexpr meaning drywords[] = {{"dry", "--check"},      {"dryrun", "--check"},   {"noop", "--check"},
-                                {"nowrite", "--check"},  {"readonly", "--check"}, {"preview", "--diff"},
-                                {"simulate", "--check"}, {"pretend", "--check"},  {"whatif", "--check"},
-                                {"unified", "--diff"}};
 
 struct unknownoption {
     std::string said;   // as given, or a letter and the cluster it stood in
@@ -118,6 +55,100 @@ struct optionpass {
     std::vector<std::string> problems;  // each ends the run before any document
     std::vector<unknownoption> unknown;
 };
+
+enum class optionaction { set, help, version };
+
+// One option. A switch turns a setting on; a value option keeps what
+// follows its '=' for checkvalues().
+struct optionspec {
+    char letter = 0;           // the one-letter form, if any
+    std::string_view name{};   // "--root"
+    std::string_view value{};  // "DIR" in the help's --root=DIR; empty for a switch
+    std::string_view help{};
+    bool runsettings::*field = nullptr;
+    const char* optionpass::*slot = nullptr;
+    std::string_view needs{};  // said of a value option given without '='
+    // A run with it writes less than without. A mistyped word close to
+    // one was meant to keep documents as they are; the rank says which is
+    // meant when a word holds the letters of several.
+    int writeslessrank = 0;
+    optionaction action = optionaction::set;
+};
+
+// Every option, once, in the order the help lists them: the help lines,
+// the parser and the suggestions are made from this table.
+constexpr optionspec options[] = {
+    {.letter = 'v', .name = "--verbose", .help = "Verbose output", .field = &runsettings::verbose},
+    {.letter = 'h', .name = "--help", .help = "Display this help and exit", .action = optionaction::help},
+    {.name = "--version", .help = "Display version info and exit", .action = optionaction::version},
+    {.name = "--check",
+     .help = "Report documents a run would change; write nothing",
+     .field = &runsettings::check,
+     .writeslessrank = 1},
+    {.name = "--diff",
+     .help = "Like --check, and show each change as a unified diff",
+     .field = &runsettings::diff,
+     .writeslessrank = 2},
+    {.name = "--if-changed",
+     .help = "Leave documents whose text would not change untouched",
+     .field = &runsettings::ifchanged,
+     .writeslessrank = 4},
+    {.name = "--strict", .help = "Fail a document on anything that draws a warning", .field = &runsettings::strict},
+    {.name = "--stdout",
+     .help = "Write the new texts to standard output instead",
+     .field = &runsettings::tostdout,
+     .writeslessrank = 3},
+    {.name = "--root",
+     .value = "DIR",
+     .help = "Include only pattern files that lie inside DIR",
+     .slot = &optionpass::rootvalue,
+     .needs = "its directory after '=': --root=DIR"},
+    {.name = "--eol",
+     .value = "STYLE",
+     .help = "Line ends: keep (the document's), lf or crlf",
+     .slot = &optionpass::eolvalue,
+     .needs = "its style after '=': --eol=keep, --eol=lf or --eol=crlf"},
+    {.name = "--files-from",
+     .value = "FILE",
+     .help = "Also the documents named in FILE, one per line (- for stdin)",
+     .slot = &optionpass::filesfrom,
+     .needs = "its list after '=': --files-from=FILE (- for standard input)"},
+    {.name = "--null", .help = "Names in --files-from end with a NUL byte, not a line end", .field = &runsettings::nullnames},
+    {.name = "--watch", .help = "Keep running, and update documents whenever their files change", .field = &runsettings::watch},
+    {.name = "--relative",
+     .help = "Pattern names are relative to the document; /NAME is from the site root",
+     .field = &runsettings::relative},
+    {.name = "--links",
+     .value = "relative",
+     .help = "Make root-absolute links in inserted text relative to the page",
+     .slot = &optionpass::linksvalue,
+     .needs = "its kind after '=': --links=relative"},
+    {.name = "--mark-current",
+     .help = "Mark inserted links to the page itself with aria-current=\"page\"",
+     .field = &runsettings::markcurrent},
+    {.name = "--indent", .help = "Indent inserted lines as their start directive is indented", .field = &runsettings::indent},
+};
+
+// The option as the help shows it: --root=DIR.
+std::string shown(const optionspec& option) {
+    return std::string(option.name) + (option.value.empty() ? "" : "=") + std::string(option.value);
+}
+
+const optionspec* findoption(std::string_view name) {
+    for (const optionspec& option : options)
+        if (option.name == name) return &option;
+    return nullptr;
+}
+
+struct meaning {
+    std::string_view letters;  // lower case, without - and _
+    std::string_view option;   // what to suggest
+};
+// Words that ask for a run that writes nothing.
+constexpr meaning drywords[] = {{"dry", "--check"},      {"dryrun", "--check"},   {"noop", "--check"},
+                                {"nowrite", "--check"},  {"readonly", "--check"}, {"preview", "--diff"},
+                                {"simulate", "--check"}, {"pretend", "--check"},  {"whatif", "--check"},
+                                {"unified", "--diff"}};
 
 // Edits between two words, letter case aside; two neighbours swapped
 // count as one edit.
@@ -150,13 +181,11 @@ std::string suggestion(std::string_view typed) {
     std::size_t best = word.size() / 3 > 2 ? word.size() / 3 : 2;
     if (best >= word.size()) return {};
     std::string found;
-    for (const char* option : knownoptions) {
-        std::string_view name = std::string_view(option).substr(2);
-        name = name.substr(0, name.find('='));
-        std::size_t d = distance(word, name);
+    for (const optionspec& option : options) {
+        std::size_t d = distance(word, option.name.substr(2));
         if (d <= best && (found.empty() || d < best)) {
             best = d;
-            found = option;
+            found = shown(option);
         }
     }
     return found;
@@ -173,10 +202,19 @@ std::string_view writeslessmeant(std::string_view word) {
     for (char c : word.substr(0, word.find('=')))
         if (c != '-' && c != '_') letters += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     std::size_t few = std::max<std::size_t>(1, letters.size() / 3);
-    for (const meaning& known : writeslessletters)
-        if (letters.find(known.letters) != std::string::npos ||
-            (letters.size() >= 2 && known.letters.starts_with(letters)) || distance(letters, known.letters) <= few)
-            return known.option;
+    std::vector<const optionspec*> writesless;
+    for (const optionspec& option : options)
+        if (option.writeslessrank != 0) writesless.push_back(&option);
+    std::sort(writesless.begin(), writesless.end(),
+              [](const optionspec* a, const optionspec* b) { return a->writeslessrank < b->writeslessrank; });
+    for (const optionspec* known : writesless) {
+        std::string name;
+        for (char c : known->name)
+            if (c != '-') name += c;
+        if (letters.find(name) != std::string::npos || (letters.size() >= 2 && name.starts_with(letters)) ||
+            distance(letters, name) <= few)
+            return known->name;
+    }
     for (const meaning& dry : drywords)
         if (letters.find(dry.letters) != std::string::npos ||
             (dry.letters.size() >= 5 && distance(letters, dry.letters) <= few))
@@ -206,7 +244,7 @@ bool checkvalues(optionpass& pass) {
         auto mode = std::find_if(std::begin(modes), std::end(modes),
                                  [&](const auto& m) { return std::strcmp(eolvalue, m.first) == 0; });
         if (mode == std::end(modes))
-            problems.push_back(std::string(eoloption) + "=" + eolvalue +
+            problems.push_back(std::string("--eol=") + eolvalue +
                                ": expected keep, lf or crlf (--eol=keep, --eol=lf or --eol=crlf)");
         else
             settings.eol = mode->second;
@@ -220,7 +258,7 @@ bool checkvalues(optionpass& pass) {
         if (error == 0) error = statpath(resolved, status);
         if (error == 0 && !status.directory) error = ENOTDIR;
         if (error != 0) {
-            problems.push_back(std::string(rootoption) + "=" + rootvalue + ": " + describe(error));
+            problems.push_back(std::string("--root=") + rootvalue + ": " + describe(error));
         } else {
             settings.root = resolved;
             settings.rootname = rootvalue;
@@ -230,7 +268,7 @@ bool checkvalues(optionpass& pass) {
         if (std::strcmp(pass.linksvalue, "relative") == 0)
             settings.relativelinks = true;
         else
-            problems.push_back(std::string(linksoption) + "=" + pass.linksvalue + ": expected relative (--links=relative)");
+            problems.push_back(std::string("--links=") + pass.linksvalue + ": expected relative (--links=relative)");
     }
     if (settings.editslinks() && problems.empty()) {
         // Links lead from the site root: --root, or the current directory.
@@ -242,7 +280,7 @@ bool checkvalues(optionpass& pass) {
     if (pass.filesfrom != nullptr && problems.empty()) {
         // Read as the run goes, but known to be readable before it begins.
         if (int error = *pass.filesfrom == '\0' ? ENOENT : pass.names.open(pass.filesfrom, settings.nullnames))
-            problems.push_back(std::string(filesfromoption) + "=" + pass.filesfrom + ": " + describe(error));
+            problems.push_back(std::string("--files-from=") + pass.filesfrom + ": " + describe(error));
     }
     for (const unknownoption& option : pass.unknown)
         if (settings.strict || option.writesless) problems.push_back(describeunknown(option, false));
@@ -255,7 +293,14 @@ bool checkvalues(optionpass& pass) {
 }
 
 int showhelp() {
-    for (const char* line : helptext) std::puts(line);
+    for (const char* line : helpheading) std::puts(line);
+    for (const optionspec& option : options) {
+        std::string line = option.letter != 0 ? std::string("  -") + option.letter + ", " : "      ";
+        std::string name = shown(option);
+        line += name + std::string(name.size() < 12 ? 12 - name.size() : 0, ' ') + ": " + std::string(option.help);
+        std::puts(line.c_str());
+    }
+    std::puts("");
     return -1;
 }
 
@@ -269,61 +314,51 @@ int noargs() {
     return 0;
 }
 
+// What an option given alone does: 0 to go on; -1 when a text was printed
+// and the run ends.
+int take(const optionspec& option, optionpass& pass) {
+    if (option.action == optionaction::help) return showhelp();
+    if (option.action == optionaction::version) return showversion();
+    pass.settings.*option.field = true;
+    return 0;
+}
+
 // 0 to go on; -1 when a text was printed and the run ends.
 int testoption(const char* argument, optionpass& pass) {
     const std::string_view word = argument;
-    if (word == "--help") return showhelp();
-    if (word == "--version") return showversion();
-    if (word == "--verbose") {
-        pass.settings.verbose = true;
-        return 0;
-    }
     if (word.empty() || word[0] != '-') return 0;
     if (word.starts_with("--")) {
-        for (const longswitch& option : longswitches)
-            if (word == option.name) {
-                pass.settings.*option.field = true;
-                return 0;
-            }
-        if (word.starts_with(std::string(rootoption) + "=")) {
-            pass.rootvalue = argument + rootoption.size() + 1;
-        } else if (word.starts_with(std::string(eoloption) + "=")) {
-            pass.eolvalue = argument + eoloption.size() + 1;
-        } else if (word.starts_with(std::string(linksoption) + "=")) {
-            pass.linksvalue = argument + linksoption.size() + 1;
-        } else if (word == linksoption) {
-            pass.problems.push_back("--links needs its kind after '=': --links=relative");
-        } else if (word.starts_with(std::string(filesfromoption) + "=")) {
+        const std::string_view name = word.substr(0, word.find('='));
+        const optionspec* option = findoption(name);
+        if (option != nullptr && option->value.empty() && name.size() == word.size()) return take(*option, pass);
+        if (option != nullptr && !option->value.empty() && name.size() == word.size()) {
+            pass.problems.push_back(std::string(name) + " needs " + std::string(option->needs));
+        } else if (option != nullptr && !option->value.empty()) {
             // One list: a second would silently replace the first.
-            if (pass.filesfrom != nullptr)
+            if (option->slot == &optionpass::filesfrom && pass.filesfrom != nullptr)
                 pass.problems.push_back(std::string(argument) +
                                         ": a second list; give one --files-from (join the lists first)");
-            pass.filesfrom = argument + filesfromoption.size() + 1;
-        } else if (word == filesfromoption) {
-            pass.problems.push_back("--files-from needs its list after '=': --files-from=FILE (- for standard input)");
-        } else if (word == rootoption) {
-            pass.problems.push_back("--root needs its directory after '=': --root=DIR");
-        } else if (word == eoloption) {
-            pass.problems.push_back("--eol needs its style after '=': --eol=keep, --eol=lf or --eol=crlf");
+            pass.*option->slot = argument + name.size() + 1;
         } else {
             std::string meant(writeslessmeant(word));
             if (meant.empty()) meant = suggestion(word);
-            bool writesless = std::find(std::begin(writeslessoptions), std::end(writeslessoptions), meant) !=
-                              std::end(writeslessoptions);
-            pass.unknown.push_back({argument, meant, writesless});
+            const optionspec* close = findoption(std::string_view(meant).substr(0, meant.find('=')));
+            pass.unknown.push_back({argument, meant, close != nullptr && close->writeslessrank != 0});
         }
         return 0;
     }
-    // A cluster of one-letter options: 'h' ends the run at once.
+    // A cluster of one-letter options: -h ends the run at once.
     std::string strange = word.size() == 1 ? "-" : "";
     bool someknown = false;
     for (char letter : word.substr(1)) {
-        if (letter == 'h') return showhelp();
-        if (letter == 'v') {
-            pass.settings.verbose = true;
-            someknown = true;
-        } else {
+        auto known = std::find_if(std::begin(options), std::end(options),
+                                  [&](const optionspec& option) { return option.letter == letter; });
+        if (known == std::end(options)) {
             strange += letter;
+        } else if (take(*known, pass) != 0) {
+            return -1;
+        } else {
+            someknown = true;
         }
     }
     // A word such as -diff was meant as a long option; in -vx only x is unknown.
