@@ -186,10 +186,14 @@ mkdir -p "$home/.local/bin"
 for file in bin/skelvane share/man/man1/skelvane.1 share/bash-completion/completions/skelvane; do
     [[ -f $home/.local/$file ]] || die "the tarball README's install put no $file in ~/.local"
 done
-(cd "$linux" && PATH=$home/.local/bin:$PATH bash -euc "$(snippet README.md "## Try it" | sed "s|/tmp/skelvane-example|$check/site|g")" >/dev/null) ||
+# Its copy of the site goes to a folder of mktemp's, here the only one in $TMPDIR.
+mkdir "$check/tmp"
+(cd "$linux" && TMPDIR=$check/tmp PATH=$home/.local/bin:$PATH bash -euc "$(snippet README.md "## Try it")" >/dev/null) ||
     die "the tarball README's example"
+copies=("$check"/tmp/*)
+[[ ${#copies[@]} == 1 && -d ${copies[0]} ]] || die "the tarball README's example made no copy of the site"
 for page in index.html about.html news/index.html blog/2026/first-post.html; do
-    cmp -s "$check/site/$page" "$here/examples/expected/$page" || die "the tarball README's example: $page differs"
+    cmp -s "${copies[0]}/$page" "$here/examples/expected/$page" || die "the tarball README's example: $page differs"
 done
 
 dpkg-deb --field "$dist/$deb" Version | grep -qx "$version" || die "the .deb's version"
