@@ -413,16 +413,16 @@ int runcommand(int argc, char** argv) {
     run current(options.settings);
     const runsettings& settings = current.settings;
     auto process = [&](const char* name) {
-        int result = dofile(current, name);
+        const outcome result = dofile(current, name);
         lost = standardoutputerror();
-        if (lost == 0 && result == outputlost) lost = EIO;
+        if (lost == 0 && result == outcome::outputlost) lost = EIO;
         if (settings.checking()) {
             // A check goes through every document: 1 when one would
             // change, 2 when one could not be checked or a run would fail.
             // What is left to report has nowhere to go once output is lost.
-            if (result != 0) status = std::max(status, result < 0 ? 2 : 1);
+            if (result != outcome::done) status = std::max(status, result == outcome::wouldchange ? 1 : 2);
             stopped = lost != 0;
-        } else if (result != 0 || (settings.tostdout && lost != 0)) {
+        } else if (result != outcome::done || (settings.tostdout && lost != 0)) {
             status = 1;
             stopped = true;
         }
@@ -444,7 +444,7 @@ int runcommand(int argc, char** argv) {
         reportproblem(options.filesfrom, "cannot read the list of documents: " + describe(options.names.error()));
         status = std::max(status, 2);
     }
-    if (!settings.checking() && !settings.tostdout && finishdocuments(current) != documentdone)
+    if (!settings.checking() && !settings.tostdout && finishdocuments(current) != outcome::done)
         status = std::max(status, 1);
     if (lost == 0) lost = standardoutputerror();
     if (lost != 0) {

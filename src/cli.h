@@ -4,8 +4,8 @@
 // so an option applies wherever it stands and a request for help or
 // version anywhere stops the run. The file pass then hands every argument
 // that does not begin with '-' (and every one after "--") to dofile().
-// A run stops at the first document that fails; --check and --diff go
-// through them all.
+// A run stops at the first document that fails; --check, --diff and
+// --watch go through them all.
 //
 // Exit status:
 //   0  done: every document rewritten (or up to date); also help, version

@@ -117,10 +117,9 @@ void showupdated(std::string_view path) {
     say(stdout, line);
 }
 
-int faildocument(const runsettings& settings, std::string_view path, std::string_view reason) {
+void faildocument(const runsettings& settings, std::string_view path, std::string_view reason) {
     say(progressstream(settings), "File error.\n");
     reportproblem(path, reason);
-    return -1;
 }
 
 void reportproblem(std::string_view subject, std::string_view reason) {

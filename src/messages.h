@@ -24,8 +24,8 @@ void showunchanged(const runsettings& settings, std::string_view path);
 void showupdated(std::string_view path);
 
 // Prints "File error." where the progress lines go, and the reason on
-// stderr. Returns -1, the result of a failed document.
-int faildocument(const runsettings& settings, std::string_view path, std::string_view reason);
+// stderr.
+void faildocument(const runsettings& settings, std::string_view path, std::string_view reason);
 
 void reportproblem(std::string_view subject, std::string_view reason);
 // The same line on standard output, for when standard error is lost.

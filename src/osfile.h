@@ -1,5 +1,6 @@
-// The thin layer over the operating system's file calls; the only module
-// that knows the platform.
+// The thin layer over the operating system's file calls. With changes.h
+// (notifications and stop signals) it holds what differs between the
+// platforms, apart from the console set-up in main.cpp and namelist.cpp.
 //
 // Documents and pattern files are read through inputfile, which opens
 // nothing but regular files and never blocks on a FIFO. A document's new
@@ -8,7 +9,7 @@
 // every moment. A staging file has no name, or one the system removes,
 // until it is put in place, so nothing needs clearing up after a run
 // that died, and no run ever removes a file by its name. Two
-// implementations: osfile_posix.cpp and osfile_windows.cpp, with what they
+// implementations: osfile_linux.cpp and osfile_windows.cpp, with what they
 // share in osfile.cpp.
 //
 // Errors are errno values (0 for success), or notregular for a file that is

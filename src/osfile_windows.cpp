@@ -1,4 +1,4 @@
-// The operating-system layer for 32-bit Windows on the system's C runtime.
+// The operating-system layer for Windows (32- and 64-bit) on the system's C runtime.
 //
 // Files are opened in binary mode and line ends are translated here, as the
 // runtime's text mode would (CR LF read as LF, LF written as CR LF), except

@@ -1,5 +1,6 @@
 // Pattern insertion: opens the file that a start directive names and copies
-// its text, whole and unchanged, followed by one line end.
+// its text, followed by one line end. The text is copied as it is, unless
+// --links, --mark-current, --indent or --eol ask for changes (textroute).
 //
 // A directive that names no file, or a file that cannot be opened, is not
 // a regular file, or is one of the run's own staging files, inserts nothing

@@ -34,9 +34,9 @@ struct failure {
 
 // Reports a failed document, as a run that does one document after the
 // other would: the documents before it are put in place first.
-int fail(run& current, const failure& why) {
-    if (!current.commitstaged()) return documentfailed;
-    return faildocument(current.settings, why.subject, why.reason);
+outcome fail(run& current, const failure& why) {
+    if (current.commitstaged()) faildocument(current.settings, why.subject, why.reason);
+    return outcome::failed;
 }
 
 // What the run knows of a directory, learnt the first time a document in
@@ -217,7 +217,7 @@ failure judge(const run& current, const document& doc, const patternfiles& inser
 
 // --stdout: the new text goes to standard output; the document stays, and
 // gets the verdict a run would give it.
-int printdocument(run& current, document& doc) {
+outcome printdocument(run& current, document& doc) {
     // Reading a file while its own new text is appended to it would not end.
     if (isstandardoutput(doc.before.id, doc.target))
         return fail(current, {doc.path, "it is standard output as well, which its new text would be added to; "
@@ -226,9 +226,9 @@ int printdocument(run& current, document& doc) {
     filesink& out = standardoutput();
     patternfiles inserter = inserterfor(current, doc);
     const passreport report(runpass(doc, out, inserter, outputstyle(current.settings)));
-    if (out.flush() != 0) return outputlost;
+    if (out.flush() != 0) return outcome::outputlost;
     failure failed = judge(current, doc, inserter, report, "cannot write to standard output", place);
-    return failed.failed() ? fail(current, failed) : documentdone;
+    return failed.failed() ? fail(current, failed) : outcome::done;
 }
 
 // --check and --diff: nothing is written, and the verdict is the run's.
@@ -236,7 +236,7 @@ int printdocument(run& current, document& doc) {
 // everything a run would meet, and warn about, is met. --diff holds its
 // difference until the verdict is known, so a document that would fail
 // shows none.
-int checkdocument(run& current, document& doc) {
+outcome checkdocument(run& current, document& doc) {
     inputfile original;
     if (int error = openoriginal(doc, original)) return fail(current, {doc.path, describe(error)});
     const placement place = lookedatplace(current, doc);
@@ -265,20 +265,20 @@ int checkdocument(run& current, document& doc) {
     failure failed = judge(current, doc, inserter, report, "cannot make the difference", place);
     if (failed.failed()) return fail(current, failed);
     if (report.replaces(current)) warnhardlinks(doc);
-    if (!report.changes) return documentdone;
+    if (!report.changes) return outcome::done;
     std::printf("would update %s\n", doc.path.c_str());
-    if (!diff) return documentwouldchange;
-    if (standardoutputerror() != 0) return outputlost;
+    if (!diff) return outcome::wouldchange;
+    if (standardoutputerror() != 0) return outcome::outputlost;
     filesink& out = standardoutput();
     int spoolerror = held.replay(out);
-    if (out.flush() != 0) return outputlost;
+    if (out.flush() != 0) return outcome::outputlost;
     if (spoolerror != 0) return fail(current, {doc.path, "cannot make the difference: " + describe(spoolerror)});
-    return documentwouldchange;
+    return outcome::wouldchange;
 }
 
 // A run: the new text goes into a staging file beside the document, which
 // then waits in the batch to take the document's place.
-int rewritedocument(run& current, std::unique_ptr<document> owned) {
+outcome rewritedocument(run& current, std::unique_ptr<document> owned) {
     document& doc = *owned;
     placement place = placefor(current, doc);
     const directoryfacts& facts = *place.facts;
@@ -305,13 +305,13 @@ int rewritedocument(run& current, std::unique_ptr<document> owned) {
     passreport report(runpass(doc, compare ? static_cast<bytesink&>(*compare) : doc.staging, inserter,
                               outputstyle(current.settings)));
     // A document before this one, put in place for a pattern, failed.
-    if (current.stopped) return documentfailed;
+    if (current.stopped) return outcome::failed;
     if (report.pass.status == passstatus::complete && compare) report.changes = !compare->same();
     failure failed = judge(current, doc, inserter, report, "cannot write the new text", place);
     if (!failed.failed() && !report.replaces(current)) {
         dropnewtext(doc.staging);
         if (current.settings.ifchanged) showunchanged(current.settings, doc.path);
-        return documentdone;
+        return outcome::done;
     }
     if (!failed.failed()) {
         if (int error = doc.staging.copymetadata(doc.before))
@@ -320,7 +320,7 @@ int rewritedocument(run& current, std::unique_ptr<document> owned) {
             failed = {doc.path, "cannot write the new text: " + describe(error)};
     }
     if (failed.failed()) {
-        if (!current.commitstaged()) return documentfailed;
+        if (!current.commitstaged()) return outcome::failed;
         // A whole new text, even one of a region without an end, is kept.
         const bool whole = report.pass.status == passstatus::complete || report.pass.status == passstatus::unclosed;
         failed.reason += whole ? "; left unchanged, " + keepnewtext(doc.staging) : "; left unchanged";
@@ -328,8 +328,8 @@ int rewritedocument(run& current, std::unique_ptr<document> owned) {
     }
     doc.changes = report.changes;
     current.patterns.forget(doc.before.id);
-    if (current.staged.add(std::move(owned)) && !current.commitstaged()) return documentfailed;
-    return documentdone;
+    if (current.staged.add(std::move(owned)) && !current.commitstaged()) return outcome::failed;
+    return outcome::done;
 }
 
 // skelvane.tmp is looked for once per run, and again for a document that
@@ -346,8 +346,8 @@ void lookforkeptfile(run& current, const document& doc) {
 
 }  // namespace
 
-int dofile(run& current, const char* name) {
-    if (current.stopped) return documentfailed;
+outcome dofile(run& current, const char* name) {
+    if (current.stopped) return outcome::failed;
     // Patterns are looked at again for each batch, and in the modes that
     // put nothing in place for each document.
     if (current.staged.empty()) current.patterns.newlook();
@@ -355,13 +355,13 @@ int dofile(run& current, const char* name) {
     auto owned = std::make_unique<document>(name);
     document& doc = *owned;
     if (int error = opendocument(current, doc)) {
-        if (current.stopped) return documentfailed;
+        if (current.stopped) return outcome::failed;
         return fail(current, {doc.path, error == ECANCELED ? "the watch was stopped while it waited for another "
                                                               "run to finish with it; left unchanged"
                                                             : describe(error)});
     }
     // A watch never replaces a document that another program is writing.
-    if (current.settings.watch && doc.in.guardwriters() == beingwritten) return documentbusy;
+    if (current.settings.watch && doc.in.guardwriters() == beingwritten) return outcome::busy;
     if (current.reads != nullptr) current.reads->document = doc.before;
 
     // skelvane.tmp may hold a text a failed run kept: never a document, never
@@ -377,10 +377,10 @@ int dofile(run& current, const char* name) {
     return rewritedocument(current, std::move(owned));
 }
 
-int finishdocuments(run& current) {
+outcome finishdocuments(run& current) {
     bool done = current.commitstaged();
     done = current.staged.settle() && done;
-    return done ? documentdone : documentfailed;
+    return done ? outcome::done : outcome::failed;
 }
 
 }  // namespace skelvane

@@ -14,24 +14,26 @@
 
 namespace skelvane {
 
-// The results of dofile().
-// Rewritten; with --check or --diff: up to date; with --stdout: written out.
-inline constexpr int documentdone = 0;
-// --check or --diff only: a run would change the document.
-inline constexpr int documentwouldchange = 1;
-// "File error." was printed, and the reason on standard error: for this
-// document, or for one before it that was still waiting to be put in place.
-inline constexpr int documentfailed = -1;
-// Standard output could not be written, and nothing was said about it yet.
-inline constexpr int outputlost = -2;
-// --watch only: another program has the document open for writing, or
-// opened it while it was processed; it is left for a later pass.
-inline constexpr int documentbusy = -3;
+// What became of a document.
+enum class outcome {
+    // Rewritten; with --check or --diff: up to date; with --stdout: written out.
+    done,
+    // --check or --diff only: a run would change the document.
+    wouldchange,
+    // "File error." was printed, and the reason on standard error: for this
+    // document, or for one before it that was still waiting to be put in place.
+    failed,
+    // Standard output could not be written, and nothing was said about it yet.
+    outputlost,
+    // --watch only: another program has the document open for writing, or
+    // opened it while it was processed; it is left for a later pass.
+    busy,
+};
 
-int dofile(run& current, const char* path);
-// After the last document: puts what waits in place and makes it durable.
-// documentdone, or documentfailed when that failed.
-int finishdocuments(run& current);
+outcome dofile(run& current, const char* path);
+// After the last document: puts what waits in place and makes it durable;
+// done, or failed when that failed.
+outcome finishdocuments(run& current);
 
 }  // namespace skelvane
 

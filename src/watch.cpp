@@ -418,19 +418,19 @@ private:
             }
             documentreads reads;
             run_.reads = &reads;
-            const int result = dofile(run_, document.name.c_str());
+            const outcome result = dofile(run_, document.name.c_str());
             run_.reads = nullptr;
-            lost = result == outputlost || standardoutputerror() != 0;
-            if (result == documentbusy) {
+            lost = result == outcome::outputlost || standardoutputerror() != 0;
+            if (result == outcome::busy) {
                 postpone(d);
                 continue;
             }
             waiting_.erase(d);
-            document.succeeded = result == documentdone;
+            document.succeeded = result == outcome::done;
             byname[document.name] = d;
             remember(d, reads);
         }
-        const bool settled = finishdocuments(run_) == documentdone;
+        const bool settled = finishdocuments(run_) == outcome::done;
         run_.staged.records = nullptr;
         for (const commitrecord& record : records) {
             const std::size_t d = byname[record.path];

@@ -1,3 +1,6 @@
+// The operating-system layer for Linux. It needs what only Linux has:
+// unnamed files (O_TMPFILE), renameat2's RENAME_NOREPLACE, syncfs,
+// sync_file_range, leases (F_SETLEASE) and the inode flags of FS_IOC_GETFLAGS.
 #include "osfile.h"
 
 #include <algorithm>
