@@ -1,6 +1,7 @@
 // The parts of the file layer that are the same on every platform.
 #include "osfile.h"
 
+#include <cassert>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -61,8 +62,10 @@ stagingfile::~stagingfile() { discard(); }
 
 void filesink::overflow(std::string_view bytes) {
     if (flush() != 0) return;
+    // A completed file takes no more: a write after complete() is a bug.
+    assert(buffer_ && "a write to a completed staging file");
     if (!buffer_) {
-        fail(EBADF);  // completed: it takes no more
+        fail(EBADF);
         return;
     }
     // A long run goes out straight from where it stands.

@@ -139,6 +139,14 @@ void notekeptnames(directoryfacts& facts);
 // Whether the file, opened by path, is the one standard output writes to.
 bool isstandardoutput(const fileid& id, const std::string& path);
 
+// A file read by this run. Its states:
+//   closed   constructed, or after close(): a read gives nothing
+//   open     after open(), or openturn() with 0 or EWOULDBLOCK (then
+//            waitturn() until the turn comes): status() is the file's, and
+//            readsome()/readat() read it; guardwriters() once per turn
+//   released after letreplace(): on Windows closed for reading but the turn
+//            still held; elsewhere still open
+// close() (or the destructor) ends every state, and gives the turn back.
 class inputfile : public bytesource, public rereadable {
 public:
     inputfile() = default;
@@ -237,6 +245,16 @@ protected:
 filesink& standardoutput();
 filesink* standardoutputifused();
 
+// A document's new text on its way to the disk. Its states:
+//   new       constructed, or after discard(): no file; a write fails (EBADF)
+//   writing   after create() returned 0: writes go to the file
+//   complete  after complete() or finish(): the text is all out and the file
+//             takes no more writes (a debug build stops on one)
+//   placed    after renameto() returned 0: the file is the document
+//   kept      after keepas() returned 0: the text is under the name given
+// A failed call leaves the state as it was, apart from a failed write,
+// which stays with the file (error()). discard() (or the destructor) ends
+// every state: the file is closed, and a name this run gave it removed.
 class stagingfile : public filesink {
 public:
     stagingfile();
