@@ -85,7 +85,7 @@ bool batch::commit(const runsettings& settings) {
     std::vector<std::uint64_t> synced;
     if (!files.empty()) makedurable(files, errors, synced);
     // A whole file system's sync made the renames before it durable too.
-    std::erase_if(unsettled_, [&](const renamedinto& r) {
+    std::erase_if(unsynced_, [&](const renamedinto& r) {
         return r.facts.wholesync && std::find(synced.begin(), synced.end(), r.facts.id.device) != synced.end();
     });
 
@@ -107,9 +107,9 @@ bool batch::commit(const runsettings& settings) {
             placed = false;
         } else {
             const std::string directory = directoryof(doc.target);
-            if (std::none_of(unsettled_.begin(), unsettled_.end(),
+            if (std::none_of(unsynced_.begin(), unsynced_.end(),
                              [&](const renamedinto& r) { return r.directory == directory; }))
-                unsettled_.push_back({directory, doc.staging.facts()});
+                unsynced_.push_back({directory, doc.staging.facts()});
             warnhardlinks(doc);
             if (records != nullptr) statpath(doc.target, record.now);
             if (announce) showupdated(doc.path);
@@ -124,14 +124,14 @@ bool batch::commit(const runsettings& settings) {
     ids_.clear();
     bytes_ = 0;
     // Not too many directories wait for the last sync.
-    if (unsettled_.size() > 64 && !settle()) placed = false;
+    if (unsynced_.size() > 64 && !syncrenames()) placed = false;
     return placed;
 }
 
-bool batch::settle() {
+bool batch::syncrenames() {
     std::string directory;
-    int error = makerenamesdurable(unsettled_, directory);
-    unsettled_.clear();
+    int error = makerenamesdurable(unsynced_, directory);
+    unsynced_.clear();
     if (error == 0) return true;
     reportproblem(directory, "cannot make the replaced documents in it durable: " + describe(error));
     return false;

@@ -79,7 +79,7 @@ public:
     bool commit(const runsettings& settings);
     // At the end of a run: makes the renames durable. False when it cannot
     // (reported).
-    bool settle();
+    bool syncrenames();
 
     // A batch holds two open files per document, within the process's
     // limit, and its texts wait in the system's cache, within a bound.
@@ -104,7 +104,7 @@ private:
     std::uint64_t bytes_ = 0;
     std::size_t limit_ = documentlimit();
     // Directories renamed into since their file system was last synced.
-    std::vector<renamedinto> unsettled_;
+    std::vector<renamedinto> unsynced_;
 };
 
 }  // namespace skelvane

@@ -10,43 +10,43 @@
 
 namespace skelvane {
 
-const keptpattern* keptpatterns::find(const std::string& name, const filestatus& now) {
-    for (kept& k : kept_)
+const cachedpattern* patterncache::find(const std::string& name, const filestatus& now) {
+    for (entry& k : entries_)
         if (k.name == name && !now.touchedsince(k.status)) {
             k.lastuse = ++uses_;
-            k.lookedin = look_;
+            k.cachedin = round_;
             return &k.pattern;
         }
     return nullptr;
 }
 
-const keptpattern* keptpatterns::looked(const std::string& name, filestatus& status) const {
-    for (const kept& k : kept_)
-        if (k.name == name && k.lookedin == look_) {
+const cachedpattern* patterncache::cachedthisround(const std::string& name, filestatus& status) const {
+    for (const entry& k : entries_)
+        if (k.name == name && k.cachedin == round_) {
             status = k.status;
             return &k.pattern;
         }
     return nullptr;
 }
 
-void keptpatterns::keep(const std::string& name, const filestatus& status, keptpattern pattern) {
-    auto slot = std::find_if(kept_.begin(), kept_.end(), [&](const kept& k) { return k.name == name; });
-    if (slot == kept_.end()) {
-        if (kept_.size() < count)
-            slot = kept_.insert(kept_.end(), kept{});
+void patterncache::store(const std::string& name, const filestatus& status, cachedpattern pattern) {
+    auto slot = std::find_if(entries_.begin(), entries_.end(), [&](const entry& k) { return k.name == name; });
+    if (slot == entries_.end()) {
+        if (entries_.size() < count)
+            slot = entries_.insert(entries_.end(), entry{});
         else
-            slot = std::min_element(kept_.begin(), kept_.end(),
-                                    [](const kept& a, const kept& b) { return a.lastuse < b.lastuse; });
+            slot = std::min_element(entries_.begin(), entries_.end(),
+                                    [](const entry& a, const entry& b) { return a.lastuse < b.lastuse; });
     }
-    *slot = kept{name, status, std::move(pattern), ++uses_, look_};
+    *slot = entry{name, status, std::move(pattern), ++uses_, round_};
 }
 
-void keptpatterns::forget(const fileid& id) {
-    for (kept& k : kept_)
-        if (k.status.id == id) k.lookedin = 0;
+void patterncache::forget(const fileid& id) {
+    for (entry& k : entries_)
+        if (k.status.id == id) k.cachedin = 0;
 }
 
-const folderanchors& keptpattern::anchorsfor(const pageplace& folder) const {
+const folderanchors& cachedpattern::anchorsfor(const pageplace& folder) const {
     // The folder's names, NUL apart (no name holds one), and whether it is in the site.
     std::string key(1, folder.insite ? '+' : '-');
     for (const std::string& name : folder.directory) key.append(name).push_back('\0');
@@ -137,7 +137,7 @@ std::string patternfiles::refusal(std::string_view rest, std::string& name, std:
     return why.empty() ? why : "cannot include \"" + name + "\": " + why;
 }
 
-void patternfiles::insertkept(const std::string& name, const keptpattern& pattern, bytesink& out,
+void patternfiles::insertcached(const std::string& name, const cachedpattern& pattern, bytesink& out,
                               std::string_view directive) {
     showincluding(run_.settings, name);
     textroute route(out, style_, std::nullopt, run_.settings, directive);
@@ -172,10 +172,10 @@ insertresult patternfiles::insertpattern(std::string_view rest, long line, bytes
     // With --strict every insertion checks the pattern's lines, so none is
     // taken from memory.
     const bool frommemory = refused.empty() && !run_.settings.strict;
-    if (const keptpattern* kept = frommemory ? run_.patterns.looked(reached, now) : nullptr; kept && !excluded(now)) {
+    if (const cachedpattern* cached = frommemory ? run_.patterns.cachedthisround(reached, now) : nullptr; cached && !excluded(now)) {
         if (read != nullptr) *read = now;
         if (outsidesite()) return insertresult::failed;
-        insertkept(name, *kept, out, directive);
+        insertcached(name, *cached, out, directive);
         return insertresult::inserted;
     }
     // A pattern is looked at once per document: all its regions get the
@@ -189,9 +189,9 @@ insertresult patternfiles::insertpattern(std::string_view rest, long line, bytes
     if (known) seen_[opened] = now;
     if (read != nullptr) *read = known ? std::optional(now) : std::nullopt;
     if (known && frommemory && !excluded(now))
-        if (const keptpattern* kept = run_.patterns.find(reached, now)) {
+        if (const cachedpattern* cached = run_.patterns.find(reached, now)) {
             if (outsidesite()) return insertresult::failed;
-            insertkept(name, *kept, out, directive);
+            insertcached(name, *cached, out, directive);
             return insertresult::inserted;
         }
     if (refused.empty()) {
@@ -223,15 +223,15 @@ insertresult patternfiles::insertpattern(std::string_view rest, long line, bytes
     seen_[opened] = status;
     if (read != nullptr) *read = status;
     const bool checklines = run_.patterns.firstcheck(status.id) || run_.settings.strict;
-    const bool keepable = status.size <= keptpatterns::sizelimit;
-    keptpattern kept;
-    textroute route(out, style_, links_, run_.settings, directive, keepable ? &kept.edits : nullptr);
-    copy(name, where, route.start(), checklines, keepable ? &kept.text : nullptr);
+    const bool keepable = status.size <= patterncache::sizelimit;
+    cachedpattern tocache;
+    textroute route(out, style_, links_, run_.settings, directive, keepable ? &tocache.edits : nullptr);
+    copy(name, where, route.start(), checklines, keepable ? &tocache.text : nullptr);
     fpat_.close();
     if (failure_.empty()) route.start().write("\n");
     route.finish();
     if (!failure_.empty()) return insertresult::failed;
-    if (keepable && kept.text.size() == status.size) run_.patterns.keep(reached, status, std::move(kept));
+    if (keepable && tocache.text.size() == status.size) run_.patterns.store(reached, status, std::move(tocache));
     return insertresult::inserted;
 }
 

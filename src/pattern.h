@@ -30,9 +30,9 @@ namespace skelvane {
 
 struct run;
 
-// A pattern's text kept in memory, and when links are edited, the edits it
+// A pattern's text cached in memory, and when links are edited, the edits it
 // needs whatever the page.
-struct keptpattern {
+struct cachedpattern {
     std::string text;
     std::vector<textedit> edits;
     // Which of its anchors lead to a page of a folder, made on the first
@@ -44,28 +44,28 @@ private:
     mutable std::map<std::string, folderanchors, std::less<>> anchorsbyfolder_;
 };
 
-// What a run remembers of its patterns. Small pattern files are kept in
-// memory from one document to the next. A kept text is used while a stat
+// What a run remembers of its patterns. Small pattern files are cached in
+// memory from one document to the next. A cached text is used while a stat
 // of its name shows the very same file untouched, for one stat instead of
-// an open, reads and a close; and a pattern is looked at so once per look:
+// an open, reads and a close; and a pattern is looked at so once per round:
 // per document, or in a run per batch of documents, which are put in place
 // together and so get their patterns' texts as they were when the batch
 // began. Patterns already checked for directive lines are not checked
 // again, so that a footer shared by thousands of documents is reported once.
-class keptpatterns {
+class patterncache {
 public:
-    // The text kept for name, when now shows the same file untouched.
-    const keptpattern* find(const std::string& name, const filestatus& now);
-    // The text kept for name, when it was looked at in this look.
-    const keptpattern* looked(const std::string& name, filestatus& status) const;
-    void keep(const std::string& name, const filestatus& status, keptpattern pattern);
+    // The text cached for name, when now shows the same file untouched.
+    const cachedpattern* find(const std::string& name, const filestatus& now);
+    // The text cached for name, when it was looked at in this round.
+    const cachedpattern* cachedthisround(const std::string& name, filestatus& status) const;
+    void store(const std::string& name, const filestatus& status, cachedpattern pattern);
     // True the first time a file is asked about.
     bool firstcheck(const fileid& id) { return checked_.insert({id.device, id.inode}).second; }
     // Forgets the files stale() says are gone (by device and inode), so
     // that a watch keeps only those of its current files.
     template <class predicate> void forgetchecks(predicate stale) { std::erase_if(checked_, stale); }
-    // Begins a look: every pattern is looked at again.
-    void newlook() { ++look_; }
+    // Begins a round: every pattern is looked at again.
+    void newround() { ++round_; }
     // A file that is about to change (a document waiting to be put in
     // place) is looked at again when it is included.
     void forget(const fileid& id);
@@ -74,16 +74,16 @@ public:
     static constexpr std::uint64_t sizelimit = 64 * 1024;
 
 private:
-    struct kept {
+    struct entry {
         std::string name;
         filestatus status;
-        keptpattern pattern;
+        cachedpattern pattern;
         std::uint64_t lastuse = 0;
-        std::uint64_t lookedin = 0;  // the look it was last looked at in
+        std::uint64_t cachedin = 0;  // the round it was last looked at in
     };
-    std::vector<kept> kept_;
+    std::vector<entry> entries_;
     std::uint64_t uses_ = 0;
-    std::uint64_t look_ = 1;
+    std::uint64_t round_ = 1;
     std::set<std::pair<std::uint64_t, std::uint64_t>> checked_;
 };
 
@@ -113,7 +113,7 @@ private:
     // The pattern's status, after putting in place a document of the batch
     // that it is, so that its new text is read. False when that failed.
     bool statusof(const std::string& name, filestatus& status, bool& known);
-    void insertkept(const std::string& name, const keptpattern& pattern, bytesink& out, std::string_view directive);
+    void insertcached(const std::string& name, const cachedpattern& pattern, bytesink& out, std::string_view directive);
     // Copies the open pattern, included at where; also into text, when given.
     void copy(const std::string& name, const std::string& where, bytesink& out, bool checklines,
               std::string* text);

@@ -334,14 +334,14 @@ outcome rewritedocument(run& current, std::unique_ptr<document> owned) {
 
 // skelvane.tmp is looked for once per run, and again for a document that
 // may be it under another name.
-void lookforkeptfile(run& current, const document& doc) {
+void lookfortmpfile(run& current, const document& doc) {
     const std::string_view name = stagingname;
     const bool named = std::string_view(doc.target).ends_with(name);
-    if (current.lookedforkeptfile && !named && doc.before.links < 2) return;
+    if (current.lookedfortmpfile && !named && doc.before.links < 2) return;
     filestatus kept;
-    current.keptfile.reset();
-    if (statpath(stagingname, kept, false) == 0) current.keptfile = kept.id;
-    current.lookedforkeptfile = true;
+    current.tmpfileid.reset();
+    if (statpath(stagingname, kept, false) == 0) current.tmpfileid = kept.id;
+    current.lookedfortmpfile = true;
 }
 
 }  // namespace
@@ -350,7 +350,7 @@ outcome dofile(run& current, const char* name) {
     if (current.stopped) return outcome::failed;
     // Patterns are looked at again for each batch, and in the modes that
     // put nothing in place for each document.
-    if (current.staged.empty()) current.patterns.newlook();
+    if (current.staged.empty()) current.patterns.newround();
     showopening(current.settings, name);
     auto owned = std::make_unique<document>(name);
     document& doc = *owned;
@@ -366,11 +366,11 @@ outcome dofile(run& current, const char* name) {
 
     // skelvane.tmp may hold a text a failed run kept: never a document, never
     // a pattern, never replaced, never removed.
-    lookforkeptfile(current, doc);
-    if (current.keptfile) {
-        if (*current.keptfile == doc.before.id)
+    lookfortmpfile(current, doc);
+    if (current.tmpfileid) {
+        if (*current.tmpfileid == doc.before.id)
             return fail(current, {doc.path, "this is the staging file skelvane.tmp; left unchanged"});
-        doc.excluded.push_back(*current.keptfile);
+        doc.excluded.push_back(*current.tmpfileid);
     }
     if (current.settings.tostdout) return printdocument(current, doc);
     if (current.settings.checking()) return checkdocument(current, doc);
@@ -379,7 +379,7 @@ outcome dofile(run& current, const char* name) {
 
 outcome finishdocuments(run& current) {
     bool done = current.commitstaged();
-    done = current.staged.settle() && done;
+    done = current.staged.syncrenames() && done;
     return done ? outcome::done : outcome::failed;
 }
 

@@ -31,7 +31,7 @@ struct run {
     explicit run(runsettings given) : settings(std::move(given)) {}
 
     const runsettings settings;
-    keptpatterns patterns;  // pattern texts and checks, shared by documents
+    patterncache patterns;  // pattern texts and checks, shared by documents
     batch staged;           // new texts waiting to be put in place
     // A run that stopped at a document of a batch does nothing more.
     bool stopped = false;
@@ -42,8 +42,8 @@ struct run {
     // Where the directories of documents lie in the site, by name.
     std::map<std::string, pageplace> places;
     // skelvane.tmp, as it was last looked at.
-    std::optional<fileid> keptfile;
-    bool lookedforkeptfile = false;
+    std::optional<fileid> tmpfileid;
+    bool lookedfortmpfile = false;
     // Filled while a document is processed, when the run is watching.
     documentreads* reads = nullptr;
     // A document whose text would stay the same is left as it is, whatever
@@ -67,7 +67,7 @@ struct run {
     // earlier one did: the run has ended, unless it tries every document.
     bool commitstaged() {
         if (!stopped && !staged.commit(settings) && !settings.keepgoing()) stopped = true;
-        patterns.newlook();
+        patterns.newround();
         return !stopped;
     }
 };

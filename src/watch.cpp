@@ -402,7 +402,7 @@ private:
         std::vector<commitrecord> records;
         run_.staged.records = &records;
         run_.staged.announce = announce;
-        run_.lookedforkeptfile = false;  // a failed pass may have kept a text there
+        run_.lookedfortmpfile = false;  // a failed pass may have kept a text there
         run_.places.clear();  // a folder may be a link that points elsewhere now
         std::map<std::string, std::size_t> byname;
         bool lost = false;
