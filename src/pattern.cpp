@@ -1,7 +1,6 @@
 #include "pattern.h"
 
 #include "messages.h"
-#include "run.h"
 #include "sitepaths.h"
 
 #include <algorithm>
@@ -90,9 +89,10 @@ private:
 
 }  // namespace
 
-patternfiles::patternfiles(run& current, std::string_view document, std::vector<fileid> excluded,
-                           const stagingfile* staging, lineendstyle style, std::optional<pagelinks> links)
-    : run_(current), document_(document), excluded_(std::move(excluded)), staging_(staging), reader_(fpat_),
+patternfiles::patternfiles(const runsettings& settings, patterncache& cache, patternhost& host,
+                           std::string_view document, std::vector<fileid> excluded, const stagingfile* staging,
+                           lineendstyle style, std::optional<pagelinks> links)
+    : settings_(settings), cache_(cache), host_(host), document_(document), excluded_(std::move(excluded)), staging_(staging), reader_(fpat_),
       style_(style), links_(std::move(links)) {}
 
 bool patternfiles::excluded(const filestatus& status) const {
@@ -102,9 +102,11 @@ bool patternfiles::excluded(const filestatus& status) const {
 
 bool patternfiles::statusof(const std::string& name, filestatus& status, bool& known) {
     known = statpath(name, status) == 0;
-    if (!known || !run_.staged.holds(status.id)) return true;
-    if (!run_.commitstaged()) return false;
-    known = statpath(name, status) == 0;
+    if (!known) return true;
+    const patternhost::readiness ready = host_.beforereading(status.id);
+    if (ready == patternhost::readiness::runended) return false;
+    // Put in place, the name leads to the new text.
+    if (ready == patternhost::readiness::putinplace) known = statpath(name, status) == 0;
     return true;
 }
 
@@ -113,9 +115,9 @@ std::string patternfiles::refusal(std::string_view rest, std::string& name, std:
     std::optional<std::string_view> found = getpatternname(rest);
     if (!found) return "start directive names no pattern file (no file=\"...\")";
     if (found->empty()) return "start directive names an empty pattern file name";
-    const std::string& root = run_.settings.root;
-    if (run_.settings.relative) {
-        patternname path = patternpath(*found, document_, run_.settings.rootname);
+    const std::string& root = settings_.root;
+    if (settings_.relative) {
+        patternname path = patternpath(*found, document_, settings_.rootname);
         name = std::move(path.shown);
         reached = opened = std::move(path.opened);
     } else {
@@ -128,7 +130,7 @@ std::string patternfiles::refusal(std::string_view rest, std::string& name, std:
     // absolute is read as written: with --relative, a relative name joined
     // to a document's absolute path is none, nor is a name from the site root.
     std::string why;
-    if (isabsolutepath(std::string(*found)) && !(run_.settings.relative && fromsiteroot(*found)))
+    if (isabsolutepath(std::string(*found)) && !(settings_.relative && fromsiteroot(*found)))
         why = "an absolute name, and --root is given";
     else if (resolvepath(reached, opened) != 0)
         opened = reached;
@@ -139,8 +141,8 @@ std::string patternfiles::refusal(std::string_view rest, std::string& name, std:
 
 void patternfiles::insertcached(const std::string& name, const cachedpattern& pattern, bytesink& out,
                               std::string_view directive) {
-    showincluding(run_.settings, name);
-    textroute route(out, style_, std::nullopt, run_.settings, directive);
+    showincluding(settings_, name);
+    textroute route(out, style_, std::nullopt, settings_, directive);
     if (links_)
         writeedited(pattern.text, 0, pattern.edits, *links_, route.afterlinks(),
                     links_->markcurrent ? &pattern.anchorsfor(links_->place) : nullptr);
@@ -151,9 +153,9 @@ void patternfiles::insertcached(const std::string& name, const cachedpattern& pa
 }
 
 bool patternfiles::outsidesite() {
-    if (placechecked_ || !links_ || !run_.settings.relativelinks || links_->place.insite) return false;
+    if (placechecked_ || !links_ || !settings_.relativelinks || links_->place.insite) return false;
     placechecked_ = true;
-    return problem(document_, "it lies outside the site root " + run_.settings.siteroot +
+    return problem(document_, "it lies outside the site root " + settings_.siteroot +
                                   "; the links in its inserted text are left as they are");
 }
 
@@ -168,11 +170,11 @@ insertresult patternfiles::insertpattern(std::string_view rest, long line, bytes
     // --watch follows every file a directive names, whether or not it
     // exists, by its name, so that a link is followed wherever it is pointed.
     std::optional<filestatus>* read = nullptr;
-    if (run_.reads != nullptr && !reached.empty()) read = &run_.reads->patterns[reached];
+    if (auto* reads = host_.patternreads(); reads != nullptr && !reached.empty()) read = &(*reads)[reached];
     // With --strict every insertion checks the pattern's lines, so none is
     // taken from memory.
-    const bool frommemory = refused.empty() && !run_.settings.strict;
-    if (const cachedpattern* cached = frommemory ? run_.patterns.cachedthisround(reached, now) : nullptr; cached && !excluded(now)) {
+    const bool frommemory = refused.empty() && !settings_.strict;
+    if (const cachedpattern* cached = frommemory ? cache_.cachedthisround(reached, now) : nullptr; cached && !excluded(now)) {
         if (read != nullptr) *read = now;
         if (outsidesite()) return insertresult::failed;
         insertcached(name, *cached, out, directive);
@@ -189,14 +191,14 @@ insertresult patternfiles::insertpattern(std::string_view rest, long line, bytes
     if (known) seen_[opened] = now;
     if (read != nullptr) *read = known ? std::optional(now) : std::nullopt;
     if (known && frommemory && !excluded(now))
-        if (const cachedpattern* cached = run_.patterns.find(reached, now)) {
+        if (const cachedpattern* cached = cache_.find(reached, now)) {
             if (outsidesite()) return insertresult::failed;
             insertcached(name, *cached, out, directive);
             return insertresult::inserted;
         }
     if (refused.empty()) {
         int error = fpat_.open(opened);
-        if (run_.freefiles(error)) error = fpat_.open(opened);
+        if (host_.freefiles(error)) error = fpat_.open(opened);
         // A pattern that cannot be opened for want of files is not missing:
         // inserting nothing would leave the document stale, unsaid.
         if (error == EMFILE || error == ENFILE) {
@@ -218,20 +220,20 @@ insertresult patternfiles::insertpattern(std::string_view rest, long line, bytes
         return insertresult::failed;
     }
 
-    showincluding(run_.settings, name);
+    showincluding(settings_, name);
     const filestatus status = fpat_.status();
     seen_[opened] = status;
     if (read != nullptr) *read = status;
-    const bool checklines = run_.patterns.firstcheck(status.id) || run_.settings.strict;
+    const bool checklines = cache_.firstcheck(status.id) || settings_.strict;
     const bool keepable = status.size <= patterncache::sizelimit;
     cachedpattern tocache;
-    textroute route(out, style_, links_, run_.settings, directive, keepable ? &tocache.edits : nullptr);
+    textroute route(out, style_, links_, settings_, directive, keepable ? &tocache.edits : nullptr);
     copy(name, where, route.start(), checklines, keepable ? &tocache.text : nullptr);
     fpat_.close();
     if (failure_.empty()) route.start().write("\n");
     route.finish();
     if (!failure_.empty()) return insertresult::failed;
-    if (keepable && tocache.text.size() == status.size) run_.patterns.store(reached, status, std::move(tocache));
+    if (keepable && tocache.text.size() == status.size) cache_.store(reached, status, std::move(tocache));
     return insertresult::inserted;
 }
 
@@ -263,7 +265,7 @@ bool patternfiles::directiveproblem(long line, std::string_view text) {
 }
 
 bool patternfiles::problem(const std::string& subject, const std::string& text) {
-    if (!run_.settings.strict) {
+    if (!settings_.strict) {
         warn(subject, text);
         return false;
     }

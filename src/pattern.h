@@ -16,6 +16,7 @@
 #include "linkedit.h"
 #include "osfile.h"
 #include "pieces.h"
+#include "settings.h"
 
 #include <cstdint>
 #include <map>
@@ -27,8 +28,6 @@
 #include <vector>
 
 namespace skelvane {
-
-struct run;
 
 // A pattern's text cached in memory, and when links are edited, the edits it
 // needs whatever the page.
@@ -87,6 +86,27 @@ private:
     std::set<std::pair<std::uint64_t, std::uint64_t>> checked_;
 };
 
+// What pattern insertion asks of the run that uses it; the run decides.
+// Insertion never sees the batch of documents waiting to be put in place.
+class patternhost {
+public:
+    // Before a pattern is read: when it is a document whose new text waits
+    // to be put in place, the run puts it there first, so that the new text
+    // is what is read.
+    enum class readiness { asitis, putinplace, runended };
+    virtual readiness beforereading(const fileid& pattern) = 0;
+    // The process ran out of open files (the error): true when the run
+    // freed some, and the open is worth another try.
+    virtual bool freefiles(int error) = 0;
+    // Where the pattern files a document read are recorded, by the names
+    // they are opened by, as they were read (none: missing, or not a file
+    // that could be read); nullptr when nobody asks (only a watch does).
+    virtual std::map<std::string, std::optional<filestatus>>* patternreads() = 0;
+
+protected:
+    ~patternhost() = default;
+};
+
 class patternfiles : public patterninserter {
 public:
     // document: the name for messages; excluded: files that must never be
@@ -94,7 +114,8 @@ public:
     // to, when there is one. style: the line ends that inserted text is
     // given (asis: its own). links: what the page asks of the links in
     // inserted text, when the run edits them.
-    patternfiles(run& current, std::string_view document, std::vector<fileid> excluded,
+    patternfiles(const runsettings& settings, patterncache& cache, patternhost& host, std::string_view document,
+                 std::vector<fileid> excluded,
                  const stagingfile* staging = nullptr, lineendstyle style = lineendstyle::asis,
                  std::optional<pagelinks> links = std::nullopt);
 
@@ -123,7 +144,9 @@ private:
     // A warning, or with --strict the document's failure: true then.
     bool problem(const std::string& subject, const std::string& text);
 
-    run& run_;
+    const runsettings& settings_;
+    patterncache& cache_;
+    patternhost& host_;
     std::string document_;
     std::vector<fileid> excluded_;
     const stagingfile* staging_;

@@ -122,7 +122,7 @@ std::optional<pagelinks> linksof(run& current, const document& doc) {
 
 patternfiles inserterfor(run& current, const document& doc) {
     const bool ofdocument = current.settings.eol == lineendstyle::ofdocument && !textmode();
-    return patternfiles(current, doc.path, doc.excluded, &doc.staging,
+    return patternfiles(current.settings, current.patterns, current, doc.path, doc.excluded, &doc.staging,
                         ofdocument ? firstlineend(doc.path) : lineendstyle::asis, linksof(current, doc));
 }
 

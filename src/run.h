@@ -27,7 +27,7 @@ struct documentreads {
     std::map<std::string, std::optional<filestatus>> patterns;
 };
 
-struct run {
+struct run final : patternhost {
     explicit run(runsettings given) : settings(std::move(given)) {}
 
     const runsettings settings;
@@ -54,10 +54,20 @@ struct run {
     // the wait, and the document is not done.
     bool (*giveup)() = nullptr;
 
+    // A pattern that is a document waiting in the batch is read once the
+    // batch is in place.
+    readiness beforereading(const fileid& pattern) override {
+        if (!staged.holds(pattern)) return readiness::asitis;
+        return commitstaged() ? readiness::putinplace : readiness::runended;
+    }
+    std::map<std::string, std::optional<filestatus>>* patternreads() override {
+        return reads != nullptr ? &reads->patterns : nullptr;
+    }
+
     // When the process has run out of open files and documents wait in the
     // batch, puts them in place to free theirs, and makes later batches
     // smaller. True when the call that ran out is worth another try.
-    bool freefiles(int error) {
+    bool freefiles(int error) override {
         if ((error != EMFILE && error != ENFILE) || staged.empty()) return false;
         staged.shrink();
         return commitstaged();
