@@ -50,7 +50,8 @@ hook() {
     return "$last"
 }
 # action FILES OPTIONS [SKELVANE]: the action's step as a workflow runs it;
-# its log's own lines (the one-time token written TOKEN), then the summary.
+# its log's own lines and the diffs' headers (the one-time token written
+# TOKEN), then the summary.
 action() {
     : >"$work/summary"
     GITHUB_WORKSPACE=$(git rev-parse --show-toplevel 2>/dev/null || pwd) GITHUB_ACTION_PATH=$here RUNNER_TEMP=$work/runner GITHUB_STEP_SUMMARY=$work/summary \
@@ -58,7 +59,7 @@ action() {
     local status=$? token
     [[ -z $(ls -A "$work/runner") ]] || fail "the action left files in RUNNER_TEMP: $(ls -A "$work/runner")"
     token=$(sed -n 's/^::stop-commands::\([0-9a-f]\{32\}\)$/\1/p' "$work/raw")
-    { grep -a -e '^::' -e '^skelvane: ' -e '^would update ' "$work/raw"; echo "--- summary:"; cat "$work/summary"; } |
+    { grep -a -e '^::' -e '^skelvane: ' -e '^would update ' -e '^@@ ' -e '^[-+]\{3\} ' "$work/raw"; echo "--- summary:"; cat "$work/summary"; } |
         sed "${token:+s/$token/TOKEN/g}" >"$log"
     ! grep -aqe file-secret-4711 -e environment-secret-0815 -e gitconfig-secret-0777 -e untracked-secret-0666 "$work/raw" "$log" ||
         fail "a secret or an untracked file reached the log"
@@ -71,15 +72,15 @@ matches() {  # WHAT: the example site as examples/expected has it
     done
 }
 site() { repository "$1" && cp -R "$here/examples/site/." . && commit site; }
-# Pages that reach out of the repository, and files the work tree holds that
+# Pages that reach out of the repository (by name or by link), and files the work tree holds that
 # git does not track: the repository's configuration (where a checkout keeps
 # its token) and an ignored one; a stale page first, and a link to a page
 # outside.
 hostile() {
-    repository "$1" && printf 'NAV\n' >nav.inc && ln -s ../secret link.inc
+    repository "$1" && printf 'NAV\n' >nav.inc && ln -s ../secret link.inc && ln -s "$work/secret" abs.inc
     git config skelvane.test gitconfig-secret-0777
     printf 'untracked-secret-0666\n' >.env && printf '.env\nskelvane.tmp\n' >.gitignore
-    for pattern in ../secret /proc/self/environ link.inc .git/config .env; do page "$pattern" >"x${pattern//[.\/]/}.html"; done
+    for pattern in ../secret /proc/self/environ link.inc abs.inc .git/config .env; do page "$pattern" >"x${pattern//[.\/]/}.html"; done
     region nav.inc old >"$work/outside.html" && ln -sf "$work/outside.html" out.html
     page nav.inc >0-fine.html && commit hostile
 }
