@@ -72,10 +72,10 @@ matches() {  # WHAT: the example site as examples/expected has it
     done
 }
 site() { repository "$1" && cp -R "$here/examples/site/." . && commit site; }
-# Pages that reach out of the repository (by name or by link), and files the work tree holds that
-# git does not track: the repository's configuration (where a checkout keeps
-# its token) and an ignored one; a stale page first, and a link to a page
-# outside.
+# Pages that reach out of the repository (by name or by link), and files
+# the work tree holds that git does not track: the repository's
+# configuration (where a checkout keeps its token) and an ignored one; a
+# stale page first, and a link to a page outside.
 hostile() {
     repository "$1" && printf 'NAV\n' >nav.inc && ln -s ../secret link.inc && ln -s "$work/secret" abs.inc
     git config skelvane.test gitconfig-secret-0777
