@@ -3,8 +3,7 @@
 # and files (also for --files-from).
 set -u
 source "$1"
-cd "$(mktemp -d)" || exit 1
-touch index.html about.html
+dir=$(mktemp -d) && trap 'rm -rf "$dir"' EXIT && cd "$dir" && touch index.html about.html || exit 1
 failures=0
 while IFS='|' read -r line expected; do
     read -ra COMP_WORDS <<<"$line"
@@ -31,5 +30,4 @@ skelvane --files-from=ab|about.html
 skelvane ind|index.html
 skelvane -v a|about.html
 EOF_CASES
-rm -f index.html about.html
 ((failures == 0))

