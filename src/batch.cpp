@@ -103,7 +103,7 @@ bool batch::commit(const runsettings& settings) {
         if (postponed) {
             dropnewtext(doc.staging);
         } else if (!reason.empty()) {
-            faildocument(settings, doc.path, reason + "; left unchanged, " + keepnewtext(doc.staging));
+            faildocument(settings, {doc.path, reason + "; left unchanged, " + keepnewtext(doc.staging)});
             placed = false;
         } else {
             const std::string directory = directoryof(doc.target);

@@ -117,9 +117,9 @@ void showupdated(std::string_view path) {
     say(stdout, line);
 }
 
-void faildocument(const runsettings& settings, std::string_view path, std::string_view reason) {
+void faildocument(const runsettings& settings, const failure& why) {
     say(progressstream(settings), "File error.\n");
-    reportproblem(path, reason);
+    reportproblem(why.subject, why.reason);
 }
 
 void reportproblem(std::string_view subject, std::string_view reason) {

@@ -6,6 +6,7 @@
 #ifndef SKELVANE_MESSAGES_H
 #define SKELVANE_MESSAGES_H
 
+#include "failure.h"
 #include "settings.h"
 
 #include <cstdint>
@@ -25,7 +26,7 @@ void showupdated(std::string_view path);
 
 // Prints "File error." where the progress lines go, and the reason on
 // stderr.
-void faildocument(const runsettings& settings, std::string_view path, std::string_view reason);
+void faildocument(const runsettings& settings, const failure& why);
 
 void reportproblem(std::string_view subject, std::string_view reason);
 // The same line on standard output, for when standard error is lost.

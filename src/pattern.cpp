@@ -202,8 +202,7 @@ insertresult patternfiles::insertpattern(std::string_view rest, long line, bytes
         // A pattern that cannot be opened for want of files is not missing:
         // inserting nothing would leave the document stale, unsaid.
         if (error == EMFILE || error == ENFILE) {
-            failuresubject_ = where;
-            failure_ = "cannot include \"" + name + "\": " + describe(error);
+            failure_ = {where, "cannot include \"" + name + "\": " + describe(error)};
             return insertresult::failed;
         }
         if (error == 0 && excluded(fpat_.status())) error = EBUSY;
@@ -230,9 +229,9 @@ insertresult patternfiles::insertpattern(std::string_view rest, long line, bytes
     textroute route(out, style_, links_, settings_, directive, keepable ? &tocache.edits : nullptr);
     copy(name, where, route.start(), checklines, keepable ? &tocache.text : nullptr);
     fpat_.close();
-    if (failure_.empty()) route.start().write("\n");
+    if (!failure_.failed()) route.start().write("\n");
     route.finish();
-    if (!failure_.empty()) return insertresult::failed;
+    if (failure_.failed()) return insertresult::failed;
     if (keepable && tocache.text.size() == status.size) cache_.store(reached, status, std::move(tocache));
     return insertresult::inserted;
 }
@@ -255,8 +254,7 @@ void patternfiles::copy(const std::string& name, const std::string& where, bytes
         if (endsline(piece)) ++patternline;
     }
     if (reader_.error() != 0) {
-        failuresubject_ = document_;
-        failure_ = "cannot read pattern file \"" + name + "\": " + describe(reader_.error());
+        failure_ = {document_, "cannot read pattern file \"" + name + "\": " + describe(reader_.error())};
     }
 }
 
@@ -269,8 +267,7 @@ bool patternfiles::problem(const std::string& subject, const std::string& text) 
         warn(subject, text);
         return false;
     }
-    failuresubject_ = subject;
-    failure_ = text;
+    failure_ = {subject, text};
     return true;
 }
 

@@ -6,12 +6,13 @@
 // a regular file, or is one of the run's own staging files, inserts nothing
 // and draws a warning; the pass then goes on as if the line were plain text.
 // A pattern that fails while it is being read fails the document instead,
-// since half a pattern must never reach it; failure() then says why. With
+// since half a pattern must never reach it; failed() then says why. With
 // --strict, everything that draws a warning fails the document as well.
 #ifndef SKELVANE_PATTERN_H
 #define SKELVANE_PATTERN_H
 
 #include "directive.h"
+#include "failure.h"
 #include "lineends.h"
 #include "linkedit.h"
 #include "osfile.h"
@@ -122,8 +123,7 @@ public:
     insertresult insertpattern(std::string_view rest, long line, bytesink& out, std::string_view directive) override;
     bool directiveproblem(long line, std::string_view problem) override;
     // Why the document failed, and the file and line it is about.
-    const std::string& failure() const { return failure_; }
-    const std::string& failuresubject() const { return failuresubject_; }
+    const failure& failed() const { return failure_; }
 
 private:
     // Why the directive's pattern cannot be included, or nothing; name (as
@@ -153,8 +153,7 @@ private:
     std::map<std::string, filestatus> seen_;  // patterns looked at for this document
     inputfile fpat_;
     piecereader reader_;
-    std::string failure_;
-    std::string failuresubject_;
+    failure failure_;
     lineendstyle style_;
     std::optional<pagelinks> links_;
     bool placechecked_ = false;

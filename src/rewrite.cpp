@@ -25,17 +25,10 @@ namespace skelvane {
 
 namespace {
 
-// Why a document cannot be done, and what the reason is about.
-struct failure {
-    std::string subject;
-    std::string reason;
-    bool failed() const { return !reason.empty(); }
-};
-
 // Reports a failed document, as a run that does one document after the
 // other would: the documents before it are put in place first.
 outcome fail(run& current, const failure& why) {
-    if (current.commitstaged()) faildocument(current.settings, why.subject, why.reason);
+    if (current.commitstaged()) faildocument(current.settings, why);
     return outcome::failed;
 }
 
@@ -186,7 +179,7 @@ failure judge(const run& current, const document& doc, const patternfiles& inser
     case passstatus::writefailed:
         return {doc.path, std::string(writing) + ": " + describe(pass.error)};
     case passstatus::insertfailed:
-        return {inserter.failuresubject(), inserter.failure()};
+        return inserter.failed();
     case passstatus::unclosed:
         return {fileline(doc.path, pass.regionline),
                 pass.losttail ? "the pattern region that starts here has no end directive, so the rest of the "
