@@ -23,7 +23,8 @@ enum class outcome {
     // "File error." was printed, and the reason on standard error: for this
     // document, or for one before it that was still waiting to be put in place.
     failed,
-    // Standard output could not be written, and nothing was said about it yet.
+    // Standard output could not be written (standardoutputerror() says
+    // why), and nothing was said about it yet.
     outputlost,
     // --watch only: another program has the document open for writing, or
     // opened it while it was processed; it is left for a later pass.

@@ -420,7 +420,7 @@ private:
             run_.reads = &reads;
             const outcome result = dofile(run_, document.name.c_str());
             run_.reads = nullptr;
-            lost = result == outcome::outputlost || standardoutputerror() != 0;
+            lost = standardoutputerror() != 0;
             if (result == outcome::busy) {
                 postpone(d);
                 continue;
