@@ -4,15 +4,24 @@
 
 namespace skelvane {
 
+// The states of HTML's tokenizer that tell where tags begin and end, by
+// their names there, family by family (step() relies on the order).
 enum class tagscanner::state : std::uint8_t {
-    data, tagopen, endtagopen, tagname, beforename, name, aftername, beforevalue, doublequoted, singlequoted,
-    unquoted, afterquoted, selfclosing,
-    markupopen, markupdash, bogus, commentstart, commentstartdash, comment, commentenddash, commentend,
-    commentendbang,
-    rawtext, rawless, rawendopen, rawendname,  // raw text and RCDATA, by their element
-    script, scriptless, scriptendopen, scriptendname, escapestart, escapestartdash, escaped, escapeddash,
-    escapeddashdash, escapedless, escapedendopen, escapedendname, doublestart, doubleescaped, doubledash,
-    doubledashdash, doubleless, doubleend,
+    // Data, tags and their attributes.
+    data, tagopen, endtagopen, tagname, beforeattributename, attributename, afterattributename,
+    beforeattributevalue, attributevaluedoublequoted, attributevaluesinglequoted, attributevalueunquoted,
+    afterattributevaluequoted, selfclosingstarttag,
+    // Comments, bogus comments and DOCTYPEs ("<!-" is markupdeclarationdash).
+    markupdeclarationopen, markupdeclarationdash, boguscomment, commentstart, commentstartdash, comment,
+    commentenddash, commentend, commentendbang,
+    // RAWTEXT and RCDATA, told apart by their element.
+    rawtext, rawtextlessthansign, rawtextendtagopen, rawtextendtagname,
+    // Script data, escaped and double-escaped.
+    scriptdata, scriptdatalessthansign, scriptdataendtagopen, scriptdataendtagname, scriptdataescapestart,
+    scriptdataescapestartdash, scriptdataescaped, scriptdataescapeddash, scriptdataescapeddashdash,
+    scriptdataescapedlessthansign, scriptdataescapedendtagopen, scriptdataescapedendtagname,
+    scriptdatadoubleescapestart, scriptdatadoubleescaped, scriptdatadoubleescapeddash,
+    scriptdatadoubleescapeddashdash, scriptdatadoubleescapedlessthansign, scriptdatadoubleescapeend,
     plaintext,
 };
 
@@ -45,7 +54,7 @@ void tagscanner::smallname::add(char c) {
 }
 
 bool tagscanner::intag() const {
-    return !endtag_ && state_ >= state::tagname && state_ <= state::selfclosing;
+    return !endtag_ && state_ >= state::tagname && state_ <= state::selfclosingstarttag;
 }
 
 std::uint64_t tagscanner::settled() const {
@@ -100,7 +109,7 @@ void tagscanner::endvalue() {
 // At the '>' of a tag: reports a start tag that matters, and switches to the
 // contents its element has.
 void tagscanner::emittag(std::vector<foundtag>& found) {
-    if (state_ != state::selfclosing) slashat_ = scanned_;
+    if (state_ != state::selfclosingstarttag) slashat_ = scanned_;
     state_ = state::data;
     if (endtag_) return;
     tag_.end = scanned_ + 1;
@@ -109,7 +118,7 @@ void tagscanner::emittag(std::vector<foundtag>& found) {
     if (tag_.anchor || tag_.count > 0) found.push_back(tag_);
     if (tagname_.is(scriptelement)) {
         rawname_ = scriptelement;
-        state_ = state::script;
+        state_ = state::scriptdata;
     } else if (tagname_.is("plaintext")) {
         state_ = state::plaintext;
     } else {
@@ -123,48 +132,72 @@ void tagscanner::emittag(std::vector<foundtag>& found) {
 
 // One byte in the state it finds the scanner in; a byte that another state
 // must see again ("reconsumed") goes round the loop once more.
+// Raw text end tags: "</" and letters that may spell the element's name.
+// After the name, a blank, '/' or '>' makes it an end tag, as for any tag;
+// otherwise the bytes stay text of the state given.
+void tagscanner::endname(char c, state text, std::vector<foundtag>& found) {
+    if (isalpha(c)) {
+        matching_ = matching_ && matched_ < rawname_.size() && lower(c) == rawname_[matched_];
+        ++matched_;
+        return;
+    }
+    const bool appropriate = matching_ && matched_ == rawname_.size();
+    if (appropriate && (ishtmlblank(c) || c == '/' || c == '>')) {
+        begintag(true);
+        tag_.begin = scanned_ - 2 - matched_;
+        state_ = ishtmlblank(c) ? state::beforeattributename : c == '/' ? state::selfclosingstarttag : state::data;
+        return;
+    }
+    state_ = text;
+    step(c, found);
+}
+
+// After "</" in text: a letter may begin the element's end tag.
+void tagscanner::openendtag(char c, state text, state name, std::vector<foundtag>& found) {
+    state_ = isalpha(c) ? name : text;
+    step(c, found);
+}
+
+void tagscanner::startmatch(state next) {
+    matched_ = 0;
+    matching_ = true;
+    state_ = next;
+}
+
+// Escaped and double-escaped script count their dashes, so that "-->" ends
+// them; a '<' may begin what changes them.
+void tagscanner::dashes(char c, state plain, state dash, state dashdash, state less) {
+    if (c == '-')
+        state_ = state_ == plain ? dash : dashdash;
+    else if (c == '<')
+        state_ = less;
+    else
+        state_ = c == '>' && state_ == dashdash ? state::scriptdata : plain;
+}
+
+// One byte. The states come in the families HTML's tokenizer has, each
+// stepped by its own function; the enumeration keeps each family together.
 void tagscanner::step(char c, std::vector<foundtag>& found) {
-    // Raw text end tags: "</" and letters that may spell the element's name.
-    // After the name, a blank, '/' or '>' makes it an end tag, as for any
-    // tag; otherwise the bytes stay text of the state given.
-    auto endname = [&](state text) {
-        if (isalpha(c)) {
-            matching_ = matching_ && matched_ < rawname_.size() && lower(c) == rawname_[matched_];
-            ++matched_;
-            return;
-        }
-        const bool appropriate = matching_ && matched_ == rawname_.size();
-        if (appropriate && (ishtmlblank(c) || c == '/' || c == '>')) {
-            begintag(true);
-            tag_.begin = scanned_ - 2 - matched_;
-            state_ = ishtmlblank(c) ? state::beforename : c == '/' ? state::selfclosing : state::data;
-            return;
-        }
-        state_ = text;
-        step(c, found);
-    };
-    auto startmatch = [&](state next) {
-        matched_ = 0;
-        matching_ = true;
-        state_ = next;
-    };
-    // Escaped and double-escaped script count their dashes, so that "-->"
-    // ends them; a '<' may begin what changes them.
-    auto dashes = [&](state plain, state dash, state dashdash, state less) {
-        if (c == '-')
-            state_ = state_ == plain ? dash : dashdash;
-        else if (c == '<')
-            state_ = less;
-        else
-            state_ = c == '>' && state_ == dashdash ? state::script : plain;
-    };
+    if (state_ <= state::selfclosingstarttag)
+        steptag(c, found);
+    else if (state_ <= state::commentendbang)
+        stepcomment(c, found);
+    else if (state_ <= state::rawtextendtagname)
+        steprawtext(c, found);
+    else if (state_ <= state::scriptdatadoubleescapeend)
+        stepscript(c, found);
+    // Plain text: nothing ends it.
+}
+
+// Data, tags and their attributes.
+void tagscanner::steptag(char c, std::vector<foundtag>& found) {
     switch (state_) {
     case state::data:
         if (c == '<') state_ = state::tagopen;
         return;
     case state::tagopen:
         if (c == '!') {
-            state_ = state::markupopen;
+            state_ = state::markupdeclarationopen;
         } else if (c == '/') {
             state_ = state::endtagopen;
         } else if (isalpha(c)) {
@@ -172,7 +205,7 @@ void tagscanner::step(char c, std::vector<foundtag>& found) {
             state_ = state::tagname;
             tagname_.add(c);
         } else if (c == '?') {
-            state_ = state::bogus;
+            state_ = state::boguscomment;
         } else {
             state_ = state::data;
             step(c, found);
@@ -183,128 +216,134 @@ void tagscanner::step(char c, std::vector<foundtag>& found) {
             begintag(true);
             state_ = state::tagname;
         } else {
-            state_ = c == '>' ? state::data : state::bogus;
+            state_ = c == '>' ? state::data : state::boguscomment;
         }
         return;
     case state::tagname:
         if (ishtmlblank(c)) {
-            state_ = state::beforename;
+            state_ = state::beforeattributename;
         } else if (c == '/') {
             slashat_ = scanned_;
-            state_ = state::selfclosing;
+            state_ = state::selfclosingstarttag;
         } else if (c == '>') {
             emittag(found);
         } else {
             tagname_.add(c);
         }
         return;
-    case state::beforename:
+    case state::beforeattributename:
         if (ishtmlblank(c)) return;
         if (c == '/' || c == '>') {
-            state_ = state::aftername;
+            state_ = state::afterattributename;
             step(c, found);
             return;
         }
         beginattribute();
-        state_ = state::name;
+        state_ = state::attributename;
         // A name may begin with '='.
         if (c == '=') attributename_.add(c);
         else step(c, found);
         return;
-    case state::name:
+    case state::attributename:
         if (ishtmlblank(c) || c == '/' || c == '>') {
             endattributename();
-            state_ = state::aftername;
+            state_ = state::afterattributename;
             step(c, found);
         } else if (c == '=') {
             endattributename();
-            state_ = state::beforevalue;
+            state_ = state::beforeattributevalue;
         } else {
             attributename_.add(c);
         }
         return;
-    case state::aftername:
+    case state::afterattributename:
         if (ishtmlblank(c)) return;
         if (c == '/') {
             slashat_ = scanned_;
-            state_ = state::selfclosing;
+            state_ = state::selfclosingstarttag;
         } else if (c == '=') {
-            state_ = state::beforevalue;
+            state_ = state::beforeattributevalue;
         } else if (c == '>') {
             emittag(found);
         } else {
             beginattribute();
-            state_ = state::name;
+            state_ = state::attributename;
             step(c, found);
         }
         return;
-    case state::beforevalue:
+    case state::beforeattributevalue:
         if (ishtmlblank(c)) return;
         if (c == '"' || c == '\'') {
             valuebegin_ = scanned_ + 1;
-            state_ = c == '"' ? state::doublequoted : state::singlequoted;
+            state_ = c == '"' ? state::attributevaluedoublequoted : state::attributevaluesinglequoted;
         } else if (c == '>') {
             counts_ = false;  // no value after all
             tag_.dangling = true;
             emittag(found);
         } else {
             valuebegin_ = scanned_;
-            state_ = state::unquoted;
+            state_ = state::attributevalueunquoted;
             step(c, found);
         }
         return;
-    case state::doublequoted:
-    case state::singlequoted:
-        if (c == (state_ == state::doublequoted ? '"' : '\'')) {
+    case state::attributevaluedoublequoted:
+    case state::attributevaluesinglequoted:
+        if (c == (state_ == state::attributevaluedoublequoted ? '"' : '\'')) {
             endvalue();
-            state_ = state::afterquoted;
+            state_ = state::afterattributevaluequoted;
         }
         return;
-    case state::unquoted:
+    case state::attributevalueunquoted:
         if (ishtmlblank(c)) {
             endvalue();
-            state_ = state::beforename;
+            state_ = state::beforeattributename;
         } else if (c == '>') {
             endvalue();
             emittag(found);
         }
         return;
-    case state::afterquoted:
+    case state::afterattributevaluequoted:
         if (ishtmlblank(c)) {
-            state_ = state::beforename;
+            state_ = state::beforeattributename;
         } else if (c == '/') {
             slashat_ = scanned_;
-            state_ = state::selfclosing;
+            state_ = state::selfclosingstarttag;
         } else if (c == '>') {
             emittag(found);
         } else {
-            state_ = state::beforename;
+            state_ = state::beforeattributename;
             step(c, found);
         }
         return;
-    case state::selfclosing:
+    case state::selfclosingstarttag:
         if (c == '>') {
             emittag(found);
         } else {
-            state_ = state::beforename;
+            state_ = state::beforeattributename;
             step(c, found);
         }
         return;
+    default:
+        return;
+    }
+}
 
-    // Comments, and what ends at the first '>': bogus comments and DOCTYPEs.
-    case state::markupopen:
+// Comments, and what ends at the first '>': bogus comments and DOCTYPEs.
+void tagscanner::stepcomment(char c, std::vector<foundtag>& found) {
+    switch (state_) {
+    case state::markupdeclarationopen:
         if (c == '-') {
-            state_ = state::markupdash;
+            state_ = state::markupdeclarationdash;
         } else {
-            state_ = state::bogus;
+            state_ = state::boguscomment;
             step(c, found);
         }
         return;
-    case state::markupdash:
-        state_ = c == '-' ? state::commentstart : state::bogus;
+    case state::markupdeclarationdash:
+        state_ = c == '-' ? state::commentstart : state::boguscomment;
         if (c != '-') step(c, found);
         return;
-    case state::bogus:
+    case state::boguscomment:
         if (c == '>') state_ = state::data;
         return;
     case state::commentstart:
@@ -331,85 +370,94 @@ void tagscanner::step(char c, std::vector<foundtag>& found) {
     case state::commentendbang:
         state_ = c == '>' ? state::data : c == '-' ? state::commentenddash : state::comment;
         return;
-
-    // Raw text and RCDATA end only at their element's end tag.
-    case state::rawtext:
-        if (c == '<') state_ = state::rawless;
+    default:
         return;
-    case state::rawless:
+    }
+}
+
+// Raw text and RCDATA end only at their element's end tag.
+void tagscanner::steprawtext(char c, std::vector<foundtag>& found) {
+    switch (state_) {
+    case state::rawtext:
+        if (c == '<') state_ = state::rawtextlessthansign;
+        return;
+    case state::rawtextlessthansign:
         if (c == '/') {
-            startmatch(state::rawendopen);
+            startmatch(state::rawtextendtagopen);
         } else {
             state_ = state::rawtext;
             step(c, found);
         }
         return;
-    case state::rawendopen:
-    case state::scriptendopen:
-    case state::escapedendopen: {
-        const state text = state_ == state::rawendopen      ? state::rawtext
-                           : state_ == state::scriptendopen ? state::script
-                                                            : state::escaped;
-        state_ = !isalpha(c)                  ? text
-                 : text == state::rawtext     ? state::rawendname
-                 : text == state::script      ? state::scriptendname
-                                              : state::escapedendname;
-        step(c, found);
+    case state::rawtextendtagopen:
+        openendtag(c, state::rawtext, state::rawtextendtagname, found);
         return;
-    }
-    case state::rawendname:
-        endname(state::rawtext);
+    case state::rawtextendtagname:
+        endname(c, state::rawtext, found);
         return;
 
-    // Script: "<!--" and "<script" inside it change where its end tag counts.
-    case state::script:
-        if (c == '<') state_ = state::scriptless;
+    default:
         return;
-    case state::scriptless:
+    }
+}
+
+// Script: "<!--" and "<script" inside it change where its end tag counts.
+void tagscanner::stepscript(char c, std::vector<foundtag>& found) {
+    switch (state_) {
+    case state::scriptdata:
+        if (c == '<') state_ = state::scriptdatalessthansign;
+        return;
+    case state::scriptdatalessthansign:
         if (c == '/') {
-            startmatch(state::scriptendopen);
+            startmatch(state::scriptdataendtagopen);
         } else if (c == '!') {
-            state_ = state::escapestart;
+            state_ = state::scriptdataescapestart;
         } else {
-            state_ = state::script;
+            state_ = state::scriptdata;
             step(c, found);
         }
         return;
-    case state::scriptendname:
-        endname(state::script);
+    case state::scriptdataendtagopen:
+        openendtag(c, state::scriptdata, state::scriptdataendtagname, found);
         return;
-    case state::escapestart:
-    case state::escapestartdash:
+    case state::scriptdataendtagname:
+        endname(c, state::scriptdata, found);
+        return;
+    case state::scriptdataescapestart:
+    case state::scriptdataescapestartdash:
         if (c == '-') {
-            state_ = state_ == state::escapestart ? state::escapestartdash : state::escapeddashdash;
+            state_ = state_ == state::scriptdataescapestart ? state::scriptdataescapestartdash : state::scriptdataescapeddashdash;
         } else {
-            state_ = state::script;
+            state_ = state::scriptdata;
             step(c, found);
         }
         return;
-    case state::escaped:
-    case state::escapeddash:
-    case state::escapeddashdash:
-        dashes(state::escaped, state::escapeddash, state::escapeddashdash, state::escapedless);
+    case state::scriptdataescaped:
+    case state::scriptdataescapeddash:
+    case state::scriptdataescapeddashdash:
+        dashes(c, state::scriptdataescaped, state::scriptdataescapeddash, state::scriptdataescapeddashdash, state::scriptdataescapedlessthansign);
         return;
-    case state::escapedless:
+    case state::scriptdataescapedlessthansign:
         if (c == '/') {
-            startmatch(state::escapedendopen);
+            startmatch(state::scriptdataescapedendtagopen);
         } else if (isalpha(c)) {
-            startmatch(state::doublestart);
+            startmatch(state::scriptdatadoubleescapestart);
             step(c, found);
         } else {
-            state_ = state::escaped;
+            state_ = state::scriptdataescaped;
             step(c, found);
         }
         return;
-    case state::escapedendname:
-        endname(state::escaped);
+    case state::scriptdataescapedendtagopen:
+        openendtag(c, state::scriptdataescaped, state::scriptdataescapedendtagname, found);
         return;
-    case state::doublestart:
-    case state::doubleend: {
-        const state unchanged = state_ == state::doublestart ? state::escaped : state::doubleescaped;
-        const state changed = state_ == state::doublestart ? state::doubleescaped : state::escaped;
+    case state::scriptdataescapedendtagname:
+        endname(c, state::scriptdataescaped, found);
+        return;
+    case state::scriptdatadoubleescapestart:
+    case state::scriptdatadoubleescapeend: {
+        const state unchanged = state_ == state::scriptdatadoubleescapestart ? state::scriptdataescaped : state::scriptdatadoubleescaped;
+        const state changed = state_ == state::scriptdatadoubleescapestart ? state::scriptdatadoubleescaped : state::scriptdataescaped;
         if (isalpha(c)) {
             matching_ = matching_ && matched_ < scriptelement.size() && lower(c) == scriptelement[matched_];
             ++matched_;
@@ -421,20 +469,20 @@ void tagscanner::step(char c, std::vector<foundtag>& found) {
         }
         return;
     }
-    case state::doubleescaped:
-    case state::doubledash:
-    case state::doubledashdash:
-        dashes(state::doubleescaped, state::doubledash, state::doubledashdash, state::doubleless);
+    case state::scriptdatadoubleescaped:
+    case state::scriptdatadoubleescapeddash:
+    case state::scriptdatadoubleescapeddashdash:
+        dashes(c, state::scriptdatadoubleescaped, state::scriptdatadoubleescapeddash, state::scriptdatadoubleescapeddashdash, state::scriptdatadoubleescapedlessthansign);
         return;
-    case state::doubleless:
+    case state::scriptdatadoubleescapedlessthansign:
         if (c == '/') {
-            startmatch(state::doubleend);
+            startmatch(state::scriptdatadoubleescapeend);
         } else {
-            state_ = state::doubleescaped;
+            state_ = state::scriptdatadoubleescaped;
             step(c, found);
         }
         return;
-    case state::plaintext:
+    default:
         return;
     }
 }

@@ -79,6 +79,14 @@ public:
 private:
     bool intag() const;
     void step(char c, std::vector<foundtag>& found);
+    void steptag(char c, std::vector<foundtag>& found);
+    void stepcomment(char c, std::vector<foundtag>& found);
+    void steprawtext(char c, std::vector<foundtag>& found);
+    void stepscript(char c, std::vector<foundtag>& found);
+    void endname(char c, state text, std::vector<foundtag>& found);
+    void openendtag(char c, state text, state name, std::vector<foundtag>& found);
+    void startmatch(state next);
+    void dashes(char c, state plain, state dash, state dashdash, state less);
     void begintag(bool end);
     void emittag(std::vector<foundtag>& found);
     void beginattribute();
