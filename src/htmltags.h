@@ -25,6 +25,7 @@
 #ifndef SKELVANE_HTMLTAGS_H
 #define SKELVANE_HTMLTAGS_H
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string_view>
@@ -40,6 +41,11 @@ inline constexpr std::size_t urlattributecount = 13;
 inline constexpr std::array<std::string_view, urlattributecount> urlattributenames = {
     "href", "src", "srcset", "action", "formaction", "poster", "data",
     "cite", "background", "longdesc", "manifest", "icon", "imagesrcset"};
+// The scanner keeps names up to this long; a longer one never matches.
+inline constexpr std::size_t longestname = 12;
+static_assert(std::ranges::all_of(urlattributenames,
+                                  [](std::string_view name) { return !name.empty() && name.size() <= longestname; }),
+              "each URL attribute has a name (urlattributecount counts them) the scanner can hold");
 
 // HTML's blanks: space, tab, LF, form feed, and CR, which HTML reads as LF.
 inline bool ishtmlblank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
@@ -94,7 +100,7 @@ private:
     void endvalue();
 
     struct smallname {  // a tag or attribute name, lower case; long ones only as "long"
-        std::array<char, 12> text{};
+        std::array<char, longestname> text{};
         std::uint8_t size = 0;
         bool toolong = false;
         void clear() { size = 0, toolong = false; }
