@@ -175,7 +175,10 @@ runresult run(const scratch& dir, const testcase& c, const std::vector<std::stri
     runoptions options;
     options.unprivileged = c.unprivileged;
     options.mergeoutputs = onefile;
-    if (!c.shell.empty()) options.wrapper = {"bash", "-c", "PATH=\"$(dirname \"$0\")\":\"$PATH\"; " + c.shell};
+    // The program is $0 there; under Wine, skelvane is a function that runs it.
+    const std::string found = testingwindows() ? "skelvane() { $SKELVANE_WRAPPER \"$0\" \"$@\"; }; "
+                                               : "PATH=\"$(dirname \"$0\")\":\"$PATH\"; ";
+    if (!c.shell.empty()) options.wrapper = {"bash", "-c", found + c.shell};
     return runskelvane(dir, args, options);
 }
 

@@ -127,7 +127,7 @@ runresult runonce(const scratch& dir, const std::vector<std::string>& args, cons
 
     pid_t child = fork();
     if (child == 0) {
-        int out = open(outfile.c_str(), O_WRONLY | O_CREAT | (options.appendstdout ? O_APPEND : O_TRUNC), 0644);
+        int out = open(outfile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int err = options.mergeoutputs ? dup(out) : open(errfile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(120);
         if (chdir(dir.path().c_str()) != 0) _exit(121);
@@ -205,6 +205,8 @@ std::string commandoutput(const std::string& command) {
     }
     return text;
 }
+
+bool havestrace() { return std::system("strace -V >/dev/null 2>&1") == 0; }
 
 std::string normalised(std::string text, const fs::path& directory) {
     if (testingwindows()) std::erase(text, '\r');
