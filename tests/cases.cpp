@@ -152,7 +152,7 @@ expectation expectationfor(const testcase& c) {
     if (c.windows.status) e.status = c.windows.status;
     if (c.windows.err) e.err = c.windows.err;
     if (c.windows.both) e.both = c.windows.both;
-    if (!c.windows.skip.empty()) e.skip = c.windows.skip;
+    e.skip = c.windows.skip;
     e.bytes = c.windows.bytes;
     if (e.bytes) return e;
     for (auto& [name, content] : e.after)

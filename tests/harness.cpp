@@ -196,16 +196,6 @@ std::string describe(const tree& files) {
     return text;
 }
 
-std::string commandoutput(const std::string& command) {
-    std::string text;
-    if (std::FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[65536];
-        while (std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe)) text.append(buffer, got);
-        pclose(pipe);
-    }
-    return text;
-}
-
 bool havestrace() { return std::system("strace -V >/dev/null 2>&1") == 0; }
 
 std::string normalised(std::string text, const fs::path& directory) {

@@ -57,8 +57,6 @@ std::string describe(const tree& files);
 // Windows no CR before a line end; the scratch directory as $DIR.
 std::string normalised(std::string text, const fs::path& directory);
 
-// What a shell command prints on stdout (run through /bin/sh).
-std::string commandoutput(const std::string& command);
 bool havestrace();
 
 // True when the tests run the Windows build (SKELVANE_PLATFORM=windows),
