@@ -175,8 +175,9 @@ runresult run(const scratch& dir, const testcase& c, const std::vector<std::stri
     runoptions options;
     options.unprivileged = c.unprivileged;
     options.mergeoutputs = onefile;
-    // The program is $0 there; under Wine, skelvane is a function that runs it.
-    const std::string found = testingwindows() ? "skelvane() { $SKELVANE_WRAPPER \"$0\" \"$@\"; }; "
+    // The program is $0 there; under Wine, skelvane is a function that runs
+    // it, exported to the shells the command line starts.
+    const std::string found = testingwindows() ? "skelvane() { $SKELVANE_WRAPPER \"$SKELVANE_EXE\" \"$@\"; }; export -f skelvane; "
                                                : "PATH=\"$(dirname \"$0\")\":\"$PATH\"; ";
     if (!c.shell.empty()) options.wrapper = {"bash", "-c", found + c.shell};
     return runskelvane(dir, args, options);

@@ -53,6 +53,8 @@ const std::vector<std::string> calls = {"read",   "write",  "openat", "close",  
 // file whose text it was, which each file's own sync then finds.
 const std::string writeback = "syncfs";
 
+bool havestrace() { return std::system("strace -V >/dev/null 2>&1") == 0; }
+
 // What a run with -v prints, Including lines aside: each document's
 // Opening line up to the one that failed, then File error.
 std::string progress(const std::string& out) {

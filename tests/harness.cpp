@@ -196,8 +196,6 @@ std::string describe(const tree& files) {
     return text;
 }
 
-bool havestrace() { return std::system("strace -V >/dev/null 2>&1") == 0; }
-
 std::string normalised(std::string text, const fs::path& directory) {
     if (testingwindows()) std::erase(text, '\r');
     // The scratch directory, as Linux and as Wine spell it.

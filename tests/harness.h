@@ -57,7 +57,6 @@ std::string describe(const tree& files);
 // Windows no CR before a line end; the scratch directory as $DIR.
 std::string normalised(std::string text, const fs::path& directory);
 
-bool havestrace();
 
 // True when the tests run the Windows build (SKELVANE_PLATFORM=windows),
 // which writes text as windowstext() gives it: LF without CR as CR LF.

@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 #include <sys/stat.h>
@@ -197,7 +196,7 @@ TEST(hostile, pinned_documents_and_append_only_directories_keep_one_file) {
     }
 }
 
-// The Windows build only: a run killed while writing, a refused rename, text-mode output in blocks.
+// The Windows build only: a run killed while writing, a refused rename.
 
 // A run killed while it writes leaves no file: the staging file is marked
 // for deletion until the moment it is renamed.
@@ -274,39 +273,6 @@ TEST(windows, refused_rename_keeps_the_text_in_one_file) {
                   "skelvane: a.html: cannot replace it: its directory refuses removals, as " + spelled(left[0]) +
                   " shows; left unchanged, the new text is in .\\" + fresh + stuck + " (skelvane.tmp exists already)\n");
     EXPECT_EQ(sitefiles(dir)[fresh], windowstext(newdoc));
-}
-
-// Text-mode output goes out in blocks: a document of many short lines takes
-// no more system calls to write than one long line of the same size (the
-// count includes what Wine itself writes, the same for both).
-TEST(windows, many_lines_are_written_in_blocks) {
-    if (!testingwindows()) GTEST_SKIP() << "for the Windows build only";
-    if (!havestrace()) GTEST_SKIP() << "strace is not installed";
-    std::string many;
-    for (int i = 0; i < 400000; ++i) many += "<p>line " + std::to_string(1000000 + i) + "</p>\n";
-    const std::string one = std::string(many.size() - 1, 'x') + "\n";
-    long writes[2] = {0, 0};
-    for (int which = 0; which < 2; ++which) {
-        scratch dir, logs;
-        dir.write("a.html", which == 0 ? one : many);
-        // Apart, so that a run Wine lost can be run again in a directory
-        // it left as it was.
-        const std::string log = (logs.path() / "calls").string();
-        runoptions options;
-        // Only writes to files in the directory count: Wine's own talk
-        // with its server varies from run to run by thousands of calls.
-        options.wrapper = {"strace", "-f", "-qq", "-y", "-o", log, "-e", "trace=write,writev,pwrite64",
-                           std::getenv("SKELVANE_WRAPPER")};
-        const runresult result = runskelvane(dir, {"a.html"}, options);
-        EXPECT_EQ(result.status, 0) << result.out << result.err;
-        EXPECT_TRUE(dir.read("a.html") == windowstext(which == 0 ? one : many));
-        std::string inside = dir.path().string();
-        inside.insert(0, 1, '<').push_back('/');
-        std::istringstream calls(logs.read("calls"));
-        for (std::string call; std::getline(calls, call);) writes[which] += call.find(inside) != std::string::npos;
-    }
-    std::printf("write calls: %ld for one line, %ld for %d lines\n", writes[0], writes[1], 400000);
-    EXPECT_LT(writes[1], 2 * writes[0]);
 }
 
 }  // namespace
