@@ -19,7 +19,6 @@ struct runoptions {
     std::string stdoutpath;       // send stdout here instead of capturing it
     bool mergeoutputs = false;    // stderr into stdout's file, as 2>&1 does
     std::vector<std::string> wrapper;  // a command that runs skelvane, such as strace
-    long killafter = -1;          // microseconds after the start to send SIGKILL
     int timeoutseconds = 60;      // a run still going then is killed and fails
 };
 
