@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <regex>
 
 namespace skelvane::test {
 namespace {
@@ -57,15 +58,7 @@ bool havestrace() { return std::system("strace -V >/dev/null 2>&1") == 0; }
 
 // What a run with -v prints, Including lines aside: each document's
 // Opening line up to the one that failed, then File error.
-std::string progress(const std::string& out) {
-    std::string kept;
-    for (std::size_t at = 0; at < out.size();) {
-        std::size_t end = std::min(out.find('\n', at), out.size() - 1) + 1;
-        if (out.compare(at, 10, "Including ") != 0) kept += out.substr(at, end - at);
-        at = end;
-    }
-    return kept;
-}
+std::string progress(const std::string& out) { return std::regex_replace(out, std::regex("Including .*\n"), ""); }
 
 // a.html of the workload and a small c.html, run over in that order.
 class failpoints : public testing::TestWithParam<workload> {
