@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <fstream>
 
-#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -220,10 +219,8 @@ TEST(windows, refused_rename_keeps_the_text_in_one_file) {
     EXPECT_TRUE(sitefiles(dir) == (tree{{"a.html", olddoc}, {"p.txt", "new\n"}, {"skelvane.tmp", windowstext(newdoc)},
                                       {left[0], windowstext(newdoc)}}))
         << describe(sitefiles(dir));
-    struct stat asstaging{}, astmp{};
-    ASSERT_EQ(stat((dir.path() / "site" / left[0]).c_str(), &asstaging), 0);
-    ASSERT_EQ(stat((dir.path() / "site/skelvane.tmp").c_str(), &astmp), 0);
-    EXPECT_EQ(asstaging.st_ino, astmp.st_ino) << "skelvane.tmp is another file than the staging file";
+    EXPECT_TRUE(fs::equivalent(dir.path() / "site" / left[0], dir.path() / "site/skelvane.tmp"))
+        << "skelvane.tmp is another file than the staging file";
 
     runresult second = runskelvane(dir, {"a.html"}, inside);
     EXPECT_EQ(second.status, 1);
