@@ -17,10 +17,8 @@ using tree = std::map<std::string, std::string>;
 struct runoptions {
     bool unprivileged = false;    // run as nobody when the tests run as root
     std::string stdoutpath;       // send stdout here instead of capturing it
-    bool appendstdout = false;    // added to the end of stdoutpath, as >> does
     bool mergeoutputs = false;    // stderr into stdout's file, as 2>&1 does
     std::vector<std::string> wrapper;  // a command that runs skelvane, such as strace
-    long killafter = -1;          // microseconds after the start to send SIGKILL
     int timeoutseconds = 60;      // a run still going then is killed and fails
 };
 
@@ -58,8 +56,6 @@ std::string describe(const tree& files);
 // Windows no CR before a line end; the scratch directory as $DIR.
 std::string normalised(std::string text, const fs::path& directory);
 
-// What a shell command prints on stdout (run through /bin/sh).
-std::string commandoutput(const std::string& command);
 
 // True when the tests run the Windows build (SKELVANE_PLATFORM=windows),
 // which writes text as windowstext() gives it: LF without CR as CR LF.
