@@ -40,16 +40,24 @@ struct outcome {
     bool losttail = false;  // document text after the unclosed region's start was dropped
 };
 
-// The model: pieces cut like a bounded line read, tested like C strings.
-outcome model(const std::string& document, const std::map<std::string, std::string>& patterns) {
+// Pieces as a bounded line read with a 255-byte buffer cuts them: after a
+// line end, after 254 bytes, or at the end.
+std::vector<std::string_view> boundedlines(std::string_view text) {
+    std::vector<std::string_view> pieces;
+    for (std::string_view rest = text; !rest.empty(); rest.remove_prefix(pieces.back().size())) {
+        const std::string_view line = rest.substr(0, 254);
+        pieces.push_back(line.substr(0, std::min(line.find('\n'), line.size() - 1) + 1));
+    }
+    return pieces;
+}
+
+// The model: those pieces, tested like C strings.
+outcome model(const std::vector<std::string_view>& pieces, const std::map<std::string, std::string>& patterns) {
     outcome result;
     bool skipping = false;
     std::size_t droppedinregion = 0;
-    std::size_t position = 0;
-    while (position < document.size()) {
-        const std::size_t end = std::min(document.find('\n', position), document.size() - 1);
-        const std::string piece = document.substr(position, std::min<std::size_t>(end - position + 1, 254));
-        position += piece.size();
+    for (const std::string_view line : pieces) {
+        const std::string piece(line);
         const char* p = piece.c_str();  // stops at the first NUL, as C would
         while (*p == ' ' || *p == '\t') ++p;
         bool isend = strncasecmp(p, "<!--#endpattern", 15) == 0;
@@ -88,6 +96,33 @@ struct memorypatterns : patterninserter {
     const std::map<std::string, std::string>& patterns;
     std::vector<std::string> inserted;
 };
+
+// The reader hands out those pieces, whether plain runs are taken or not;
+// a run holds whole ones, none of which can be a directive, and its count
+// of line ends.
+void checkpieces(const std::string& document, const std::vector<std::string_view>& expected, std::size_t chunk) {
+    for (bool runs : {false, true}) {
+        stringsource source(document, chunk);
+        piecereader reader(source);
+        std::size_t index = 0;
+        long lineends = 0, runlineends = 0;
+        std::string_view run, piece;
+        for (;;) {
+            if (runs && reader.plainrun(run, runlineends)) {
+                lineends += runlineends;
+                for (; !run.empty(); run.remove_prefix(expected[index++].size()))
+                    if (index >= expected.size() || !run.starts_with(expected[index]) ||
+                        directivetext(expected[index]).starts_with(keywordstart))
+                        std::abort();
+                continue;
+            }
+            if (!reader.next(piece)) break;
+            if (index >= expected.size() || piece != expected[index++]) std::abort();
+            lineends += endsline(piece) ? 1 : 0;
+        }
+        if (index != expected.size() || lineends != std::count(document.begin(), document.end(), '\n')) std::abort();
+    }
+}
 
 // The document's lines, each with its line end.
 std::vector<std::string> splitlines(const std::string& text) {
@@ -295,7 +330,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     memorypatterns inserter(patterns);
     passresult result = processfile(reader, sink, inserter);
 
-    outcome expected = model(parts[0], patterns);
+    const std::vector<std::string_view> pieces = boundedlines(parts[0]);
+    checkpieces(parts[0], pieces, chunk);
+    outcome expected = model(pieces, patterns);
     if (sink.text != expected.text || inserter.inserted != expected.inserted ||
         (result.status == passstatus::unclosed) != expected.unclosed ||
         (result.status == passstatus::unclosed && result.losttail != expected.losttail) ||

@@ -1,6 +1,4 @@
-// What the fuzz target cannot reach: inputs far past its length limit, the
-// hand-over from plain runs to pieces, read errors, line ends cut anywhere.
-#include "directive.h"
+// What the fuzz target cannot reach: read errors, line ends cut anywhere.
 #include "lineends.h"
 #include "pieces.h"
 
@@ -14,65 +12,6 @@
 
 namespace skelvane {
 namespace {
-
-using namespace std::string_literals;
-
-// Pieces as a bounded line read cuts them: after a line end, after
-// piecelimit bytes, or at the end.
-std::vector<std::string> boundedlines(const std::string& input) {
-    std::vector<std::string> pieces;
-    for (std::size_t at = 0; at < input.size();) {
-        const std::size_t end = std::min(input.find('\n', at), input.size() - 1);
-        const std::size_t length = std::min(end - at + 1, piecelimit);
-        pieces.push_back(input.substr(at, length));
-        at += length;
-    }
-    return pieces;
-}
-
-// Whatever the read sizes, and whether plain runs are taken or not, the
-// reader hands out those pieces; a plain run holds whole ones, none of
-// which can be a directive. Some lines are far longer than the buffer.
-TEST(pieces, runs_and_pieces_are_a_bounded_line_read) {
-    std::string longinput;
-    for (int i = 0; i < 2000; ++i) longinput += std::string(static_cast<std::size_t>(i % 600), 'a' + i % 26) + "\n";
-    const std::string inputs[] = {
-        "<p>a</p>\n<!--#pattern x\n  <!--#end\nplain\n\t<!--#\n<!-- comment -->\n",
-        std::string(600, 'x') + "<!--#pattern\n" + std::string(254, 'x') + "<!--#e\n<!\n<\n",
-        "<!--#pattern",
-        "a\0<!--#\n"s + std::string(1000, '\n') + "<!--",
-        longinput + std::string(300000, 'x'),
-    };
-    for (const std::string& input : inputs) {
-        const std::vector<std::string> expected = boundedlines(input);
-        for (std::size_t chunk : {0, 1, 5, 254, 300, 65536})
-            for (bool runs : {false, true}) {
-                SCOPED_TRACE("reads of " + std::to_string(chunk) + (runs ? ", plain runs" : ""));
-                stringsource source(input, chunk);
-                piecereader reader(source);
-                std::size_t index = 0;
-                long lineends = 0, runlineends = 0;
-                std::string_view run, piece;
-                for (;;) {
-                    if (runs && reader.plainrun(run, runlineends)) {
-                        lineends += runlineends;
-                        for (; !run.empty(); run.remove_prefix(expected[index++].size())) {
-                            ASSERT_LT(index, expected.size());
-                            ASSERT_TRUE(run.starts_with(expected[index]));
-                            EXPECT_FALSE(directivetext(expected[index]).starts_with(keywordstart));
-                        }
-                        continue;
-                    }
-                    if (!reader.next(piece)) break;
-                    ASSERT_LT(index, expected.size());
-                    ASSERT_EQ(piece, expected[index++]);
-                    lineends += endsline(piece) ? 1 : 0;
-                }
-                EXPECT_EQ(index, expected.size());
-                EXPECT_EQ(lineends, std::count(input.begin(), input.end(), '\n'));
-            }
-    }
-}
 
 // A read error ends the pieces: the unfinished rest of a line is not
 // handed out as if it were whole.
