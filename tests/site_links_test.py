@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """A generated site three folders deep, one navigation for every page: after a
 run with --relative --links=relative --mark-current --indent, every href and
-src of every page must lead to an existing file from that page's folder, read
-as a browser reads a URL (C0 controls and spaces around it and tabs and line
-ends in it dropped, "." and ".." taken by their spelling), and each page's
+src of every page must lead to an existing file, resolved by urllib from the
+page's URL as a browser reads it (C0 controls and spaces around it and tabs
+and line ends in it dropped), and each page's
 navigation must mark exactly the link to the page itself. Links carry such
 bytes and character references (read first, as a browser does), some
 files' names begin with bytes a browser would strip, one folder of pages is
@@ -33,6 +33,14 @@ def browser_url(value):
     """The URL a browser reads in an attribute value (decoded already)."""
     stripped = "".join(chr(c) for c in range(1, 33))
     return "".join(c for c in value.strip(stripped) if c not in "\t\n\r").replace("\\", "/")
+
+
+def leadsto(site, page, value):
+    """The file a link on the page leads to, as urllib resolves the URL a
+    browser reads (a folder by its index page); None on another host."""
+    parts = urllib.parse.urlsplit(urllib.parse.urljoin("http://site/" + page, browser_url(value)))
+    path = urllib.parse.unquote(parts.path)
+    return os.path.join(site, path[1:] + ("index.html" if path.endswith("/") else "")) if parts.netloc == "site" else None
 
 
 def referenced(rng, url):
@@ -114,28 +122,17 @@ def main():
                    input=names.encode(), check=True)
     failures = []
     for page in pages:
-        folder = os.path.dirname(os.path.join(site, page))
         parser = links()
         parser.feed(open(os.path.join(site, page)).read())
         if len(parser.urls) != len(pages) + len(odd) + len(hosts) + len(twins) + 4:
             failures.append(f"{page}: {len(parser.urls)} links")
-        elsewhere = [url for url in parser.urls if urllib.parse.urlsplit(browser_url(url)).netloc == "example.org"]
-        if len(elsewhere) != len(hosts) + 1:
-            failures.append(f"{page}: links to another host: {elsewhere}")
-        for value in parser.urls:
-            url = browser_url(value)
-            parts = urllib.parse.urlsplit(url)
-            if parts.scheme or parts.netloc or not parts.path:
-                continue
-            target = os.path.normpath(os.path.join(folder, urllib.parse.unquote(parts.path)))
-            if parts.path.endswith("/"):
-                target = os.path.join(target, "index.html")
-            if url.startswith("/") or not os.path.isfile(target):
+        targets = [leadsto(site, page, url) for url in parser.urls]
+        if targets.count(None) != len(hosts) + 1:
+            failures.append(f"{page}: links to another host: {parser.urls}")
+        for value, target in zip(parser.urls, targets):
+            if target and (browser_url(value).startswith("/") or not os.path.isfile(target)):
                 failures.append(f"{page}: {value!r} leads nowhere")
-        marked = [os.path.normpath(os.path.join(folder, urllib.parse.urlsplit(browser_url(url)).path or "."))
-                  for url in parser.marked]
-        itself = os.path.join(site, page)
-        if [m if not os.path.isdir(m) else os.path.join(m, "index.html") for m in marked] != [itself]:
+        if [leadsto(site, page, url) for url in parser.marked] != [os.path.join(site, page)]:
             failures.append(f"{page}: marked {parser.marked}")
     check = subprocess.run([skelvane, "--check", *options, *pages], cwd=site)
     if check.returncode != 0:

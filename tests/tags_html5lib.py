@@ -18,6 +18,7 @@ named reference, as a browser), must lead where its root-absolute URL led
 from the site's top, or be left as written where a reference gives its '/'
 or comes before it. Exits 77 without html5lib.
 """
+import itertools
 import os
 import pathlib
 import random
@@ -85,11 +86,9 @@ def starttags(data):
 
 def marked(tags):
     """The start tags once every link to the page is marked."""
-    def mark(name, attributes):
-        if name == "a" and attributes.get("href") and "aria-current" not in attributes:
-            return name, {**attributes, "aria-current": "page"}
-        return name, attributes
-    return [mark(name, attributes) for name, attributes in tags]
+    return [(name, {**attributes, "aria-current": "page"}
+             if name == "a" and attributes.get("href") and "aria-current" not in attributes else attributes)
+            for name, attributes in tags]
 
 
 def theirs(data):
@@ -253,6 +252,10 @@ def inputs(directory, seeds, count):
         yield f"seed {seed}, snippet {number}", snippet.encode()
 
 
+def difference(ours, theirs):
+    return next((i, a, b) for i, (a, b) in enumerate(itertools.zip_longest(ours, theirs)) if a != b)
+
+
 def main():
     directory, seeds = sys.argv[2:4]
     texts = list(inputs(directory, seeds, int(sys.argv[4]) if len(sys.argv) > 4 else 4000))
@@ -273,11 +276,8 @@ def main():
                 return 1
         expected, got = marked(starttags(data)), starttags(edited)
         if got != expected:
-            print(f"{name}: marking changes a tag's meaning: {data!r}\n  became {edited!r}")
-            for a, b in zip(got + [None] * len(expected), expected + [None] * len(got)):
-                if a != b:
-                    print(f"    html5lib reads:  {a}\n    it should read:  {b}")
-                    break
+            print(f"{name}: marking changes a tag's meaning: {data!r}\n  became {edited!r}\n"
+                  "  tag %d: html5lib reads %s\n    it should read: %s" % difference(got, expected))
             return 1
         try:
             scanner = ours(data, block)
@@ -285,12 +285,8 @@ def main():
             scanner = ["a tag that is not one:", *block]
         reference = theirs(data)
         if scanner != reference:
-            print(f"{name} differs: {data!r}")
-            for i, (a, b) in enumerate(zip(scanner + [None] * len(reference), reference + [None] * len(scanner))):
-                if a != b:
-                    print(f"  tag {i}, (line, column after '>'), (anchor, aria-current, values):")
-                    print(f"    scanner:  {a}\n    html5lib: {b}")
-                    break
+            print(f"{name} differs: {data!r}\n  tag %d, (line, column after '>'), (anchor, aria-current, values):\n"
+                  "    scanner:  %s\n    html5lib: %s" % difference(scanner, reference))
             return 1
     print(f"{len(texts)} texts: the scanner and html5lib agree")
     return 0
