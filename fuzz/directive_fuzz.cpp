@@ -19,6 +19,7 @@
 #include "unidiff.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -123,6 +124,25 @@ void checkpieces(const std::string& document, const std::vector<std::string_view
         }
         if (index != expected.size() || lineends != std::count(document.begin(), document.end(), '\n')) std::abort();
     }
+    // A read error where the text ends: the pieces but an unfinished last
+    // one, which is not handed out as if it were whole; then the error.
+    struct : bytesource {
+        std::string_view rest;
+        std::size_t readsome(char* buffer, std::size_t size) override {
+            const std::size_t count = std::min(size, rest.size());
+            std::copy_n(rest.begin(), count, buffer);
+            rest.remove_prefix(count);
+            return count;
+        }
+        int error() const override { return rest.empty() ? EIO : 0; }
+    } failing;
+    failing.rest = document;
+    piecereader reader(failing);
+    std::string_view piece;
+    const bool unfinished = !expected.empty() && !endsline(expected.back()) && expected.back().size() < 254;
+    for (std::size_t index = 0; index + unfinished < expected.size(); ++index)
+        if (!reader.next(piece) || piece != expected[index]) std::abort();
+    if (reader.next(piece) || reader.error() != EIO) std::abort();
 }
 
 // The document's lines, each with its line end.
