@@ -1,17 +1,15 @@
 // Fuzz target for the directive pass: it must give the same bytes,
 // insertions and ending as a plain model written the way a C program with
-// a 255-byte line buffer would do it; its line ends converted in writes of
-// any size must follow the rule; run into the --diff sink, the diff it
-// makes, applied to the document, must give the new text exactly.
+// a 255-byte line buffer would do it, and the reader the model's pieces;
+// the line ends --eol gives must follow their rule in writes of any size;
+// the diff the --diff sink makes, applied to the document, must give the
+// new text exactly. The tag scanner runs over each pattern text, whole and
+// in reads of the same size: the same tags, each checked.
 //
 // Input: one byte that sets the largest read the source hands out (and,
 // modulo 3, the line ends --diff gives the new text: as they are, LF or
 // CR LF), then the document, then the texts of the pattern files "a" and
 // "b", separated by lines of "=====". Any other name cannot be opened.
-//
-// The reader's pieces are checked against the model's; the tag scanner runs
-// over each pattern text, whole and in reads of that size: the same tags,
-// each checked for what html5lib's test cannot see.
 #include "diffsink.h"
 #include "directive.h"
 #include "htmltags.h"
@@ -165,8 +163,7 @@ std::string applydiff(const std::string& old, const std::string& diff, const std
     const std::vector<std::string> from = splitlines(old);
     const std::vector<std::string> lines = splitlines(diff.substr(header.size()));
     std::string result;
-    std::size_t next = 0;  // the next old line not yet used
-    std::size_t at = 0;
+    std::size_t next = 0, at = 0;  // the next old line not yet used, the next diff line
     while (at < lines.size()) {
         unsigned long a = 0, b = 1, c = 0, d = 1;
         const char* hunk = lines[at].c_str();
@@ -229,14 +226,13 @@ void checktag(std::string_view text, const foundtag& tag) {
 }
 
 bool sametag(const foundtag& a, const foundtag& b) {
-    auto fields = [](const foundtag& tag) {
-        return std::tie(tag.begin, tag.end, tag.closeat, tag.anchor, tag.ariacurrent, tag.dangling, tag.count);
+    auto fields = [](const foundtag& t) {
+        return std::tie(t.begin, t.end, t.closeat, t.anchor, t.ariacurrent, t.dangling, t.count);
     };
-    return fields(a) == fields(b) && std::equal(a.values.begin(), a.values.begin() + a.count, b.values.begin(),
-                                                [](const foundvalue& x, const foundvalue& y) {
-                                                    return std::tie(x.name, x.begin, x.end) ==
-                                                           std::tie(y.name, y.begin, y.end);
-                                                });
+    auto value = [](const foundvalue& v) { return std::tie(v.name, v.begin, v.end); };
+    for (std::uint8_t i = 0; i < a.count && i < b.count; ++i)
+        if (value(a.values[i]) != value(b.values[i])) return false;
+    return fields(a) == fields(b);
 }
 
 // The scanner over the text whole and in reads of chunk bytes (at least 1):

@@ -23,9 +23,7 @@ class links(html.parser.HTMLParser):
     def handle_starttag(self, tag, attributes):
         self.innav = self.innav or tag == "nav"
         attributes = dict(attributes)
-        for name in ("href", "src"):
-            if attributes.get(name) is not None:
-                self.urls.append(attributes[name])
+        self.urls += [attributes[name] for name in ("href", "src") if attributes.get(name) is not None]
         if tag == "a" and self.innav and attributes.get("aria-current") == "page":
             self.marked.append(attributes.get("href"))
 
@@ -70,14 +68,14 @@ def main():
         pages.append(f"{top}/index.html")
         for middle in ("2025", "2026"):
             pages += [f"{top}/{middle}/index.html", f"{top}/{middle}/x/page{random.randrange(99)}.htm"]
-    os.makedirs(os.path.join(site, "parts"))
-    os.makedirs(os.path.join(site, "img"))
-    open(os.path.join(site, "img", "logo svg.svg"), "w").write("<svg/>")
+    def write(name, text="x"):
+        os.makedirs(os.path.dirname(os.path.join(site, name)), exist_ok=True)
+        open(os.path.join(site, name), "w").write(text)
+    write("img/logo svg.svg", "<svg/>")
     # Files whose names begin with what a browser strips from a URL's ends.
     odd = [" odd.txt", "\x0c/x.txt", "\x01/y.txt", "a:b.txt", "img/\x1fz.txt"]
     for name in odd:
-        os.makedirs(os.path.dirname(os.path.join(site, name)), exist_ok=True)
-        open(os.path.join(site, name), "w").write("x")
+        write(name)
     # A folder of pages reached through a link to a folder elsewhere in the site.
     os.makedirs(os.path.join(site, "store", "y"))
     os.symlink(os.path.join("store", "y"), os.path.join(site, "shop"))
@@ -101,16 +99,14 @@ def main():
         at = random.choice([i for i, c in enumerate(name.split(".")[0]) if c.isalpha()])
         twins.append(os.path.join(folder, name[:at] + name[at].upper() + name[at + 1:]))
     for twin in twins:
-        os.makedirs(os.path.dirname(os.path.join(site, twin)), exist_ok=True)
-        open(os.path.join(site, twin), "w").write("x")
+        write(twin)
     nav += [f'  <a href="{disguised(random, "/" + twin)}">twin</a>' for twin in twins]
     nav += ['  <a href="#main">skip</a> <a href="https://example.org/">out</a>', "</nav>"]
-    open(os.path.join(site, "parts", "nav.inc"), "w").write("\n".join(nav))
-    open(os.path.join(site, "parts", "foot.inc"), "w").write('<footer><a href="/about.html">About</a></footer>')
+    write("parts/nav.inc", "\n".join(nav))
+    write("parts/foot.inc", '<footer><a href="/about.html">About</a></footer>')
     for page in pages:
-        os.makedirs(os.path.dirname(os.path.join(site, page)), exist_ok=True)
         foot = os.path.relpath(os.path.join(site, "parts", "foot.inc"), os.path.dirname(os.path.join(site, page)))
-        open(os.path.join(site, page), "w").write(
+        write(page,
             '<body>\n  <header>\n    <!--#pattern file="/parts/nav.inc" -->\n    <!--#endpattern -->\n  </header>\n'
             f'  <!--#pattern file="{foot}" -->\n  <!--#endpattern -->\n</body>\n')
     options = ["--relative", "--links=relative", "--mark-current", "--indent"]

@@ -1,12 +1,11 @@
-// What the tag scanner finds in texts handed over on standard input, for
-// tags_html5lib.py to hold against another tokenizer. With "names", the URL
-// attributes, one a line. Else each text comes as a line with its length,
-// then its bytes; the answer for it is one line per reported tag,
-// "tag BEGIN END CLOSEAT ANCHOR ARIACURRENT" followed by "NAME BEGIN END
-// xDECODED" for each value (its bytes decoded, in hex), then "marked xHEX":
-// the text as --mark-current makes it when every <a> with an href leads to
-// the page, and "top xHEX", "down xHEX": as --links=relative makes it for a
-// page at the top of the site and one folder down.
+// What the tag scanner finds, for tags_html5lib.py to hold against another
+// tokenizer. With an argument, the URL attributes' names. Else, for each
+// text on standard input (a line with its length, then its bytes), a line
+// "tag BEGIN END CLOSEAT ANCHOR ARIACURRENT" for each reported tag, with
+// "NAME BEGIN END xDECODED" for each value (decoded, in hex); then "marked
+// xHEX", the text as --mark-current makes it when every <a> with an href
+// leads to the page, and "top xHEX", "down xHEX", as --links=relative makes
+// it for a page at the top of the site and one folder down.
 #include "charrefs.h"
 #include "htmltags.h"
 #include "linkedit.h"

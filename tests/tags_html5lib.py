@@ -2,22 +2,17 @@
 """The tag scanner against html5lib's tokenizer, driven by its tree builder
 so that script, raw text and RCDATA begin where a browser's would.
 
-tags_html5lib.py TAGDUMP DIRECTORY SEEDS [COUNT]: every .html and .inc file
-under DIRECTORY, the pattern texts of the fuzz seeds in SEEDS, then COUNT
-(default 4000) generated snippets, the seed printed. For each start tag that
-is an <a> or has a non-empty URL attribute (the names tagdump gives), both
-must agree on where it ends, its aria-current and its URL attributes' values
-(as skelvane decodes them, which html5lib must match with the named
-references it knows cut down to those that give ASCII). And each text as
---mark-current makes it when every link leads to the page must hold, for
-html5lib, the same start tags with the same attributes, each <a> with an
-href and no aria-current having aria-current="page" besides. And as
---links=relative makes it for a page at the top of a site and one folder
-down, each URL, and each srcset candidate's (read by html5lib with every
-named reference, as a browser), must lead where its root-absolute URL led
-from the site's top, or be left as written where a reference gives its '/'
-or comes before it. Exits 77 without html5lib.
-"""
+tags_html5lib.py TAGDUMP DIRECTORY SEEDS [COUNT]: the .html and .inc files
+under DIRECTORY, the fuzz seeds' pattern texts, then COUNT (4000) generated
+snippets. For each start tag that is an <a> or has a non-empty URL attribute
+(named by tagdump), both agree on where it ends, its aria-current and its
+URL values (html5lib knowing only the named references that give ASCII, as
+skelvane). Marking every link as leading to the page adds aria-current="page"
+to each <a> with an href and none, and changes nothing else html5lib reads.
+Rebasing for a page at the top and one folder down leaves each URL and srcset
+candidate (read as a browser does) leading where it led, by urllib, or as
+written where a reference gives its '/' or comes before it. Exits 77 without
+html5lib."""
 import itertools
 import os
 import pathlib
@@ -73,10 +68,8 @@ ALL_ENTITIES = _tokenizer.entitiesTrie
 def parse(data, entities=ALL_ENTITIES):
     found.clear()
     _tokenizer.entitiesTrie = entities
-    try:
-        HTMLParser().parse(data.decode())
-    finally:
-        _tokenizer.entitiesTrie = ALL_ENTITIES
+    HTMLParser().parse(data.decode())
+    _tokenizer.entitiesTrie = ALL_ENTITIES
 
 
 def starttags(data):
