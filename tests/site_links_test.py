@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """A generated site three folders deep, one navigation for every page: after a
 run with --relative --links=relative --mark-current --indent, every href and
-src of every page must lead to an existing file from that page's folder, read
-as a browser reads a URL (C0 controls and spaces around it and tabs and line
-ends in it dropped, "." and ".." taken by their spelling), and each page's
+src of every page must lead to an existing file, resolved by urllib from the
+page's URL as a browser reads it (C0 controls and spaces around it and tabs
+and line ends in it dropped), and each page's
 navigation must mark exactly the link to the page itself. Links carry such
 bytes and character references (read first, as a browser does), some
 files' names begin with bytes a browser would strip, one folder of pages is
@@ -23,9 +23,7 @@ class links(html.parser.HTMLParser):
     def handle_starttag(self, tag, attributes):
         self.innav = self.innav or tag == "nav"
         attributes = dict(attributes)
-        for name in ("href", "src"):
-            if attributes.get(name) is not None:
-                self.urls.append(attributes[name])
+        self.urls += [attributes[name] for name in ("href", "src") if attributes.get(name) is not None]
         if tag == "a" and self.innav and attributes.get("aria-current") == "page":
             self.marked.append(attributes.get("href"))
 
@@ -33,6 +31,14 @@ def browser_url(value):
     """The URL a browser reads in an attribute value (decoded already)."""
     stripped = "".join(chr(c) for c in range(1, 33))
     return "".join(c for c in value.strip(stripped) if c not in "\t\n\r").replace("\\", "/")
+
+
+def leadsto(site, page, value):
+    """The file a link on the page leads to, as urllib resolves the URL a
+    browser reads (a folder by its index page); None on another host."""
+    parts = urllib.parse.urlsplit(urllib.parse.urljoin("http://site/" + page, browser_url(value)))
+    path = urllib.parse.unquote(parts.path)
+    return os.path.join(site, path[1:] + ("index.html" if path.endswith("/") else "")) if parts.netloc == "site" else None
 
 
 def referenced(rng, url):
@@ -62,14 +68,14 @@ def main():
         pages.append(f"{top}/index.html")
         for middle in ("2025", "2026"):
             pages += [f"{top}/{middle}/index.html", f"{top}/{middle}/x/page{random.randrange(99)}.htm"]
-    os.makedirs(os.path.join(site, "parts"))
-    os.makedirs(os.path.join(site, "img"))
-    open(os.path.join(site, "img", "logo svg.svg"), "w").write("<svg/>")
+    def write(name, text="x"):
+        os.makedirs(os.path.dirname(os.path.join(site, name)), exist_ok=True)
+        open(os.path.join(site, name), "w").write(text)
+    write("img/logo svg.svg", "<svg/>")
     # Files whose names begin with what a browser strips from a URL's ends.
     odd = [" odd.txt", "\x0c/x.txt", "\x01/y.txt", "a:b.txt", "img/\x1fz.txt"]
     for name in odd:
-        os.makedirs(os.path.dirname(os.path.join(site, name)), exist_ok=True)
-        open(os.path.join(site, name), "w").write("x")
+        write(name)
     # A folder of pages reached through a link to a folder elsewhere in the site.
     os.makedirs(os.path.join(site, "store", "y"))
     os.symlink(os.path.join("store", "y"), os.path.join(site, "shop"))
@@ -93,16 +99,14 @@ def main():
         at = random.choice([i for i, c in enumerate(name.split(".")[0]) if c.isalpha()])
         twins.append(os.path.join(folder, name[:at] + name[at].upper() + name[at + 1:]))
     for twin in twins:
-        os.makedirs(os.path.dirname(os.path.join(site, twin)), exist_ok=True)
-        open(os.path.join(site, twin), "w").write("x")
+        write(twin)
     nav += [f'  <a href="{disguised(random, "/" + twin)}">twin</a>' for twin in twins]
     nav += ['  <a href="#main">skip</a> <a href="https://example.org/">out</a>', "</nav>"]
-    open(os.path.join(site, "parts", "nav.inc"), "w").write("\n".join(nav))
-    open(os.path.join(site, "parts", "foot.inc"), "w").write('<footer><a href="/about.html">About</a></footer>')
+    write("parts/nav.inc", "\n".join(nav))
+    write("parts/foot.inc", '<footer><a href="/about.html">About</a></footer>')
     for page in pages:
-        os.makedirs(os.path.dirname(os.path.join(site, page)), exist_ok=True)
         foot = os.path.relpath(os.path.join(site, "parts", "foot.inc"), os.path.dirname(os.path.join(site, page)))
-        open(os.path.join(site, page), "w").write(
+        write(page,
             '<body>\n  <header>\n    <!--#pattern file="/parts/nav.inc" -->\n    <!--#endpattern -->\n  </header>\n'
             f'  <!--#pattern file="{foot}" -->\n  <!--#endpattern -->\n</body>\n')
     options = ["--relative", "--links=relative", "--mark-current", "--indent"]
@@ -114,28 +118,17 @@ def main():
                    input=names.encode(), check=True)
     failures = []
     for page in pages:
-        folder = os.path.dirname(os.path.join(site, page))
         parser = links()
         parser.feed(open(os.path.join(site, page)).read())
         if len(parser.urls) != len(pages) + len(odd) + len(hosts) + len(twins) + 4:
             failures.append(f"{page}: {len(parser.urls)} links")
-        elsewhere = [url for url in parser.urls if urllib.parse.urlsplit(browser_url(url)).netloc == "example.org"]
-        if len(elsewhere) != len(hosts) + 1:
-            failures.append(f"{page}: links to another host: {elsewhere}")
-        for value in parser.urls:
-            url = browser_url(value)
-            parts = urllib.parse.urlsplit(url)
-            if parts.scheme or parts.netloc or not parts.path:
-                continue
-            target = os.path.normpath(os.path.join(folder, urllib.parse.unquote(parts.path)))
-            if parts.path.endswith("/"):
-                target = os.path.join(target, "index.html")
-            if url.startswith("/") or not os.path.isfile(target):
+        targets = [leadsto(site, page, url) for url in parser.urls]
+        if targets.count(None) != len(hosts) + 1:
+            failures.append(f"{page}: links to another host: {parser.urls}")
+        for value, target in zip(parser.urls, targets):
+            if target and (browser_url(value).startswith("/") or not os.path.isfile(target)):
                 failures.append(f"{page}: {value!r} leads nowhere")
-        marked = [os.path.normpath(os.path.join(folder, urllib.parse.urlsplit(browser_url(url)).path or "."))
-                  for url in parser.marked]
-        itself = os.path.join(site, page)
-        if [m if not os.path.isdir(m) else os.path.join(m, "index.html") for m in marked] != [itself]:
+        if [leadsto(site, page, url) for url in parser.marked] != [os.path.join(site, page)]:
             failures.append(f"{page}: marked {parser.marked}")
     check = subprocess.run([skelvane, "--check", *options, *pages], cwd=site)
     if check.returncode != 0:

@@ -2,28 +2,25 @@
 """The tag scanner against html5lib's tokenizer, driven by its tree builder
 so that script, raw text and RCDATA begin where a browser's would.
 
-tags_html5lib.py TAGDUMP DIRECTORY [COUNT]: every .html and .inc file under
-DIRECTORY, then COUNT (default 4000) generated snippets. For each start tag
-that is an <a> or has a non-empty URL attribute, both must agree on where it
-ends, its aria-current and its URL attributes' values (as skelvane decodes
-them, which html5lib must match with the named references it knows cut down
-to those that give ASCII). And each text as --mark-current makes it when
-every link leads to the page must hold, for html5lib, the same start tags
-with the same attributes, each <a> with an href and no aria-current having
-aria-current="page" besides. And as --links=relative makes it for a page at
-the top of a site and one folder down, each URL attribute but srcset (read
-by html5lib with every named reference, as a browser) must lead where its
-root-absolute URL led from the site's top, or be left as written where a
-reference gives its '/' or comes before it. Exits 77 without html5lib.
-"""
-import re
-import html
+tags_html5lib.py TAGDUMP DIRECTORY SEEDS [COUNT]: the .html and .inc files
+under DIRECTORY, the fuzz seeds' pattern texts, then COUNT (4000) generated
+snippets. For each start tag that is an <a> or has a non-empty URL attribute
+(named by tagdump), both agree on where it ends, its aria-current and its
+URL values (html5lib knowing only the named references that give ASCII, as
+skelvane). Marking every link as leading to the page adds aria-current="page"
+to each <a> with an href and none, and changes nothing else html5lib reads.
+Rebasing for a page at the top and one folder down leaves each URL and srcset
+candidate (read as a browser does) leading where it led, by urllib, or as
+written where a reference gives its '/' or comes before it. Exits 77 without
+html5lib."""
+import itertools
 import os
 import pathlib
 import random
 import subprocess
 import sys
 import types
+from urllib.parse import urljoin
 
 try:
     from html5lib import HTMLParser, _tokenizer, constants, html5parser
@@ -35,8 +32,8 @@ except ImportError:
     print("SKIPPED: no html5lib for python3 (Debian: python3-html5lib)")
     sys.exit(77)
 
-URLNAMES = {"href", "src", "srcset", "action", "formaction", "poster", "data", "cite", "background",
-            "longdesc", "manifest", "icon", "imagesrcset"}
+TAGDUMP = sys.argv[1]
+URLNAMES = set(subprocess.run([TAGDUMP, "names"], stdout=subprocess.PIPE, check=True, text=True).stdout.split())
 STARTTAG = constants.tokenTypes["StartTag"]
 found = []
 
@@ -71,10 +68,8 @@ ALL_ENTITIES = _tokenizer.entitiesTrie
 def parse(data, entities=ALL_ENTITIES):
     found.clear()
     _tokenizer.entitiesTrie = entities
-    try:
-        HTMLParser().parse(data.decode())
-    finally:
-        _tokenizer.entitiesTrie = ALL_ENTITIES
+    HTMLParser().parse(data.decode())
+    _tokenizer.entitiesTrie = ALL_ENTITIES
 
 
 def starttags(data):
@@ -84,11 +79,9 @@ def starttags(data):
 
 def marked(tags):
     """The start tags once every link to the page is marked."""
-    def mark(name, attributes):
-        if name == "a" and attributes.get("href") and "aria-current" not in attributes:
-            return name, {**attributes, "aria-current": "page"}
-        return name, attributes
-    return [mark(name, attributes) for name, attributes in tags]
+    return [(name, {**attributes, "aria-current": "page"}
+             if name == "a" and attributes.get("href") and "aria-current" not in attributes else attributes)
+            for name, attributes in tags]
 
 
 def theirs(data):
@@ -118,56 +111,56 @@ def browser_url(value):
     return "".join(c for c in value.strip(stripped) if c not in "\t\n\r").replace("\\", "/")
 
 
+def candidates(value):
+    """A srcset list's candidates, each its URL and descriptors, split as the
+    HTML standard parses the attribute."""
+    found, at, blanks = [], 0, " \t\n\f\r"
+    while True:
+        while at < len(value) and value[at] in blanks + ",":
+            at += 1
+        if at == len(value):
+            return found
+        start = at
+        while at < len(value) and value[at] not in blanks:
+            at += 1
+        url, descriptors, current, parens = value[start:at].rstrip(","), [], "", False
+        ended = url != value[start:at]  # by trailing commas
+        while at < len(value) and not ended:
+            c, at = value[at], at + 1
+            if parens or c not in blanks + ",":
+                current, parens = current + c, c == "(" or (parens and c != ")")
+            elif current:
+                descriptors, current = descriptors + [current], ""
+            if c == "," and not parens:
+                break
+        found.append((url, descriptors + [current] if current else descriptors))
+
+
 def rootabsolute(url):
     return url.startswith("/") and not url.startswith("//")
 
 
-def resolved(page, url):
-    """Where a URL leads from the page at path page, as a browser resolves
-    it (empty names kept, ".." at the top staying there)."""
-    if re.match(r"[A-Za-z][A-Za-z0-9+.-]*:|//", url):
-        return url
-    cut = min([at for at in (url.find("?"), url.find("#")) if at >= 0], default=len(url))
-    path, rest = url[:cut], url[cut:]
-    if not path:
-        path = page
-    elif not path.startswith("/"):
-        path = page[:page.rfind("/") + 1] + path
-    names, kept = path.split("/")[1:], []
-    for at, name in enumerate(names):
-        if name in (".", ".."):
-            if name == ".." and kept:
-                kept.pop()
-            if at == len(names) - 1:
-                kept.append("")
-        else:
-            kept.append(name)
-    return "/" + "/".join(kept) + rest
-
-
 def rebased(data, edited, depth):
-    """Whether each URL of the edited text leads where the text's led from
-    the site's top; the first that does not, else None."""
-    page = "/s/" + "d/" * depth + "p.html"
-    before = [(name, attributes) for name, attributes in starttags(data)]
-    after = starttags(edited)
+    """Whether each URL of the edited text, srcset candidates too, leads
+    where the text's led from the site's top (urllib resolving them as a
+    browser would); the first that does not, else None."""
+    base = "http://site/s/" + "d/" * depth + "p.html"
+    before, after = starttags(data), starttags(edited)
     if [name for name, _ in before] != [name for name, _ in after]:
         return "the tags differ"
     for (name, old), (_, new) in zip(before, after):
         if [*old] != [*new]:
             return f"<{name}>: the attributes differ: {old} became {new}"
-        for attribute in URLNAMES & old.keys() - {"srcset", "imagesrcset"}:
-            url, value = browser_url(old[attribute]), new[attribute]
-            if not rootabsolute(url):
-                if value != old[attribute]:
-                    return f"<{name} {attribute}={old[attribute]!r}> became {value!r}, not root-absolute"
-                continue
-            meant = resolved(page, "/s/" + url[1:])
-            if resolved(page, browser_url(value)) == meant:
-                continue
-            if value == old[attribute]:
-                continue  # left as written: the raw text is checked by the cases
-            return f"<{name} {attribute}={old[attribute]!r}> became {value!r}, which does not lead to {meant}"
+        for attribute in URLNAMES & old.keys():
+            was, now = old[attribute], new[attribute]
+            split = candidates if attribute in ("srcset", "imagesrcset") else lambda value: [(value, [])]
+            if [d for _, d in split(was)] != [d for _, d in split(now)]:
+                return f"<{name} {attribute}={was!r}> became {now!r}: other candidates"
+            for (written, _), (edit, _) in zip(split(was), split(now)):
+                url = browser_url(written)
+                meant = urljoin("http://site/", "./s" + url)  # relative too: urljoin drops empty names in those
+                if edit != written and not (rootabsolute(url) and urljoin(base, browser_url(edit)) == meant):
+                    return f"<{name} {attribute}={was!r}> became {now!r}: {edit!r} does not lead to {meant}"
     return None
 
 
@@ -181,7 +174,7 @@ REFERENCES = ["&sol;", "&#47;", "&#x2f;", "&bsol;", "&#92;", "&#9;", "&#10;", "&
 
 
 def attribute(rng):
-    name = rng.choice([*URLNAMES, "aria-current", "title", "class", "alt", "hrefx", "data-src", "=src", "x"])
+    name = rng.choice([*sorted(URLNAMES), "aria-current", "title", "class", "alt", "hrefx", "data-src", "=src", "x"])
     name = "".join(c.upper() if rng.random() < 0.2 else c for c in name)
     if rng.random() < 0.15:
         return name
@@ -236,41 +229,37 @@ def fragment(rng, depth=0):
     return "<b>" + inner() + "</b>"
 
 
-def inputs(directory, count):
+def inputs(directory, seeds, count):
     for path in sorted(pathlib.Path(directory).rglob("*")):
         if path.suffix in (".html", ".inc"):
             yield str(path), path.read_bytes()
-    rng = random.Random(20260917)
+    for path in sorted(pathlib.Path(seeds).iterdir()):  # the fuzz seeds' pattern texts
+        for number, text in enumerate(path.read_bytes()[1:].split(b"\n=====\n")[1:3]):
+            yield f"{path} pattern {number}", text
+    seed = 20260917
+    rng = random.Random(seed)
     for number in range(count):
         snippet = "".join(fragment(rng) for _ in range(rng.randint(1, 12)))
         if rng.random() < 0.1:
             snippet = snippet[:rng.randrange(len(snippet) + 1)]
-        yield f"snippet {number}", snippet.encode()
+        yield f"seed {seed}, snippet {number}", snippet.encode()
+
+
+def difference(ours, theirs):
+    return next((i, a, b) for i, (a, b) in enumerate(itertools.zip_longest(ours, theirs)) if a != b)
 
 
 def main():
-    tagdump, directory = sys.argv[1:3]
-    texts = list(inputs(directory, int(sys.argv[3]) if len(sys.argv) > 3 else 4000))
+    directory, seeds = sys.argv[2:4]
+    texts = list(inputs(directory, seeds, int(sys.argv[4]) if len(sys.argv) > 4 else 4000))
     request = b"".join(b"%d\n%s" % (len(data), data) for _, data in texts)
-    answer = subprocess.run([tagdump], input=request, stdout=subprocess.PIPE, check=True).stdout
-    blocks, at = [], 0
-    while at < len(answer):
-        block = []
-        while not answer.startswith(b"marked ", at):
-            line, at = answer[at:answer.index(b"\n", at)], answer.index(b"\n", at) + 1
-            block.append(line.decode())
-        size_end = answer.index(b"\n", at)
-        size = int(answer[at + len(b"marked "):size_end])
-        edited = [answer[size_end + 1:size_end + 1 + size]]
-        at = size_end + 1 + size
-        for word in (b"top ", b"down "):
-            assert answer.startswith(word, at)
-            size_end = answer.index(b"\n", at)
-            size = int(answer[at + len(word):size_end])
-            edited.append(answer[size_end + 1:size_end + 1 + size])
-            at = size_end + 1 + size
-        at += len(b"end\n")
-        blocks.append((block, edited))
+    answer = subprocess.run([TAGDUMP], input=request, stdout=subprocess.PIPE, check=True).stdout
+    blocks, block = [], []
+    for line in answer.decode().splitlines():  # tag lines, then the marked, top and down texts
+        block.append(line if line.startswith("tag ") else bytes.fromhex(line.split()[1][1:]))
+        if line.startswith("down "):
+            blocks.append((block[:-3], block[-3:]))
+            block = []
     assert len(blocks) == len(texts), "tagdump answered for %d of %d texts" % (len(blocks), len(texts))
     for (name, data), (block, (edited, top, down)) in zip(texts, blocks):
         for depth, linked in ((0, top), (1, down)):
@@ -280,11 +269,8 @@ def main():
                 return 1
         expected, got = marked(starttags(data)), starttags(edited)
         if got != expected:
-            print(f"{name}: marking changes a tag's meaning: {data!r}\n  became {edited!r}")
-            for a, b in zip(got + [None] * len(expected), expected + [None] * len(got)):
-                if a != b:
-                    print(f"    html5lib reads:  {a}\n    it should read:  {b}")
-                    break
+            print(f"{name}: marking changes a tag's meaning: {data!r}\n  became {edited!r}\n"
+                  "  tag %d: html5lib reads %s\n    it should read: %s" % difference(got, expected))
             return 1
         try:
             scanner = ours(data, block)
@@ -292,12 +278,8 @@ def main():
             scanner = ["a tag that is not one:", *block]
         reference = theirs(data)
         if scanner != reference:
-            print(f"{name} differs: {data!r}")
-            for i, (a, b) in enumerate(zip(scanner + [None] * len(reference), reference + [None] * len(scanner))):
-                if a != b:
-                    print(f"  tag {i}, (line, column after '>'), (anchor, aria-current, values):")
-                    print(f"    scanner:  {a}\n    html5lib: {b}")
-                    break
+            print(f"{name} differs: {data!r}\n  tag %d, (line, column after '>'), (anchor, aria-current, values):\n"
+                  "    scanner:  %s\n    html5lib: %s" % difference(scanner, reference))
             return 1
     print(f"{len(texts)} texts: the scanner and html5lib agree")
     return 0
