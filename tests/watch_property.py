@@ -88,6 +88,13 @@ def step(pages):
         name = rng.choice(pages)
         pattern = rng.choice(PATTERNS)
         byrename(name, page(pattern))
+        if pattern in PARTS and rng.random() < 0.3:
+            # The pattern made anew (deleted, then written) while the page is read.
+            time.sleep(rng.choice([0.1, 0.2, 0.4]))
+            os.path.exists(pattern) and os.remove(pattern)
+            time.sleep(rng.choice([0, 0.05, 0.2]))
+            write(pattern, text())
+            return f"{name} names {pattern}, made anew"
         return f"{name} names {pattern}"
     if kind == "relink":
         target = rng.choice(PARTS + ELSEWHERE)
