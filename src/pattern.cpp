@@ -171,6 +171,8 @@ insertresult patternfiles::insertpattern(std::string_view rest, long line, bytes
     // exists, by its name, so that a link is followed wherever it is pointed.
     std::optional<filestatus>* read = nullptr;
     if (auto* reads = host_.patternreads(); reads != nullptr && !reached.empty()) read = &(*reads)[reached];
+    // A refused name is not opened; the watch compares what it shows now.
+    if (filestatus shown; read != nullptr && !refused.empty() && statpath(reached, shown) == 0) *read = shown;
     // With --strict every insertion checks the pattern's lines, so none is
     // taken from memory.
     const bool frommemory = refused.empty() && !settings_.strict;

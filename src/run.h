@@ -23,7 +23,7 @@ namespace skelvane {
 struct documentreads {
     std::optional<filestatus> document;  // as it was read; none: it could not be opened
     // The pattern files it named, by the names they are opened by, as they
-    // were read (none: missing, or not a file that could be read).
+    // were read, or as their names showed just before (none: missing).
     std::map<std::string, std::optional<filestatus>> patterns;
 };
 

@@ -416,6 +416,9 @@ private:
                 postpone(d);
                 continue;
             }
+            // Taken before the read: should the document not open, a file
+            // made there while it was processed still counts as a change.
+            const state before = stateof(document.name);
             documentreads reads;
             run_.reads = &reads;
             const outcome result = dofile(run_, document.name.c_str());
@@ -428,7 +431,7 @@ private:
             waiting_.erase(d);
             document.succeeded = result == outcome::done;
             byname[document.name] = d;
-            remember(d, reads);
+            remember(d, reads, before);
         }
         const bool settled = finishdocuments(run_) == outcome::done;
         run_.staged.records = nullptr;
@@ -481,7 +484,8 @@ private:
     }
 
     // What the document read this time replaces what it read before.
-    void remember(std::size_t d, const documentreads& reads) {
+    // ahead: the document as its name showed just ahead of the read.
+    void remember(std::size_t d, const documentreads& reads, const state& ahead) {
         doc& document = docs_[d];
         std::vector<std::size_t> before;
         for (const auto& [f, read] : document.reads) {
@@ -490,13 +494,14 @@ private:
         }
         document.reads.clear();
         const auto recall = [&](std::size_t f, const state& read) {
-            // What could not be opened is compared by what its name shows now.
-            document.reads[f] = read ? read : stateof(files_[f].path);
+            // Never what the name shows now: a file made after the read
+            // would then look already read, and its document stay stale.
+            document.reads[f] = read;
             recordid(f, document.reads[f]);
             files_[f].readers.insert(d);
         };
         for (const auto& [name, read] : reads.patterns) recall(fileof(name), read);
-        recall(document.self, reads.document);
+        recall(document.self, reads.document ? reads.document : ahead);
         for (std::size_t f : before)
             if (files_[f].readers.empty() && !files_[f].document) retire(f);
     }
