@@ -88,179 +88,6 @@ nostaging() {
 page() { printf '<body>\n<!--#pattern file="%s" -->\n<!--#endpattern -->\n</body>\n' "$1"; }
 region() { printf '%s\n' '<body>' "<!--#pattern file=\"$1\" -->" "$2" '<!--#endpattern -->' '</body>'; }
 
-# Each way an editor saves a file: same inode written over, truncated and
-# written, a new file renamed over the old, the old renamed to a backup.
-save() {
-    local how=$1 file=$2 text=$3
-    case $how in
-    inplace) printf '%s' "$text" 1<>"$file" ;;
-    truncate) : >"$file" && printf '%s' "$text" >>"$file" ;;
-    rename) printf '%s' "$text" >".$file.tmp" && mv ".$file.tmp" "$file" ;;
-    backup) mv "$file" "$file~" && printf '%s' "$text" >"$file" ;;
-    esac
-}
-
-# Every way of saving a pattern reaches exactly the documents that include
-# it, once each; the program's own rewrites cause no pass.
-case_saves() {
-    printf 'NAV0' >nav.inc
-    page nav.inc >a.html && page nav.inc >b.html && printf 'plain\n' >c.html
-    start -v a.html b.html c.html
-    waitfor '[[ $(lines "Opening file c.html") == 1 ]]'
-    local expected=("Opening file a.html" "Including nav.inc" "Opening file b.html" "Including nav.inc"
-                    "Opening file c.html")
-    local how n=0
-    for how in inplace truncate rename backup; do
-        n=$((n + 1))
-        save $how nav.inc "NAV$n"
-        waitfor "[[ \$(lines 'Updated b.html') == $n ]]"
-        expected+=("Opening file a.html" "Including nav.inc" "Updated a.html"
-                   "Opening file b.html" "Including nav.inc" "Updated b.html")
-        expectfile a.html "$(region nav.inc NAV$n)"
-    done
-    # A document the user edits is processed alone, and left in place when
-    # its text stays the same. Any pass the program's own rewrites caused
-    # would have come before this one.
-    printf 'edited\n' >c.html
-    waitfor '[[ $(lines "Opening file c.html") == 2 ]]'
-    expected+=("Opening file c.html")
-    stop INT 0
-    expectout "${expected[@]}"
-    expectfile b.html "$(region nav.inc NAV4)"
-    expectquiet
-    nostaging
-}
-
-# A pattern named before it exists is included once it appears; a document
-# edited inside its region gets the region back.
-case_appears() {
-    page new.inc >a.html
-    start a.html
-    waitfor 'grep -q "new.inc" err'
-    printf 'NEW' >new.inc
-    waitfor '[[ $(lines "Updated a.html") == 1 ]]'
-    expectfile a.html "$(region new.inc NEW)"
-    region new.inc 'scribbled over' >a.html
-    waitfor '[[ $(lines "Updated a.html") == 2 ]]'
-    stop $term 0
-    expectfile a.html "$(region new.inc NEW)"
-    expectout "Updated a.html" "Updated a.html"
-}
-
-# A document that another includes carries its changes on to it, also when
-# it comes later on the command line: when its region is filled, and when
-# the user edits it; a document whose text stays the same is left in
-# place, and causes no pass.
-case_cascade() {
-    printf 'N1' >nav.inc
-    page nav.inc >part.html
-    printf 'About v1\n' >about.html
-    printf '<i>\n<!--#pattern file="part.html" -->\n<!--#endpattern -->\n<!--#pattern file="about.html" -->\n<!--#endpattern -->\n' >index.html
-    start index.html part.html about.html
-    waitfor '[[ $(lines "Updated index.html") == 1 ]]'
-    has N1 index.html || fail "index.html lacks part.html's region: $(cat index.html)"
-    local v
-    for v in 2 3; do
-        printf 'About v%s\n' $v >about.html
-        waitfor "[[ \$(lines 'Updated index.html') == $v ]]"
-        has "About v$v" index.html || fail "index.html lacks About v$v: $(cat index.html)"
-    done
-    stop INT 0
-    expectout "Updated index.html" "Updated index.html" "Updated index.html"
-}
-
-# Documents that include each other are not rewritten for ever.
-case_cycle() {
-    page b.html >a.html
-    page a.html >b.html
-    start a.html b.html
-    waitfor 'grep -q "never end" err'
-    stop INT 0
-    expectout
-}
-
-# A failed document does not end the first pass; the exit status is that of
-# the last pass of every document.
-case_failures() {
-    printf '<!--#pattern file="nav.inc" -->\nrest\n' >bad.html
-    printf 'NAV' >nav.inc
-    page nav.inc >a.html
-    start bad.html a.html
-    waitfor '[[ -s err ]]'
-    waitfor "has NAV a.html"
-    stop INT 1
-    expectout "File error."
-    start bad.html a.html
-    waitfor '[[ -s err ]]'
-    page nav.inc >bad.html
-    waitfor '[[ $(lines "Updated bad.html") == 1 ]]'
-    stop INT 0
-    expectfile bad.html "$(region nav.inc NAV)"
-}
-
-# A document whose new text cannot be put in place keeps none of the
-# later ones of its pass from theirs.
-case_renamefails() {
-    command -v strace >/dev/null || { echo "  skip ($case): strace is missing"; return; }
-    printf 'NAV' >nav.inc
-    page nav.inc >a.html && page nav.inc >b.html && page nav.inc >c.html
-    ASAN_OPTIONS=detect_leaks=0 wrapper="strace -f -o /dev/null -e inject=rename:error=EIO:when=1" start a.html b.html c.html
-    waitfor 'has NAV c.html'
-    has NAV b.html || fail "b.html was not put in place"
-    expectfile a.html "$(page nav.inc)"
-    # The watch goes on after the failure: a later save reaches every page,
-    # and the last passes all succeeded.
-    printf 'NAV2' >nav.inc
-    waitfor 'has NAV2 a.html && has NAV2 c.html'
-    stop INT 0
-    grep -q "a.html" err || fail "a.html's failure not reported: $(cat err)"
-}
-
-# A page that stops including a pattern no longer hears of it: a later
-# save of the old pattern causes no pass, a save of the new one does.
-case_switch() {
-    printf 'OLD' >old.inc && printf 'NEW' >new.inc
-    page old.inc >a.html
-    start -v a.html
-    waitfor 'has OLD a.html'
-    page new.inc >a.html
-    waitfor 'has NEW a.html'
-    sleep 1
-    printf 'OLD2' >old.inc
-    sleep 1
-    printf 'NEW2' >new.inc
-    waitfor 'has NEW2 a.html'
-    stop INT 0
-    [[ $(lines "Opening file a.html") == 3 ]] || fail "passes over a.html: $(lines "Opening file a.html"), expected 3"
-    has OLD2 a.html && fail "a.html took the pattern it no longer names"
-    expectquiet
-}
-
-# A folder stays watched while a watched file is in it or a watched folder
-# below it, and is watched anew when a page names it again.
-case_letgo() {
-    mkdir -p parts/deep
-    printf 'A' >parts/a.inc && printf 'B' >parts/b.inc && printf 'C' >parts/deep/c.inc && printf 'N' >n.inc
-    page parts/a.inc >a.html
-    page parts/b.inc >b.html
-    start a.html b.html
-    waitfor 'has A a.html && has B b.html'
-    page n.inc >a.html
-    waitfor 'has N a.html'
-    printf 'B2' >parts/b.inc
-    waitfor 'has B2 b.html'
-    page parts/deep/c.inc >b.html
-    waitfor 'has C b.html'
-    printf 'C2' >parts/deep/c.inc
-    waitfor 'has C2 b.html'
-    page parts/a.inc >a.html
-    waitfor 'has A a.html'
-    printf 'A2' >parts/a.inc
-    waitfor 'has A2 a.html'
-    stop INT 0
-    expectquiet
-}
-
 # A signal while a large document is being rewritten: the rewrite finishes
 # or leaves the document as it was, nothing half made is left, and the
 # status says which.
@@ -350,42 +177,6 @@ case_idle() {
     stop INT 0
 }
 
-# Where the system gives no change notification the files are polled.
-case_polled() {
-    command -v strace >/dev/null || { echo "  skip ($case): strace is missing"; return; }
-    printf 'N1' >nav.inc
-    page nav.inc >a.html
-    # Leak checks cannot work under strace.
-    ASAN_OPTIONS=detect_leaks=0 wrapper="strace -f -o /dev/null -e inject=inotify_init1:error=EMFILE" start a.html
-    waitfor "has N1 a.html"
-    # Past the first looks at every file, which would see an edit anyway.
-    sleep 1
-    printf 'N2' >nav.inc
-    waitfor '[[ $(lines "Updated a.html") == 1 ]]'
-    stop INT 0
-    expectfile a.html "$(region nav.inc N2)"
-}
-
-# Documents from a list, each option applied to every pass.
-case_list() {
-    printf 'N1' >nav.inc
-    page nav.inc >'a b.html' && page nav.inc >-lead.html
-    printf '%s\n' 'a b.html' -lead.html >list
-    start -v --if-changed --eol=lf --files-from=list
-    waitfor '[[ $(lines "Opening file -lead.html") == 1 ]]'
-    printf 'N2\r\nM' >nav.inc
-    waitfor '[[ $(lines "Updated -lead.html") == 1 ]]'
-    # The same text again: --if-changed leaves both alone.
-    printf 'N2\r\nM' >nav.inc.new && mv nav.inc.new nav.inc
-    waitfor '[[ $(lines "Unchanged -lead.html") == 1 ]]'
-    stop INT 0
-    local one=("Opening file a b.html" "Including nav.inc")
-    local two=("Opening file -lead.html" "Including nav.inc")
-    expectout "${one[@]}" "${two[@]}" "${one[@]}" "Updated a b.html" "${two[@]}" "Updated -lead.html" \
-        "${one[@]}" "Unchanged a b.html" "${two[@]}" "Unchanged -lead.html"
-    expectfile -lead.html "$(region nav.inc $'N2\nM')"
-}
-
 # Another program still writing a document: the watch leaves it until the
 # writer has closed it, however long that takes, and nothing it wrote is lost.
 case_writer() {
@@ -462,45 +253,6 @@ case_restless() {
     stop INT 0
 }
 
-# A document given as a link is named as given.
-case_linkdoc() {
-    mkdir real
-    printf 'NAV' >nav.inc
-    page nav.inc >real/a.html
-    ln -s real/a.html link.html
-    start link.html
-    waitfor 'has NAV real/a.html'
-    printf 'NAV2' >nav.inc
-    waitfor 'has NAV2 real/a.html'
-    stop INT 0
-    expectout "Updated link.html"
-    [[ -L link.html ]] || fail "link.html is no longer a link"
-}
-
-# Names spelled two ways are one file: no runaway, no false cycle, one
-# rewrite and one line per change.
-case_spellings() {
-    printf 'NAV' >nav.inc
-    page nav.inc >a.html
-    page ./d.html >c.html && page ./c.html >d.html
-    printf '%s\n' ./a.html ./c.html >list
-    ln -s a.html alias.html
-    start -v a.html ./a.html a.html alias.html c.html d.html --files-from=list
-    waitfor 'grep -q "never end" err'
-    local before
-    before=$(stat -c %i%Y a.html c.html d.html)
-    sleep 1
-    [[ $(stat -c %i%Y a.html c.html d.html) == "$before" ]] || fail "documents rewritten with no edit"
-    [[ $(stat -c %s c.html) -lt 2000 ]] || fail "c.html grows: $(stat -c %s c.html) bytes"
-    printf 'NAV2' >nav.inc
-    waitfor '[[ $(lines "Updated a.html") == 1 ]]'
-    stop INT 0
-    expectout "Opening file a.html" "Including nav.inc" "Opening file c.html" "Including ./d.html" \
-        "Opening file d.html" "Including ./c.html" "Opening file a.html" "Including nav.inc" "Updated a.html"
-    [[ $(grep -c "never end" err) == 1 ]] || fail "more than one cycle warning: $(cat err)"
-    expectfile a.html "$(region nav.inc NAV2)"
-}
-
 # Two watches over one page settle before any edit, and after one.
 case_twowatches() {
     printf 'NAV' >nav.inc
@@ -521,32 +273,6 @@ case_twowatches() {
     [[ $(stat -c %i%Y a.html) == "$before" ]] || fail "two watches keep rewriting a.html after an edit"
     kill -INT $other
     wait $other || fail "the other watch ended with $?"
-    stop INT 0
-}
-
-# What a pattern name leads to is followed wherever it moves: a link
-# pointed elsewhere, a link made after the start, a folder swapped for a
-# copy, a link to a folder pointed elsewhere.
-case_moves() {
-    mkdir v1 v2 shared
-    printf 'V1' >v1/nav.inc && printf 'V2' >v2/nav.inc && printf 'S1' >shared/s.inc
-    ln -s v1/nav.inc nav.inc && ln -s v1 cur
-    printf '<!--#pattern file="%s" -->\n<!--#endpattern -->\n' nav.inc late.inc shared/s.inc cur/nav.inc >a.html
-    start --root=. a.html
-    waitfor 'has V1 a.html'
-    ln -sfn v2/nav.inc nav.inc
-    waitfor 'has V2 a.html'
-    printf 'V2b' >v2/nav.inc
-    waitfor 'has V2b a.html'
-    ln -s v2/nav.inc late.inc
-    waitfor '[[ $(grep -c V2b a.html) == 2 ]]'
-    mv shared shared.old && cp -r shared.old shared
-    printf 'S2' >shared/s.inc
-    waitfor 'has S2 a.html'
-    ln -sfn v2 cur
-    waitfor '[[ $(grep -c V2b a.html) == 3 ]]'
-    printf 'V2c' >v2/nav.inc
-    waitfor '[[ $(grep -c V2c a.html) == 3 ]]'
     stop INT 0
 }
 
@@ -681,40 +407,6 @@ case_turnwait() {
     grep -q "a.html: the watch was stopped while it waited" err || fail "no reason given: $(cat err)"
 }
 
-# A watch over a site with folders gives each page what a run gives it, and
-# follows a pattern named from the site root.
-case_folders() {
-    mkdir parts sub
-    printf '<a href="/sub/a.html">A</a>' >parts/nav.inc
-    printf '  <!--#pattern file="/parts/nav.inc" -->\n  <!--#endpattern -->\n' | tee a.html >sub/a.html
-    start -v --relative --links=relative --mark-current --indent a.html sub/a.html
-    waitfor '[[ $(lines "Opening file sub/a.html") == 1 ]]'
-    (cd parts && save rename nav.inc '<a href="/sub/a.html">B</a>')
-    waitfor '[[ $(lines "Updated sub/a.html") == 1 ]]'
-    stop INT 0
-    expectfile a.html '  <!--#pattern file="/parts/nav.inc" -->' '  <a href="sub/a.html">B</a>' '  <!--#endpattern -->'
-    expectfile sub/a.html '  <!--#pattern file="/parts/nav.inc" -->' \
-        '  <a href="../sub/a.html" aria-current="page">B</a>' '  <!--#endpattern -->'
-    expectquiet
-}
-
-# A pattern with a directive line is warned about once, however many
-# passes read it again (too large to be kept in memory, it is read anew).
-case_warnedonce() {
-    { yes foot | head -n 14000; printf '<!--#pattern file="nav.inc" -->\n'; } >foot.inc
-    printf 'N0' >nav.inc
-    printf '<!--#pattern file="%s" -->\n<!--#endpattern -->\n' nav.inc foot.inc >a.html
-    start a.html
-    waitfor 'has N0 a.html'
-    local n
-    for n in 1 2; do
-        printf 'N%s' $n >nav.inc
-        waitfor "[[ \$(lines 'Updated a.html') == $n ]]"
-    done
-    stop INT 0
-    [[ $(grep -c '^skelvane: warning: foot.inc:' err) == 1 ]] || fail "foot.inc not warned about once: $(cat err)"
-}
-
 # The watch's memory depends on the site, not on how long it has run, on
 # tmpfs, which never reuses an inode number. Two watches, each edited 60
 # times, must stay within 10% of their resident size after the first pass:
@@ -823,10 +515,8 @@ movedone() { [[ $(cat q*.html | grep -c -x -e "M$1" -e "R$1") == 200 ]]; }
 cases=("$@")
 # slowwriter waits out the ten seconds before a word, and memory makes 12,000
 # rewrites: CTest runs them apart, as slow.
-[[ ${#cases[@]} -gt 0 ]] || cases=(saves appears cascade cycle failures renamefails switch letgo signal fullpipe idle polled list writer spellings
-                                   twowatches moves failedpasses refusedrenames unremovable appendonly postponedunremovable turnwait
-                                   restless linkdoc
-                                   folders warnedonce)
+[[ ${#cases[@]} -gt 0 ]] || cases=(signal fullpipe idle writer twowatches failedpasses refusedrenames unremovable appendonly
+                                   postponedunremovable turnwait restless)
 for case in "${cases[@]}"; do
     mkdir "$root/$case" && cd "$root/$case" || exit 1
     echo "case $case"
