@@ -1,31 +1,23 @@
 #!/usr/bin/env bash
-# watch_test.sh SKELVANE [CASE...]: --watch driven as editors and users
-# drive it, each case in a fresh directory. Outcomes are waited for with a
-# generous deadline; nothing here asserts how long anything took.
-# SKELVANE_FAIL_FAST stops at the first failed case.
-# SKELVANE_WRAPPER runs the program under another (wine64 for skelvane.exe),
-# and SKELVANE_PLATFORM=windows says it writes text mode line ends.
+# watch_test.sh SKELVANE [CASE...]: --watch under signals, writers that hold
+# documents, other runs and refused renames, each case in a fresh directory
+# (edits that only need waiting for are watch_property.py's cases). Outcomes
+# are waited for with a generous deadline, never timed. SKELVANE_FAIL_FAST
+# stops at the first failed case; SKELVANE_WRAPPER runs the program under
+# another (wine), SKELVANE_PLATFORM=windows says it writes CR LF.
 set -uo pipefail
 bin=$(realpath "$1")
 shift
-wrapper=${SKELVANE_WRAPPER:-}
-root=$(mktemp -d)
-pid=
-failed=0
-mounted=
+wrapper=${SKELVANE_WRAPPER:-} root=$(mktemp -d) pid= failed=0 mounted=
 trap '[[ -n $pid ]] && kill -KILL $pid 2>/dev/null; cd /; [[ -n $mounted ]] && umount -l "$mounted"; rm -rf "$root"' EXIT
-
 fail() { echo "  FAIL ($case): $*" >&2; failed=1 casefailed=1; }
-
-# Starts the watch in the background: stdout in out, stderr in err.
-start() {
+start() {  # ARG...: the watch in the background, stdout in out, stderr in err
     rm -f out err  # opened by the background job: never wait on an old one
     $wrapper "$bin" --watch "$@" >out 2>err &
     pid=$!
 }
-
-# Runs a command until it succeeds, for at most 30 s (Wine on a loaded
-# machine: 90 s); once a wait of the case failed, the later ones fail at once.
+# Runs a command until it succeeds, for at most 30 s (under Wine 90 s);
+# once a wait of the case failed, the later ones fail at once.
 patience=300
 [[ -n $wrapper ]] && patience=900
 waitfor() {
@@ -36,55 +28,31 @@ waitfor() {
         [[ -z $pid ]] || kill -0 $pid 2>/dev/null || break
         sleep 0.1
     done
-    fail "gave up waiting for: $1"
-    echo "  stdout: $(tail -5 out)" >&2
-    echo "  stderr: $(tail -5 err)" >&2
+    fail "gave up waiting for: $1; stdout: $(tail -5 out); stderr: $(tail -5 err)"
     return 1
 }
-
-# Windows has no SIGTERM: Wine ends the program at once.
-term=TERM
-[[ ${SKELVANE_PLATFORM:-} == windows ]] && term=INT
-# On Windows every line end is written as CR LF; the lines are compared.
 text() { if [[ ${SKELVANE_PLATFORM:-} == windows ]]; then tr -d '\r' <"$1"; else cat "$1"; fi; }
 lines() { text out | grep -c -x -F -- "$1"; }
 has() { text "$2" | grep -q -x -F -- "$1"; }
-
-# Ends the watch with a signal and checks its exit status.
-stop() {  # SIGNAL (none: only wait) STATUS
-    local signal=$1 want=$2 status target i
+stop() {  # SIGNAL (none: only wait) STATUS: ends the watch, checks its status
+    local signal=$1 want=$2 status i
     # Under strace the signal goes to the program, not to strace.
-    target=$(pgrep -P $pid -x skelvane || echo $pid)
-    [[ $signal == none ]] || kill -"$signal" $target
-    for ((i = 0; i < 300; i++)); do
-        kill -0 $pid 2>/dev/null || break
-        sleep 0.1
-    done
+    [[ $signal == none ]] || kill -"$signal" "$(pgrep -P $pid -x skelvane || echo $pid)"
+    for ((i = 0; i < 300; i++)); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
     kill -0 $pid 2>/dev/null && { fail "still running 30 s after SIG$signal"; kill -KILL $pid; }
     wait $pid
-    status=$?
-    pid=
+    status=$? pid=
     [[ $status == "$want" ]] || fail "status $status after SIG$signal, expected $want"
 }
-
-expectfile() {
+expectfile() {  # FILE LINE...
     local file=./$1
     shift
-    if [[ $# == 0 ]]; then
-        [[ ! -s $file ]] || fail "$file is not empty: $(head -c 300 "$file")"
-    else
-        printf '%s\n' "$@" | cmp -s - <(text "$file") || fail "$file is not as expected: $(cat -A "$file" | head -20)"
-    fi
+    printf '%s\n' "$@" | cmp -s - <(text "$file") || fail "$file is not as expected: $(cat -A "$file" | head -20)"
 }
-
-expectout() { expectfile out "$@"; }
 expectquiet() { [[ ! -s err ]] || fail "stderr: $(cat err)"; }
-nostaging() {
-    local left
-    left=$(find . -name '.skelvane-*' -o -name skelvane.tmp)
-    [[ -z $left ]] || fail "left behind: $left"
-}
-
+staging() { find . -name '.skelvane-*'; }
+nostaging() { local left; left=$(staging; [[ -e skelvane.tmp ]] && echo skelvane.tmp); [[ -z $left ]] || fail "left behind: $left"; }
+needs() { command -v "$1" >/dev/null || { echo "  skip ($case): $1 is missing"; false; }; }
 page() { printf '<body>\n<!--#pattern file="%s" -->\n<!--#endpattern -->\n</body>\n' "$1"; }
 region() { printf '%s\n' '<body>' "<!--#pattern file=\"$1\" -->" "$2" '<!--#endpattern -->' '</body>'; }
 
@@ -255,77 +223,51 @@ case_restless() {
 
 # Two watches over one page settle before any edit, and after one.
 case_twowatches() {
+    settled() { local before; sleep 1; before=$(stat -c %i%Y a.html); sleep 1; [[ $(stat -c %i%Y a.html) == "$before" ]]; }
     printf 'NAV' >nav.inc
     page nav.inc >a.html
     $wrapper "$bin" --watch a.html >out2 2>err2 &
-    local other=$! before
+    local other=$!
     start a.html
     waitfor 'has NAV a.html'
-    sleep 1
-    before=$(stat -c %i%Y a.html)
-    sleep 1
-    [[ $(stat -c %i%Y a.html) == "$before" ]] || fail "two watches keep rewriting a.html"
+    settled || fail "two watches keep rewriting a.html"
     printf 'NAV2' >nav.inc
     waitfor 'has NAV2 a.html'
-    sleep 1
-    before=$(stat -c %i%Y a.html)
-    sleep 1
-    [[ $(stat -c %i%Y a.html) == "$before" ]] || fail "two watches keep rewriting a.html after an edit"
+    settled || fail "two watches keep rewriting a.html after an edit"
     kill -INT $other
     wait $other || fail "the other watch ended with $?"
     stop INT 0
 }
 
-# Three saves of nav.inc, each waited for until err holds one more MESSAGE.
-threesaves() {
-    local n
-    for n in 1 2 3; do
-        printf 'NAV%s' $n >nav.inc
-        waitfor "[[ \$(grep -c '$1' err) == $((n + 1)) ]]"
-    done
-}
-
-# Failed passes leave nothing beside the document: the text goes to
-# skelvane.tmp when it is free, and otherwise is not kept.
-case_failedpasses() {
+# Passes that fail, four of them, with renames refused while new names are
+# not (the fault injected; as root, an append-only directory): the first
+# keeps its text in skelvane.tmp, later ones keep nothing, none leaves a
+# file. With removals refused too (and no flag to say so), the first pass's
+# staging name stays, named, and the later passes give theirs none. A
+# read-only page whose skelvane.tmp is taken: nothing is kept, nor left.
+refusedpasses() {  # injected, unremovable, appendonly or readonly
+    local n message="cannot replace" left
     printf 'NAV0' >nav.inc
     page nav.inc >a.html
-    chmod 444 a.html
-    mkdir skelvane.tmp
-    start a.html
-    waitfor 'grep -q "not kept" err'
-    threesaves 'not kept'
-    stop INT 1
-    local left
-    left=$(find . -name '.skelvane-*')
-    [[ -z $left ]] || fail "left behind: $left"
-    expectfile a.html "$(page nav.inc)"
-}
-
-# Renames refused while new names are not (the fault injected; as root,
-# an append-only directory): the first failed pass keeps its text in
-# skelvane.tmp, later passes keep nothing, and no pass leaves a file. With
-# removals refused too (and no flag to say so), the first pass's staging
-# name stays, named, and the later passes give theirs none.
-refusedpasses() {
-    printf 'NAV0' >nav.inc
-    page nav.inc >a.html
+    [[ $1 == readonly ]] && chmod 444 a.html && mkdir skelvane.tmp && message="not kept"
     [[ $1 == appendonly ]] && chattr +a .
     start a.html
-    waitfor '[[ $(grep -c "cannot replace" err) == 1 ]]'
-    threesaves 'cannot replace'
+    for n in 0 1 2 3; do
+        ((n == 0)) || printf 'NAV%s' $n >nav.inc
+        waitfor "[[ \$(grep -c '$message' err) == $((n + 1)) ]]"
+    done
     stop INT 1
     [[ $1 == appendonly ]] && chattr -a .
+    expectfile a.html "$(page nav.inc)"
+    left=$(staging)
+    [[ $1 == readonly ]] && { [[ -z $left ]] || fail "left behind: $left"; return; }
     local kept="skelvane: a.html: cannot replace it: Operation not permitted; left unchanged, the new text is in skelvane.tmp"
     local dropped="skelvane: a.html: cannot replace it: Operation not permitted; left unchanged, the new text was not kept (skelvane.tmp exists already)"
     [[ $1 == unremovable ]] && kept+=" and in ./.skelvane-X, which cannot be removed: Operation not permitted"
-    expectout "File error." "File error." "File error." "File error."
+    expectfile out "File error." "File error." "File error." "File error."
     sed -i 's/skelvane-[0-9a-f]\{16\}/skelvane-X/' err
     expectfile err "$kept" "$dropped" "$dropped" "$dropped"
-    expectfile a.html "$(page nav.inc)"
     expectfile skelvane.tmp "$(region nav.inc NAV0)"
-    local left
-    left=$(find . -name '.skelvane-*')
     if [[ $1 == unremovable ]]; then
         [[ $(wc -l <<<"$left") == 1 ]] && cmp -s "$left" skelvane.tmp || fail "left behind: $left"
         chmod u+w "$left" && rm -f "$left"
@@ -333,17 +275,15 @@ refusedpasses() {
         [[ -z $left ]] || fail "left behind: $left"
     fi
 }
-
+case_failedpasses() { refusedpasses readonly; }
 case_refusedrenames() {
-    command -v strace >/dev/null || { echo "  skip ($case): strace is missing"; return; }
+    needs strace || return
     ASAN_OPTIONS=detect_leaks=0 wrapper="strace -f -qq -o /dev/null -e trace=rename,renameat,renameat2 -e inject=rename,renameat,renameat2:error=EPERM" refusedpasses injected
 }
-
 case_unremovable() {
-    command -v strace >/dev/null || { echo "  skip ($case): strace is missing"; return; }
+    needs strace || return
     ASAN_OPTIONS=detect_leaks=0 wrapper="strace -f -qq -o /dev/null -e trace=rename,renameat,renameat2,unlink,unlinkat -e inject=rename,renameat,renameat2,unlink,unlinkat:error=EPERM" refusedpasses unremovable
 }
-
 case_appendonly() {
     [[ $(id -u) == 0 ]] || { echo "  skip ($case): chattr +a needs root"; return; }
     chattr +a . 2>/dev/null && chattr -a . || { echo "  skip ($case): this file system has no append-only directories"; return; }
@@ -356,18 +296,18 @@ case_appendonly() {
 # the warning names the file left. Named staging files show when a pass
 # writes, and the durability wait is drawn out so the write lands in it.
 case_postponedunremovable() {
-    command -v strace >/dev/null || { echo "  skip ($case): strace is missing"; return; }
+    needs strace || return
     [[ -z $wrapper ]] || { echo "  skip ($case): strace runs the Linux build only"; return; }
     printf 'NAV0' >nav.inc
     page nav.inc >a.html
     ASAN_OPTIONS=detect_leaks=0 wrapper="strace -f -qq -o /dev/null -e trace=access,unlink,unlinkat,fsync,fdatasync,syncfs -e inject=access:error=ENOENT -e inject=unlink,unlinkat:error=EPERM -e inject=fsync,fdatasync,syncfs:delay_enter=800000" start -v a.html
     waitfor 'has NAV0 a.html'
     waitfor '[[ $(lines "Opening file a.html") == 1 ]]'
-    [[ -z $(find . -name '.skelvane-*') ]] || fail "a staging file before the edit: $(find . -name '.skelvane-*')"
+    [[ -z $(staging) ]] || fail "a staging file before the edit: $(staging)"
     printf 'NAV1' >nav.inc
     local i
     for ((i = 0; i < 3000; i++)); do
-        [[ -n $(find . -name '.skelvane-*') ]] && break
+        [[ -n $(staging) ]] && break
         sleep 0.01
     done
     echo '<p>more</p>' >>a.html
@@ -376,7 +316,7 @@ case_postponedunremovable() {
     waitfor '[[ $(lines "File error.") == 1 ]]'
     stop INT 1
     local left text
-    left=$(find . -name '.skelvane-*')
+    left=$(staging)
     [[ $(wc -l <<<"$left") == 1 ]] || fail "left behind: $left"
     sed -i 's/skelvane-[0-9a-f]\{16\}/skelvane-X/' err
     expectfile err "skelvane: warning: ./.skelvane-X: holds a new text this run did not need, and cannot be removed: Operation not permitted" \
@@ -391,7 +331,7 @@ case_postponedunremovable() {
 # A stop while a pass waits for another run's turn on a document ends the
 # wait: the document is left as it is, and the status says so.
 case_turnwait() {
-    command -v flock >/dev/null || { echo "  skip ($case): flock is missing"; return; }
+    needs flock || return
     printf 'N1' >nav.inc
     page nav.inc >a.html
     start a.html
