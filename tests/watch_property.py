@@ -275,16 +275,16 @@ def caserun(args, lines, failures):
 
 
 def cases():
-    """The cases of watch.steps, by name: (arguments, needs links, wrapped, lines)."""
+    """The cases of watch.steps, by name: [arguments, needs links, the program it runs under, lines]."""
     found, current = {}, None
     for line in open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "watch.steps")):
         line = line.rstrip("\n")
         if line.startswith("case "):
             name, *args = line[5:].split()
-            current = found[name] = [args, False, False, []]
+            current = found[name] = [args, False, "", []]
         elif current and line and not line.startswith("#"):
             current[1] |= line == "posix"
-            current[2] |= line.startswith("wrap ")
+            current[2] = line.split()[1] if line.startswith("wrap ") else current[2]
             current[3].append(line)
     return found
 
@@ -292,9 +292,9 @@ def cases():
 runs = [("seed", int(s) if s != "new" else random.randrange(1 << 30)) for s in seeds if s]
 table = cases()
 for name in table if wanted == ["all"] else wanted:
-    args, links, wrapped, lines = table[name]
-    if (links or wrapped) and windows or wrapped and (wrapper or not shutil.which(lines[0].split()[1])):
-        print(f"watch_property: skip case {name}: it needs links or {lines[0].split()[1]}")
+    args, links, wrap, lines = table[name]
+    if links and windows or wrap and (wrapper or not shutil.which(wrap)):
+        print(f"watch_property: skip case {name}: it needs " + (wrap + " on Linux" if wrap else "links"))
         continue
     runs.append(("case", name))
 failed = 0
