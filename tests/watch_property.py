@@ -1,18 +1,16 @@
 #!/usr/bin/env python3
 """watch_property.py SKELVANE [STEPS [SEEDS [CASE...]]]: edits under --watch.
 
-For each seed (SEEDS: a comma list; "new" draws one; SKELVANE_SEED adds one)
-a watch runs over a small site while STEPS random steps edit it as users and
-editors do: patterns saved in place, by rename, or with their size and time
-kept; a pattern deleted and made again; a page switching patterns; a linked
-pattern pointed elsewhere; the folder of patterns moved away and made anew;
-one page named twice. Then each CASE of watch.steps (or "all") runs its
-scripted steps. Either way, once the watch rests it must stay at rest,
-Ctrl-C ends it with the status expected, every file is what a plain run
-makes of the files as they are, and nothing is left behind. A failure
-prints the seed or case and how to run it again.
-SKELVANE_WRAPPER runs the program under another (wine), with
-SKELVANE_PLATFORM=windows (no links there, nor cases that need them).
+For each seed (a comma list; "new" draws one; SKELVANE_SEED adds one) STEPS
+random steps edit a small site as users and editors do (saves in place, by
+rename, keeping size and time; patterns deleted and made again; pages
+switching patterns; a link pointed elsewhere; the patterns' folder moved
+and made anew; a page named twice); then each CASE of watch.steps ("all")
+runs its steps. Once the watch rests it must stay at rest, Ctrl-C ends it
+with the status expected, every file is what a plain run makes of the same
+files, nothing is left behind. A failure prints how to run it again.
+SKELVANE_WRAPPER runs the program under wine, SKELVANE_PLATFORM=windows
+leaves out links and the cases that need them.
 """
 import codecs, os, random, shutil, signal, subprocess, sys, tempfile, time
 

@@ -128,11 +128,8 @@ case_idle() {
     start -v p*.html
     waitfor '[[ $(lines "Opening file p99.html") == 1 ]]'
     local before after used=() window
-    # The main thread's time only: under Wine the process has Wine's own
-    # threads too, which spend time of their own on a loaded machine. On a
-    # loaded machine the looks that follow the first pass can reach into
-    # the first window, so it may take a few: a watch that never sleeps
-    # fails every one.
+    # The main thread's time only (Wine has threads of its own); on a loaded
+    # machine the looks after the first pass reach into the first windows.
     for window in 1 2 3 4 5; do
         before=$(awk '{print $14 + $15}' /proc/$pid/task/$pid/stat)
         sleep 3
@@ -347,17 +344,11 @@ case_turnwait() {
     grep -q "a.html: the watch was stopped while it waited" err || fail "no reason given: $(cat err)"
 }
 
-# The watch's memory depends on the site, not on how long it has run, on
-# tmpfs, which never reuses an inode number. Two watches, each edited 60
-# times, must stay within 10% of their resident size after the first pass:
-# - 200 pages whose navigation is edited (12,000 rewrites, each a new file),
-#   each edit with a deploy that swaps the folder of the pages' own parts for
-#   a copy (12,000 files that are new by their folder);
-# - 100 pages whose part moves to a new folder of its own each edit, the old
-#   one removed, and whose linked part is pointed into a new release folder
-#   each edit, the old ones kept (12,000 folders that come and go).
-# The directories watched stay as many as after the first pass. It runs
-# apart, as slow.
+# The watch's memory and watched directories depend on the site, not on how
+# long it has run (on tmpfs, which never reuses an inode number): 60 edits of
+# 200 pages' navigation, each with their parts' folder swapped for a copy,
+# and of 100 pages whose part moves to a new folder (the old one removed)
+# and whose linked part is pointed into a new one, stay within 10%.
 case_memory() {
     [[ ${SKELVANE_PLATFORM:-} == windows ]] && { echo "  skip ($case): the Windows build is not measured"; return; }
     if [[ $(stat -f -c %T .) != tmpfs ]]; then
@@ -376,9 +367,7 @@ case_memory() {
     cd ../.. && [[ -z $mounted ]] || { umount "$mounted"; mounted=; }
 }
 
-# Starts a watch over the pages, makes edits 1 to 60 with EDIT N, each
-# waited for with DONE N, and fails when the resident size grew by more
-# than 10% after the first pass.
+# A watch over the pages, edits 1 to 60 by EDIT N, each waited for by DONE N.
 steadymemory() {  # EDIT DONE PAGE...
     local edit=$1 done=$2 first after n when="the first pass" watching
     shift 2
@@ -453,8 +442,7 @@ move() {
 movedone() { [[ $(cat q*.html | grep -c -x -e "M$1" -e "R$1") == 200 ]]; }
 
 cases=("$@")
-# slowwriter waits out the ten seconds before a word, and memory makes 12,000
-# rewrites: CTest runs them apart, as slow.
+# slowwriter (ten seconds before a word) and memory run apart, as slow.
 [[ ${#cases[@]} -gt 0 ]] || cases=(signal fullpipe idle writer twowatches failedpasses refusedrenames unremovable appendonly
                                    postponedunremovable turnwait restless)
 for case in "${cases[@]}"; do
