@@ -1,27 +1,26 @@
 #!/usr/bin/env python3
-"""watch_property.py SKELVANE [STEPS] [SEED]: random edits under --watch.
+"""watch_property.py SKELVANE [STEPS [SEEDS [CASE...]]]: edits under --watch.
 
-A watch runs over a small site while random steps edit it as users and
-editors do: patterns saved in place, by rename, or with their size and time
-kept; a pattern deleted and made again; a page switching patterns; a linked
-pattern pointed elsewhere; the folder of patterns moved away and made anew;
-one page named twice. Once the watch rests, each page must be what a plain
-run makes of the files as they are (a plain run changes nothing), the watch
-must stay at rest, no file may be left behind, and Ctrl-C ends it with 0.
-Seeded (SKELVANE_SEED, or a new seed each run); the seed is printed, and a
-failure says how to run it again.
-SKELVANE_WRAPPER runs the program under another (wine), with
-SKELVANE_PLATFORM=windows (no links there).
+For each seed (a comma list; "new" draws one; SKELVANE_SEED adds one) STEPS
+random steps edit a small site as users and editors do (saves in place, by
+rename, keeping size and time; patterns deleted and made again; pages
+switching patterns; a link pointed elsewhere; the patterns' folder moved
+and made anew; a page named twice); then each CASE of watch.steps ("all")
+runs its steps. Once the watch rests it must stay at rest, Ctrl-C ends it
+with the status expected, every file is what a plain run makes of the same
+files, nothing is left behind. A failure prints how to run it again.
+SKELVANE_WRAPPER runs the program under wine, SKELVANE_PLATFORM=windows
+leaves out links and the cases that need them.
 """
-import os, random, shutil, signal, subprocess, sys, tempfile, time
+import codecs, os, random, shutil, signal, subprocess, sys, tempfile, time
 
 program = os.path.realpath(sys.argv[1])
 steps = int(sys.argv[2]) if len(sys.argv) > 2 else 30
-seed = int(sys.argv[3]) if len(sys.argv) > 3 else int(os.environ.get("SKELVANE_SEED") or random.randrange(1 << 30))
+seeds = (sys.argv[3] if len(sys.argv) > 3 else "new").split(",") + [os.environ.get("SKELVANE_SEED", "")]
+wanted = sys.argv[4:]
 wrapper = os.environ.get("SKELVANE_WRAPPER", "").split()
 windows = os.environ.get("SKELVANE_PLATFORM") == "windows"
-rng = random.Random(seed)
-print(f"watch_property: seed {seed}, {steps} steps")
+patience = 90 if wrapper else 30
 
 # Six patterns for four pages: patterns stop being read and are named again.
 PARTS = ["lib/parts/p%d.inc" % i for i in range(6)]
@@ -37,77 +36,46 @@ def write(path, data):
         f.write(data)
 
 
-def page(name):
-    return b"<body>\n<!--#pattern file=\"%s\" -->\nold\n<!--#endpattern -->\n</body>\n" % name.encode()
-
-
-def text():  # a pattern's text: never a directive keyword, any length
-    return b"".join(rng.choice([b"nav ", b"<a href=x>", b"\n", b"\t", b"\xc3\xa9", b"line\r\n"])
-                    for _ in range(rng.randrange(0, 12)))
+def page(*names):
+    return b"".join(b"<!--#pattern file=\"%s\" -->\nold\n<!--#endpattern -->\n" % n.encode() for n in names)
 
 
 def inplace(name, data):
-    # The folder may have been moved away with every pattern in it.
-    os.makedirs(os.path.dirname(name) or ".", exist_ok=True)
+    os.makedirs(os.path.dirname(name) or ".", exist_ok=True)  # the folder may have moved away
     with open(name, "r+b" if os.path.exists(name) else "wb") as f:
         f.write(data)
         f.truncate()
 
 
-def byrename(name, data):
+def truncate(name, data):
+    open(name, "wb").close()
+    with open(name, "ab") as f:
+        f.write(data)
+
+
+def rename(name, data):
     write(name + ".part", data)
     os.replace(name + ".part", name)
+
+
+def backup(name, data):
+    os.rename(name, name + "~")
+    write(name, data)
 
 
 def sametime(name, data):
     # The same size and modification time as before, other bytes.
     if not os.path.exists(name):
         return inplace(name, data)
-    before = os.stat(name)
-    old = open(name, "rb").read()
+    before, old = os.stat(name), open(name, "rb").read()
     inplace(name, bytes((b + 1 - 97) % 26 + 97 if 97 <= b <= 122 else b for b in old) if old else data)
     os.utime(name, ns=(before.st_atime_ns, before.st_mtime_ns))
 
 
-def step(pages):
-    kind = rng.choice(["save", "save", "save", "delete", "switch", "switch", "switch"] +
-                      ([] if windows else ["relink", "move"]))
-    if kind == "save":
-        name = rng.choice(PARTS + ELSEWHERE)
-        how = rng.choice([inplace, byrename, sametime])
-        how(name, text())
-        return f"{how.__name__} {name}"
-    if kind == "delete":
-        name = rng.choice(PARTS)
-        if os.path.exists(name):
-            os.remove(name)
-            return f"delete {name}"
-        write(name, text())
-        return f"make {name}"
-    if kind == "switch":
-        name = rng.choice(pages)
-        pattern = rng.choice(PATTERNS)
-        byrename(name, page(pattern))
-        if pattern in PARTS and rng.random() < 0.3:
-            # The pattern made anew (deleted, then written) while the page is read.
-            time.sleep(rng.choice([0.1, 0.2, 0.4]))
-            os.path.exists(pattern) and os.remove(pattern)
-            time.sleep(rng.choice([0, 0.05, 0.2]))
-            write(pattern, text())
-            return f"{name} names {pattern}, made anew"
-        return f"{name} names {pattern}"
-    if kind == "relink":
-        target = rng.choice(PARTS + ELSEWHERE)
-        os.remove("link.inc")
-        os.symlink(target, "link.inc")
-        return f"link.inc -> {target}"
-    # The folder above the patterns' moved away, and a new one made in its place.
-    shutil.rmtree("lib.old", ignore_errors=True)
-    os.rename("lib", "lib.old")
-    for name in PARTS:
-        if os.path.exists(name.replace("lib/", "lib.old/")):
-            write(name, text())
-    return "lib moved, made anew"
+def relink(name, target):
+    if os.path.lexists(name):
+        os.remove(name)
+    os.symlink(target, name)
 
 
 def rest(files, quiet, limit):
@@ -123,70 +91,236 @@ def rest(files, quiet, limit):
     return False
 
 
-def snapshot():
+def snapshot(top="."):
     found = {}
-    for top, dirs, files in os.walk("."):
+    for where, dirs, files in os.walk(top):
         for f in files:
-            path = os.path.join(top, f)[2:]
-            found[path] = open(path, "rb").read() if not os.path.islink(path) else b"-> " + os.readlink(path).encode()
+            path = os.path.join(where, f)
+            found[os.path.relpath(path, top)] = (b"-> " + os.readlink(path).encode() if os.path.islink(path)
+                                                 else open(path, "rb").read())
     return found
 
 
-failures = []
-work = tempfile.mkdtemp(prefix="skelvane-watchprop-")
-os.chdir(work)
-for name in PARTS + ELSEWHERE:
-    write(name, text())
-if not windows:
-    os.symlink("alt/q0.inc", "link.inc")
-for name in PAGES:
-    write(name, page(rng.choice(PATTERNS)))
-named = PAGES + [rng.choice(PAGES)]  # one page named twice
-out, err = open("../" + os.path.basename(work) + ".out", "wb"), open("../" + os.path.basename(work) + ".err", "wb")
-watch = subprocess.Popen(wrapper + [program, "--watch", "-v"] + named, stdout=out, stderr=err)
-try:
-    rest([out.name], 1.0, 30)
+class Watch:
+    """A watch in the current directory, its stdout and stderr in files beside it."""
+
+    def __init__(self, args, wrap=()):
+        self.args, self.wrapped, self.unjudged = args, bool(wrap), []
+        base = "../" + os.path.basename(os.getcwd())
+        self.out, self.err = open(base + ".out", "wb"), open(base + ".err", "wb")
+        self.files = {"out": self.out.name, "err": self.err.name}
+        env = dict(os.environ, ASAN_OPTIONS="detect_leaks=0") if wrap else None  # no leak checks under strace
+        self.process = subprocess.Popen(list(wrap) + wrapper + [program, "--watch"] + args,
+                                        stdout=self.out, stderr=self.err, env=env)
+
+    def lines(self, path):
+        with open(self.files.get(path, path), "rb") as f:
+            return f.read().decode(errors="replace").replace("\r", "").split("\n")[:-1]
+
+    def count(self, path, text):
+        try:
+            return sum(text[1:] in line if text.startswith("~") else line == text for line in self.lines(path))
+        except OSError:
+            return 0
+
+    def stop(self, status, quiet, failures):
+        """Waits for rest, stops with Ctrl-C, then compares every file with a plain run's."""
+        if not rest([self.out.name, self.err.name], quiet, 90):
+            failures.append("the watch never rests: it keeps making passes")
+        grown = os.path.getsize(self.out.name)
+        # Under strace the signal goes to the program, not to strace.
+        children = open(f"/proc/{self.process.pid}/task/{self.process.pid}/children").read().split()
+        os.kill(int(children[0]) if self.wrapped and children else self.process.pid, signal.SIGINT)
+        try:
+            got = self.process.wait(30)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            got = "none: still running 30 s after SIGINT"
+        if got != status:
+            failures.append(f"status {got} after SIGINT, expected {status}")
+        watched = snapshot()
+        # What a plain run makes of the same files, in a copy.
+        copy = tempfile.mkdtemp(prefix="skelvane-plain-")
+        shutil.copytree(".", copy, symlinks=True, dirs_exist_ok=True)
+        # Windows writes CR LF: a page whose text stayed the same is one the
+        # watch leaves alone, and so does --if-changed.
+        subprocess.run(wrapper + [program] + (["--if-changed"] if windows else []) + self.args, cwd=copy,
+                       capture_output=True)
+        for path, data in snapshot(copy).items():
+            if watched.get(path) != data and path not in self.unjudged:
+                failures.append(f"{path}: the watch left {watched.get(path)!r:.300}, a plain run makes {data!r:.300}")
+        shutil.rmtree(copy)
+        # skelvane.tmp is left when a message says so.
+        told = "skelvane.tmp" in open(self.err.name, errors="replace").read()
+        left = [p for p in watched if os.path.basename(p).startswith(".skelvane-") or p == "skelvane.tmp" and not told]
+        if left:
+            failures.append(f"left behind: {left}")
+        if os.path.getsize(self.out.name) != grown:
+            failures.append("a pass after the watch had rested")
+
+    def close(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+        self.out.close(), self.err.close()
+        tail = open(self.err.name, "rb").read().decode(errors="replace")[-2000:]
+        os.remove(self.out.name), os.remove(self.err.name)
+        return tail
+
+
+def randomrun(seed, failures):
+    rng = random.Random(seed)
+
+    def text():  # a pattern's text: never a directive keyword, any length
+        return b"".join(rng.choice([b"nav ", b"<a href=x>", b"\n", b"\t", b"\xc3\xa9", b"line\r\n"])
+                        for _ in range(rng.randrange(0, 12)))
+
+    def step():
+        kind = rng.choice(["save"] * 3 + ["delete"] + ["switch"] * 3 + ([] if windows else ["relink", "move"]))
+        if kind == "save":
+            name, how = rng.choice(PARTS + ELSEWHERE), rng.choice([inplace, rename, sametime])
+            how(name, text())
+            return f"{how.__name__} {name}"
+        if kind == "delete":
+            name = rng.choice(PARTS)
+            if os.path.exists(name):
+                os.remove(name)
+                return f"delete {name}"
+            write(name, text())
+            return f"make {name}"
+        if kind == "switch":
+            name, pattern = rng.choice(PAGES), rng.choice(PATTERNS)
+            rename(name, page(pattern))
+            if pattern in PARTS and rng.random() < 0.3:
+                # The pattern made anew (deleted, then written) while the page is read.
+                time.sleep(rng.choice([0.1, 0.2, 0.4]))
+                os.path.exists(pattern) and os.remove(pattern)
+                time.sleep(rng.choice([0, 0.05, 0.2]))
+                write(pattern, text())
+                return f"{name} names {pattern}, made anew"
+            return f"{name} names {pattern}"
+        if kind == "relink":
+            target = rng.choice(PARTS + ELSEWHERE)
+            relink("link.inc", target)
+            return f"link.inc -> {target}"
+        # The folder above the patterns' moved away, and a new one made in its place.
+        shutil.rmtree("lib.old", ignore_errors=True)
+        os.rename("lib", "lib.old")
+        for name in PARTS:
+            if os.path.exists(name.replace("lib/", "lib.old/")):
+                write(name, text())
+        return "lib moved, made anew"
+
+    for name in PARTS + ELSEWHERE:
+        write(name, text())
+    if not windows:
+        os.symlink("alt/q0.inc", "link.inc")
+    for name in PAGES:
+        write(name, page(rng.choice(PATTERNS)))
+    watch = Watch(["-v"] + PAGES + [rng.choice(PAGES)])  # one page named twice
     done = []
-    for _ in range(steps):
-        done.append(step(PAGES))
-        time.sleep(rng.choice([0, 0.05, 0.3, 0.3, 0.8]))
-    if not rest([out.name, err.name], 5.0, 90):
-        failures.append("the watch never rests: it keeps making passes")
-    watched = snapshot()
-    # What a plain run makes of the same files, in a copy.
-    copy = tempfile.mkdtemp(prefix="skelvane-plain-")
-    shutil.copytree(".", copy, symlinks=True, dirs_exist_ok=True)
-    # Windows writes CR LF: a page whose text stayed the same is one the
-    # watch leaves alone, and so does --if-changed.
-    plain = subprocess.run(wrapper + [program] + (["--if-changed"] if windows else []) + named, cwd=copy,
-                           capture_output=True)
-    os.chdir(copy)
-    for path, data in snapshot().items():
-        if watched.get(path) != data:
-            failures.append(f"{path}: the watch left {watched.get(path)!r}, a plain run makes {data!r}")
+    try:
+        rest([watch.out.name], 1.0, patience)
+        for _ in range(steps):
+            done.append(step())
+            time.sleep(rng.choice([0, 0.05, 0.3, 0.3, 0.8]))
+        watch.stop(0, 5.0, failures)
+    finally:
+        tail = watch.close()
+    return "steps:\n  " + "\n  ".join(done) + "\nstderr:\n" + tail
+
+
+def caserun(args, lines, failures):
+    """Runs one case of watch.steps: its lines after the "case" line."""
+    watch, outs, wrap, done = None, None, [], []
+    unescape = lambda s: codecs.escape_decode(s.encode())[0]
+    try:
+        for line in lines:
+            done.append(line)
+            word, _, rest_ = line.partition(" ")
+            if word == "wrap":
+                wrap = rest_.split()
+            elif word == "file":
+                path, _, data = rest_.partition(" ")
+                write(unescape(path).decode(), eval(data[2:]) if data.startswith("= ") else unescape(data))
+            elif word == "page":
+                path, *names = rest_.split()
+                write(unescape(path).decode(), page(*names))
+            elif word == "save":
+                how, path, data = rest_.split(" ", 2)
+                globals()[how](path, unescape(data))
+            elif word == "link":
+                relink(*rest_.split())
+            elif word in ("move", "copy"):
+                (os.rename if word == "move" else shutil.copytree)(*rest_.split())
+            elif word == "mkdir":
+                os.makedirs(rest_)
+            elif word == "sleep":
+                time.sleep(float(rest_))
+            elif word == "start":
+                watch = Watch(args, wrap)
+            elif word == "unjudged":
+                watch.unjudged = rest_.split()
+            elif word == "stop":
+                watch.stop(int(rest_), 1.5, failures)
+            elif word in ("until", "expect"):
+                path, n, text = rest_.split(" ", 2)
+                path, deadline = unescape(path).decode(), time.monotonic() + (patience if word == "until" else 0)
+                while (watch.count(path, text) < int(n) if word == "until" else watch.count(path, text) != int(n)):
+                    if time.monotonic() > deadline or watch.process.poll() is not None:
+                        failures.append(f"{path} has {watch.count(path, text)} lines {text!r}")
+                        break
+                    time.sleep(0.1)
+            elif word == "out":
+                outs = (outs or []) + ([rest_] if rest_ else [])
+            if failures:
+                break
+        if outs is not None and watch.lines("out") != outs:
+            failures.append("stdout:\n  " + "\n  ".join(watch.lines("out")))
+    finally:
+        tail = watch.close() if watch else ""
+    return "steps:\n  " + "\n  ".join(done) + "\nstderr:\n" + tail
+
+
+def cases():
+    """The cases of watch.steps, by name: [arguments, needs links, the program it runs under, lines]."""
+    found, current = {}, None
+    for line in open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "watch.steps")):
+        line = line.rstrip("\n")
+        if line.startswith("case "):
+            name, *args = line[5:].split()
+            current = found[name] = [args, False, "", []]
+        elif current and line and not line.startswith("#"):
+            current[1] |= line == "posix"
+            current[2] = line.split()[1] if line.startswith("wrap ") else current[2]
+            current[3].append(line)
+    return found
+
+
+runs = [("seed", int(s) if s != "new" else random.randrange(1 << 30)) for s in seeds if s]
+table = cases()
+for name in table if wanted == ["all"] else wanted:
+    args, links, wrap, lines = table[name]
+    if links and windows or wrap and (wrapper or not shutil.which(wrap)):
+        print(f"watch_property: skip case {name}: it needs " + (wrap + " on Linux" if wrap else "links"))
+        continue
+    runs.append(("case", name))
+failed = 0
+for kind, what in runs:
+    print(f"watch_property: {kind} {what}" + (f", {steps} steps" if kind == "seed" else ""), flush=True)
+    failures = []
+    work = tempfile.mkdtemp(prefix="skelvane-watchprop-")
     os.chdir(work)
-    shutil.rmtree(copy)
-    left = [p for p in watched if os.path.basename(p).startswith(".skelvane-") or p.endswith("skelvane.tmp")]
-    if left:
-        failures.append(f"left behind: {left}")
-    grown = os.path.getsize(out.name)
-    time.sleep(2)
-    if os.path.getsize(out.name) != grown:
-        failures.append("a pass after the watch had rested")
-    watch.send_signal(signal.SIGINT)
-    status = watch.wait(30)
-    if status != 0:
-        failures.append(f"status {status} after SIGINT")
-finally:
-    if watch.poll() is None:
-        watch.kill()
-    out.close(), err.close()
-if failures:
-    print("steps:\n  " + "\n  ".join(done))
-    print("stderr:\n" + open(err.name, "rb").read().decode(errors="replace")[-2000:])
-    print("FAIL: " + "\n      ".join(failures))
-    print(f"again: {sys.argv[0]} {sys.argv[1]} {steps} {seed}")
-for f in (out.name, err.name):
-    os.remove(f)
-shutil.rmtree(work)
-sys.exit(1 if failures else 0)
+    if kind == "seed":
+        log = randomrun(what, failures)
+    else:
+        log = caserun(table[what][0], table[what][3], failures)
+    os.chdir("/")
+    shutil.rmtree(work)
+    if failures:
+        failed = 1
+        print(log + "\nFAIL: " + "\n      ".join(failures))
+        print(f"again: {sys.argv[0]} {sys.argv[1]} " + (f"{steps} {what}" if kind == "seed" else f"0 '' {what}"))
+        if os.environ.get("SKELVANE_FAIL_FAST"):
+            break
+sys.exit(failed)
