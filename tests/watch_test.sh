@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # watch_test.sh SKELVANE [CASE...]: --watch under signals, writers that hold
-# documents, other runs and refused renames, each case in a fresh directory
+# documents and refused renames, each case in a fresh directory
 # (edits that only need waiting for are watch_property.py's cases). Outcomes
 # are waited for with a generous deadline, never timed. SKELVANE_FAIL_FAST
 # stops at the first failed case; SKELVANE_WRAPPER runs the program under
@@ -142,28 +142,6 @@ case_idle() {
     stop INT 0
 }
 
-# Another program still writing a document: the watch leaves it until the
-# writer has closed it, however long that takes, and nothing it wrote is lost.
-case_writer() {
-    printf 'NAV' >nav.inc
-    printf '<h1>T</h1>\n' >page.html
-    start -v page.html
-    waitfor '[[ $(lines "Opening file page.html") == 1 ]]'
-    { printf '<h1>T</h1>\n<!--#pattern file="nav.inc" -->\n<!--#endpattern -->\n'; sleep 0.6; printf '<p>body</p>\n'; } >page.html
-    waitfor '[[ $(lines "Updated page.html") == 1 ]]'
-    expectfile page.html '<h1>T</h1>' '<!--#pattern file="nav.inc" -->' NAV '<!--#endpattern -->' '<p>body</p>'
-    # Longer than the longest wait, a line at a time through one open file.
-    local i
-    for ((i = 1; i <= 80; i++)); do echo "line $i"; sleep 0.05; done >>page.html
-    printf 'NAV2' >nav.inc
-    waitfor '[[ $(lines "Updated page.html") == 2 ]]'
-    [[ $(grep -c '^line ' page.html) == 80 ]] || fail "lines lost: $(grep -c '^line ' page.html) of 80 left"
-    has NAV2 page.html || fail "page.html lacks NAV2"
-    stop INT 0
-    expectquiet
-    nostaging
-}
-
 # A writer that keeps the document open is said to hold it, once; one
 # that closed it soon is not spoken of later.
 case_slowwriter() {
@@ -215,24 +193,6 @@ case_restless() {
     waitfor '[[ $(lines "Updated page.html") -ge 1 ]]'
     [[ $(grep -c '^line ' page.html) == 90 ]] || fail "lines lost: $(grep -c '^line ' page.html) of 90 left"
     has NAV page.html || fail "page.html lacks NAV"
-    stop INT 0
-}
-
-# Two watches over one page settle before any edit, and after one.
-case_twowatches() {
-    settled() { local before; sleep 1; before=$(stat -c %i%Y a.html); sleep 1; [[ $(stat -c %i%Y a.html) == "$before" ]]; }
-    printf 'NAV' >nav.inc
-    page nav.inc >a.html
-    $wrapper "$bin" --watch a.html >out2 2>err2 &
-    local other=$!
-    start a.html
-    waitfor 'has NAV a.html'
-    settled || fail "two watches keep rewriting a.html"
-    printf 'NAV2' >nav.inc
-    waitfor 'has NAV2 a.html'
-    settled || fail "two watches keep rewriting a.html after an edit"
-    kill -INT $other
-    wait $other || fail "the other watch ended with $?"
     stop INT 0
 }
 
@@ -323,25 +283,6 @@ case_postponedunremovable() {
     cmp -s "$left" <(printf '%s\n' "$text") || fail "$left holds: $(cat "$left")"
     expectfile skelvane.tmp "$text" '<p>more</p>'
     chmod u+w "$left" && rm -f "$left"
-}
-
-# A stop while a pass waits for another run's turn on a document ends the
-# wait: the document is left as it is, and the status says so.
-case_turnwait() {
-    needs flock || return
-    printf 'N1' >nav.inc
-    page nav.inc >a.html
-    start a.html
-    waitfor 'has N1 a.html'
-    flock a.html sleep 60 &
-    local holder=$!
-    waitfor '! flock -n a.html true'
-    printf 'N2' >nav.inc
-    sleep 1
-    stop INT 1
-    kill $holder 2>/dev/null
-    has N2 a.html && fail "a.html rewritten after the stop"
-    grep -q "a.html: the watch was stopped while it waited" err || fail "no reason given: $(cat err)"
 }
 
 # The watch's memory and watched directories depend on the site, not on how
@@ -443,8 +384,8 @@ movedone() { [[ $(cat q*.html | grep -c -x -e "M$1" -e "R$1") == 200 ]]; }
 
 cases=("$@")
 # slowwriter (ten seconds before a word) and memory run apart, as slow.
-[[ ${#cases[@]} -gt 0 ]] || cases=(signal fullpipe idle writer twowatches failedpasses refusedrenames unremovable appendonly
-                                   postponedunremovable turnwait restless)
+[[ ${#cases[@]} -gt 0 ]] || cases=(signal fullpipe idle failedpasses refusedrenames unremovable appendonly
+                                   postponedunremovable restless)
 for case in "${cases[@]}"; do
     mkdir "$root/$case" && cd "$root/$case" || exit 1
     echo "case $case"
