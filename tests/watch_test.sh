@@ -293,36 +293,44 @@ case_postponedunremovable() {
 case_memory() {
     [[ ${SKELVANE_PLATFORM:-} == windows ]] && { echo "  skip ($case): the Windows build is not measured"; return; }
     if [[ $(stat -f -c %T .) != tmpfs ]]; then
-        mkdir site
-        if mount -t tmpfs -o size=128m tmpfs site 2>/dev/null; then
-            mounted=$PWD/site
-        else
-            echo "  skip ($case): . is not on tmpfs, and no tmpfs can be mounted here (not root?)"
-            return
-        fi
-        cd site || return
+        mkdir site && mount -t tmpfs -o size=128m tmpfs site 2>/dev/null ||
+            { echo "  skip ($case): . is not on tmpfs, and no tmpfs can be mounted here (not root?)"; return; }
+        mounted=$PWD/site && cd site
     fi
-    mkdir rewrites folders
-    cd rewrites && memory_rewrites
-    cd ../folders && memory_folders
+    local i
+    mkdir -p rewrites/parts folders
+    cd rewrites && printf 'NAV0' >nav.inc
+    for ((i = 1; i <= 200; i++)); do
+        printf 'P%s' $i >parts/p$i.inc
+        printf '<!--#pattern file="%s" -->\n<!--#endpattern -->\n' nav.inc parts/p$i.inc >p$i.html
+    done
+    steadymemory 'mv parts parts.old && cp -r parts.old parts && rm -r parts.old && printf NAV$n >nav.inc' \
+        'has NAV$n p200.html' p{1..200}.html
+    expectfile p1.html '<!--#pattern file="nav.inc" -->' NAV60 '<!--#endpattern -->' \
+        '<!--#pattern file="parts/p1.inc" -->' P1 '<!--#endpattern -->'
+    cd ../folders && for ((i = 1; i <= 100; i++)); do movepage 0 $i; done
+    steadymemory 'for ((i = 1; i <= 100; i++)); do movepage $n $i; done; rm -r m$((n - 1))' \
+        '[[ $(cat q*.html | grep -c -x -e "M$n" -e "R$n") == 200 ]]' q{1..100}.html
+    expectfile q1.html '<!--#pattern file="m60/1/part.inc" -->' M60 '<!--#endpattern -->' \
+        '<!--#pattern file="l1.inc" -->' R60 '<!--#endpattern -->'
     cd ../.. && [[ -z $mounted ]] || { umount "$mounted"; mounted=; }
 }
 
-# A watch over the pages, edits 1 to 60 by EDIT N, each waited for by DONE N.
+# A watch over the pages; edits n = 1 to 60 by EDIT, each waited for by DONE.
 steadymemory() {  # EDIT DONE PAGE...
-    local edit=$1 done=$2 first after n when="the first pass" watching
+    local edit=$1 done=$2 first after n=0 when="the first pass" watching
     shift 2
     # The sanitizer's quarantine would hold every freed block back.
     ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}quarantine_size_mb=0 start "$@"
-    waitfor "$done 0" || return
+    waitfor "$done" || return
     sleep 1
     resident() { awk '/^VmRSS:/ {print $2}' /proc/$pid/status; }
     # The directories inotify watches for it, one line each.
     watches() { cat /proc/$pid/fdinfo/* 2>/dev/null | grep -c '^inotify wd:'; }
     first=$(resident) watching=$(watches)
     for ((n = 1; n <= 60; n++)); do
-        $edit $n
-        waitfor "$done $n" || break
+        eval "$edit"
+        waitfor "$done" || break
         # The sanitizer's runtime grows by 8% on the first paths an edit
         # takes, and then stays: what is judged is the watch's.
         ((n == 1)) && ldd "$bin" 2>/dev/null | grep -q libasan && echo "  ($case: $first KiB after the first pass)" &&
@@ -330,32 +338,13 @@ steadymemory() {  # EDIT DONE PAGE...
     done
     sleep 1
     after=$(resident)
-    echo "  ($case, $edit: resident $first KiB after $when, $after KiB after $((n - 1)) edits of $# pages)"
-    ((after * 10 <= first * 11)) || fail "$edit: resident size grew from $first KiB to $after KiB"
-    [[ $(watches) == "$watching" ]] || fail "$edit: $watching directories watched after the first pass, $(watches) now"
+    echo "  ($case: resident $first KiB after $when, $after KiB after $((n - 1)) edits of $# pages)"
+    ((after * 10 <= first * 11)) || fail "resident size grew from $first KiB to $after KiB"
+    [[ $(watches) == "$watching" ]] || fail "$watching directories watched after the first pass, $(watches) now"
     stop INT 0
     expectquiet
     nostaging
 }
-
-memory_rewrites() {
-    local pages=() i
-    mkdir parts
-    for ((i = 1; i <= 200; i++)); do
-        pages+=(p$i.html)
-        printf 'P%s' $i >parts/p$i.inc
-        printf '<!--#pattern file="%s" -->\n<!--#endpattern -->\n' nav.inc parts/p$i.inc >p$i.html
-    done
-    printf 'NAV0' >nav.inc
-    steadymemory rewrite navdone "${pages[@]}"
-    expectfile p1.html '<!--#pattern file="nav.inc" -->' NAV60 '<!--#endpattern -->' \
-        '<!--#pattern file="parts/p1.inc" -->' P1 '<!--#endpattern -->'
-}
-rewrite() {
-    mv parts parts.old && cp -r parts.old parts && rm -r parts.old
-    printf 'NAV%s' $1 >nav.inc
-}
-navdone() { has NAV$1 p200.html; }
 
 # Page i of edit n: its part in m<n>/<i>/, its linked part in r<n>/<i>/.
 movepage() {  # N I
@@ -365,22 +354,6 @@ movepage() {  # N I
     ln -sfn r$1/$2/part.inc l$2.inc
     printf '<!--#pattern file="%s" -->\n<!--#endpattern -->\n' m$1/$2/part.inc l$2.inc >q$2.html
 }
-memory_folders() {
-    local pages=() i
-    for ((i = 1; i <= 100; i++)); do
-        pages+=(q$i.html)
-        movepage 0 $i
-    done
-    steadymemory move movedone "${pages[@]}"
-    expectfile q1.html '<!--#pattern file="m60/1/part.inc" -->' M60 '<!--#endpattern -->' \
-        '<!--#pattern file="l1.inc" -->' R60 '<!--#endpattern -->'
-}
-move() {
-    local i
-    for ((i = 1; i <= 100; i++)); do movepage $1 $i; done
-    rm -r m$(($1 - 1))
-}
-movedone() { [[ $(cat q*.html | grep -c -x -e "M$1" -e "R$1") == 200 ]]; }
 
 cases=("$@")
 # slowwriter (ten seconds before a word) and memory run apart, as slow.
