@@ -288,7 +288,7 @@ def cases():
 
 runs = [("seed", int(s) if s != "new" else random.randrange(1 << 30)) for s in seeds if s]
 table = cases()
-for name in table if wanted == ["all"] else wanted:
+for name in [n for n in table if "slow" not in table[n][1]] if wanted == ["all"] else wanted:
     wrap = next((line.split()[1] for line in table[name][1] if line.startswith("wrap ")), "")
     if "posix" in table[name][1] and windows or wrap and (wrapper or not shutil.which(wrap)):
         print(f"watch_property: skip case {name}: it needs " + (wrap + " on Linux" if wrap else "links"))

@@ -142,30 +142,6 @@ case_idle() {
     stop INT 0
 }
 
-# A writer that keeps the document open is said to hold it, once; one
-# that closed it soon is not spoken of later.
-case_slowwriter() {
-    printf 'NAV' >nav.inc
-    page nav.inc >page.html
-    start page.html
-    waitfor 'has NAV page.html'
-    exec 3>>page.html
-    printf 'NAV1' >nav.inc
-    sleep 1
-    exec 3>&-
-    waitfor 'has NAV1 page.html'
-    sleep 10
-    grep -q "another program" err && fail "a writer that has gone is still spoken of: $(cat err)"
-    exec 3>>page.html
-    printf 'NAV2' >nav.inc
-    waitfor 'grep -q "page.html: another program is writing it" err'
-    has NAV2 page.html && fail "page.html was replaced while another program had it open for writing"
-    exec 3>&-
-    waitfor 'has NAV2 page.html'
-    stop INT 0
-    [[ $(grep -c "another program" err) == 1 ]] || fail "said more than once: $(cat err)"
-}
-
 # A document that keeps changing, a line at a time by separate writes, for
 # longer than a pattern is waited for: left alone until it rests.
 case_restless() {
@@ -356,7 +332,7 @@ movepage() {  # N I
 }
 
 cases=("$@")
-# slowwriter (ten seconds before a word) and memory run apart, as slow.
+# memory runs apart, as slow.
 [[ ${#cases[@]} -gt 0 ]] || cases=(signal fullpipe idle failedpasses refusedrenames unremovable appendonly
                                    postponedunremovable restless)
 for case in "${cases[@]}"; do
