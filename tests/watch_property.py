@@ -2,13 +2,11 @@
 """watch_property.py SKELVANE [STEPS [SEEDS [CASE...]]]: edits under --watch.
 
 For each seed (a comma list; "new" draws one; SKELVANE_SEED adds one) STEPS
-random steps edit a small site as users and editors do (saves in place, by
-rename, keeping size and time; patterns deleted and made again; pages
-switching patterns; a link pointed elsewhere; the patterns' folder moved
-and made anew; a page named twice); then each CASE of watch.steps ("all")
-runs its steps. Once the watch rests it must stay at rest, Ctrl-C ends it
-with the status expected, every file is what a plain run makes of the same
-files, nothing is left behind. A failure prints how to run it again.
+random steps in watch.steps' language edit a small site as users and
+editors do; then each CASE of watch.steps ("all") runs its steps. Once the
+watch rests it must stay at rest, Ctrl-C ends it with the status expected,
+every file is what a plain run makes of the same files, nothing is left
+behind. A failure prints its steps and how to run it again.
 SKELVANE_WRAPPER runs the program under wine, SKELVANE_PLATFORM=windows
 leaves out links and the cases that need them.
 """
@@ -74,12 +72,6 @@ def sametime(name, data):
     os.utime(name, ns=(before.st_atime_ns, before.st_mtime_ns))
 
 
-def relink(name, target):
-    if os.path.lexists(name):
-        os.remove(name)
-    os.symlink(target, name)
-
-
 def rest(files, quiet, limit):
     """Waits until the files stop growing for quiet seconds; False when they never do."""
     sizes, since, start = None, time.monotonic(), time.monotonic()
@@ -110,14 +102,13 @@ class Watch:
         self.args, self.wrapped, self.unjudged = args, bool(wrap), []
         base = "../" + os.path.basename(os.getcwd())
         self.out, self.err = open(base + ".out", "wb"), open(base + ".err", "wb")
-        self.files = {"out": self.out.name, "err": self.err.name}
         env = dict(os.environ, ASAN_OPTIONS="detect_leaks=0") if wrap else None  # no leak checks under strace
         self.process = subprocess.Popen(list(wrap) + wrapper + [program, "--watch"] + args,
                                         stdout=self.out, stderr=self.err, env=env)
         watches.append(self)
 
     def lines(self, path):
-        with open(self.files.get(path, path), "rb") as f:
+        with open({"out": self.out.name, "err": self.err.name}.get(path, path), "rb") as f:
             return f.read().decode(errors="replace").replace("\r", "").split("\n")[:-1]
 
     def count(self, path, text):
@@ -232,13 +223,13 @@ def caserun(args, lines, failures, done):
             how, path, data = rest_.split(" ", 2)
             globals()[how](path, unescape(data))
         elif word == "link":
-            relink(*rest_.split())
+            name, target = rest_.split()
+            os.path.lexists(name) and os.remove(name)
+            os.symlink(target, name)
         elif word in ("move", "copy"):
             (os.rename if word == "move" else shutil.copytree)(*rest_.split())
         elif word == "remove":
             shutil.rmtree(rest_) if os.path.isdir(rest_) else os.path.lexists(rest_) and os.remove(rest_)
-        elif word == "mkdir":
-            os.makedirs(rest_)
         elif word == "sleep":
             time.sleep(float(rest_))
         elif word == "start":
