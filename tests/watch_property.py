@@ -2,13 +2,11 @@
 """watch_property.py SKELVANE [STEPS [SEEDS [CASE...]]]: edits under --watch.
 
 For each seed (a comma list; "new" draws one; SKELVANE_SEED adds one) STEPS
-random steps edit a small site as users and editors do (saves in place, by
-rename, keeping size and time; patterns deleted and made again; pages
-switching patterns; a link pointed elsewhere; the patterns' folder moved
-and made anew; a page named twice); then each CASE of watch.steps ("all")
-runs its steps. Once the watch rests it must stay at rest, Ctrl-C ends it
-with the status expected, every file is what a plain run makes of the same
-files, nothing is left behind. A failure prints how to run it again.
+random steps in watch.steps' language edit a small site as users and
+editors do; then each CASE of watch.steps ("all") runs its steps. Once the
+watch rests it must stay at rest, Ctrl-C ends it with the status expected,
+every file is what a plain run makes of the same files, nothing is left
+behind. A failure prints its steps and how to run it again.
 SKELVANE_WRAPPER runs the program under wine, SKELVANE_PLATFORM=windows
 leaves out links and the cases that need them.
 """
@@ -28,6 +26,8 @@ PATTERNS = PARTS + ([] if windows else ["link.inc"])
 # Only link.inc leads to these, so their folder is watched only through it.
 ELSEWHERE = [] if windows else ["alt/q0.inc", "alt/q1.inc"]
 PAGES = ["a.html", "b.html", "sub/c.html", "sub/d.html"]
+watches, jobs = [], []  # what a run started, ended after it
+escape, unescape = (lambda b: codecs.escape_encode(b)[0].decode()), (lambda s: codecs.escape_decode(s.encode())[0])
 
 
 def write(path, data):
@@ -72,12 +72,6 @@ def sametime(name, data):
     os.utime(name, ns=(before.st_atime_ns, before.st_mtime_ns))
 
 
-def relink(name, target):
-    if os.path.lexists(name):
-        os.remove(name)
-    os.symlink(target, name)
-
-
 def rest(files, quiet, limit):
     """Waits until the files stop growing for quiet seconds; False when they never do."""
     sizes, since, start = None, time.monotonic(), time.monotonic()
@@ -108,13 +102,13 @@ class Watch:
         self.args, self.wrapped, self.unjudged = args, bool(wrap), []
         base = "../" + os.path.basename(os.getcwd())
         self.out, self.err = open(base + ".out", "wb"), open(base + ".err", "wb")
-        self.files = {"out": self.out.name, "err": self.err.name}
         env = dict(os.environ, ASAN_OPTIONS="detect_leaks=0") if wrap else None  # no leak checks under strace
         self.process = subprocess.Popen(list(wrap) + wrapper + [program, "--watch"] + args,
                                         stdout=self.out, stderr=self.err, env=env)
+        watches.append(self)
 
     def lines(self, path):
-        with open(self.files.get(path, path), "rb") as f:
+        with open({"out": self.out.name, "err": self.err.name}.get(path, path), "rb") as f:
             return f.read().decode(errors="replace").replace("\r", "").split("\n")[:-1]
 
     def count(self, path, text):
@@ -155,7 +149,7 @@ class Watch:
         left = [p for p in watched if os.path.basename(p).startswith(".skelvane-") or p == "skelvane.tmp" and not told]
         if left:
             failures.append(f"left behind: {left}")
-        if os.path.getsize(self.out.name) != grown:
+        if os.path.getsize(self.out.name) != grown and "out" not in self.unjudged:
             failures.append("a pass after the watch had rested")
 
     def close(self):
@@ -168,158 +162,148 @@ class Watch:
         return tail
 
 
-def randomrun(seed, failures):
+def randomrun(seed):
+    """A random run's steps, in the language of watch.steps, each drawn once the last is done."""
     rng = random.Random(seed)
 
     def text():  # a pattern's text: never a directive keyword, any length
-        return b"".join(rng.choice([b"nav ", b"<a href=x>", b"\n", b"\t", b"\xc3\xa9", b"line\r\n"])
-                        for _ in range(rng.randrange(0, 12)))
+        return escape(b"".join(rng.choice([b"nav ", b"<a href=x>", b"\n", b"\t", b"\xc3\xa9", b"line\r\n"])
+                               for _ in range(rng.randrange(0, 12))))
 
     def step():
         kind = rng.choice(["save"] * 3 + ["delete"] + ["switch"] * 3 + ([] if windows else ["relink", "move"]))
         if kind == "save":
-            name, how = rng.choice(PARTS + ELSEWHERE), rng.choice([inplace, rename, sametime])
-            how(name, text())
-            return f"{how.__name__} {name}"
+            name, how = rng.choice(PARTS + ELSEWHERE), rng.choice(["inplace", "rename", "sametime"])
+            return [f"save {how} {name} {text()}"]
         if kind == "delete":
             name = rng.choice(PARTS)
-            if os.path.exists(name):
-                os.remove(name)
-                return f"delete {name}"
-            write(name, text())
-            return f"make {name}"
+            return [f"remove {name}" if os.path.exists(name) else f"file {name} {text()}"]
         if kind == "switch":
             name, pattern = rng.choice(PAGES), rng.choice(PATTERNS)
-            rename(name, page(pattern))
+            lines = [f"save rename {name} {escape(page(pattern))}"]
             if pattern in PARTS and rng.random() < 0.3:
                 # The pattern made anew (deleted, then written) while the page is read.
-                time.sleep(rng.choice([0.1, 0.2, 0.4]))
-                os.path.exists(pattern) and os.remove(pattern)
-                time.sleep(rng.choice([0, 0.05, 0.2]))
-                write(pattern, text())
-                return f"{name} names {pattern}, made anew"
-            return f"{name} names {pattern}"
+                lines += [f"sleep {rng.choice([0.1, 0.2, 0.4])}", f"remove {pattern}",
+                          f"sleep {rng.choice([0, 0.05, 0.2])}", f"file {pattern} {text()}"]
+            return lines
         if kind == "relink":
-            target = rng.choice(PARTS + ELSEWHERE)
-            relink("link.inc", target)
-            return f"link.inc -> {target}"
+            return [f"link link.inc {rng.choice(PARTS + ELSEWHERE)}"]
         # The folder above the patterns' moved away, and a new one made in its place.
-        shutil.rmtree("lib.old", ignore_errors=True)
-        os.rename("lib", "lib.old")
-        for name in PARTS:
-            if os.path.exists(name.replace("lib/", "lib.old/")):
-                write(name, text())
-        return "lib moved, made anew"
+        return ["remove lib.old", "move lib lib.old"] + [f"file {name} {text()}" for name in PARTS if os.path.exists(name)]
 
     for name in PARTS + ELSEWHERE:
-        write(name, text())
+        yield f"file {name} {text()}"
     if not windows:
-        os.symlink("alt/q0.inc", "link.inc")
+        yield "link link.inc alt/q0.inc"
     for name in PAGES:
-        write(name, page(rng.choice(PATTERNS)))
-    watch = Watch(["-v"] + PAGES + [rng.choice(PAGES)])  # one page named twice
-    done = []
-    try:
-        rest([watch.out.name], 1.0, patience)
-        for _ in range(steps):
-            done.append(step())
-            time.sleep(rng.choice([0, 0.05, 0.3, 0.3, 0.8]))
-        watch.stop(0, 5.0, failures)
-    finally:
-        tail = watch.close()
-    return "steps:\n  " + "\n  ".join(done) + "\nstderr:\n" + tail
+        yield f"page {name} {rng.choice(PATTERNS)}"
+    yield "start -v " + " ".join(PAGES + [rng.choice(PAGES)])  # one page named twice
+    yield "rest 1"
+    for _ in range(steps):
+        yield from step()
+        yield f"sleep {rng.choice([0, 0.05, 0.3, 0.3, 0.8])}"
+    yield "stop 0 5"
 
 
-def caserun(args, lines, failures):
-    """Runs one case of watch.steps: its lines after the "case" line."""
-    watch, outs, wrap, done = None, None, [], []
-    unescape = lambda s: codecs.escape_decode(s.encode())[0]
-    try:
-        for line in lines:
-            done.append(line)
-            word, _, rest_ = line.partition(" ")
-            if word == "wrap":
-                wrap = rest_.split()
-            elif word == "file":
-                path, _, data = rest_.partition(" ")
-                write(unescape(path).decode(), eval(data[2:]) if data.startswith("= ") else unescape(data))
-            elif word == "page":
-                path, *names = rest_.split()
-                write(unescape(path).decode(), page(*names))
-            elif word == "save":
-                how, path, data = rest_.split(" ", 2)
-                globals()[how](path, unescape(data))
-            elif word == "link":
-                relink(*rest_.split())
-            elif word in ("move", "copy"):
-                (os.rename if word == "move" else shutil.copytree)(*rest_.split())
-            elif word == "mkdir":
-                os.makedirs(rest_)
-            elif word == "sleep":
-                time.sleep(float(rest_))
-            elif word == "start":
-                watch = Watch(args, wrap)
-            elif word == "unjudged":
-                watch.unjudged = rest_.split()
-            elif word == "stop":
-                watch.stop(int(rest_), 1.5, failures)
-            elif word in ("until", "expect"):
-                path, n, text = rest_.split(" ", 2)
-                path, deadline = unescape(path).decode(), time.monotonic() + (patience if word == "until" else 0)
-                while (watch.count(path, text) < int(n) if word == "until" else watch.count(path, text) != int(n)):
-                    if time.monotonic() > deadline or watch.process.poll() is not None:
-                        failures.append(f"{path} has {watch.count(path, text)} lines {text!r}")
-                        break
-                    time.sleep(0.1)
-            elif word == "out":
-                outs = (outs or []) + ([rest_] if rest_ else [])
-            if failures:
-                break
-        if outs is not None and watch.lines("out") != outs:
-            failures.append("stdout:\n  " + "\n  ".join(watch.lines("out")))
-    finally:
-        tail = watch.close() if watch else ""
-    return "steps:\n  " + "\n  ".join(done) + "\nstderr:\n" + tail
+def caserun(args, lines, failures, done):
+    """Runs the steps of a case of watch.steps (its lines after the "case" line) or of a random run."""
+    watch, outs, wrap = None, None, []
+    for line in lines:
+        done.append(line)
+        word, _, rest_ = line.partition(" ")
+        if word == "wrap":
+            wrap = rest_.split()
+        elif word == "file":
+            path, _, data = rest_.partition(" ")
+            write(unescape(path).decode(), eval(data[2:]) if data.startswith("= ") else unescape(data))
+        elif word == "page":
+            path, *names = rest_.split()
+            write(unescape(path).decode(), page(*names))
+        elif word == "save":
+            how, path, data = rest_.split(" ", 2)
+            globals()[how](path, unescape(data))
+        elif word == "link":
+            name, target = rest_.split()
+            os.path.lexists(name) and os.remove(name)
+            os.symlink(target, name)
+        elif word in ("move", "copy"):
+            (os.rename if word == "move" else shutil.copytree)(*rest_.split())
+        elif word == "remove":
+            shutil.rmtree(rest_) if os.path.isdir(rest_) else os.path.lexists(rest_) and os.remove(rest_)
+        elif word == "sleep":
+            time.sleep(float(rest_))
+        elif word == "start":
+            watch = Watch(rest_.split() or args, wrap)
+        elif word == "rest":
+            rest([watch.out.name], float(rest_), patience)
+        elif word == "unjudged":
+            watch.unjudged = rest_.split()
+        elif word in ("sh", "bg"):
+            job = subprocess.Popen(["bash", "-c", rest_], start_new_session=True,
+                                   env=dict(os.environ, SKELVANE=" ".join(wrapper + [program])))
+            jobs.append(job) if word == "bg" else job.wait() and failures.append(f"status {job.returncode}")
+        elif word == "stop":
+            status, _, quiet = rest_.partition(" ")
+            watch.stop(int(status), float(quiet or 1.5), failures)
+            for job in jobs:  # after the watch's stop: a job may hold what it waits for
+                os.killpg(job.pid, signal.SIGINT)
+                job.wait(30)
+        elif word in ("until", "expect"):
+            path, n, text = rest_.split(" ", 2)
+            path, deadline = unescape(path).decode(), time.monotonic() + (patience if word == "until" else 0)
+            while (watch.count(path, text) < int(n) if word == "until" else watch.count(path, text) != int(n)):
+                if time.monotonic() > deadline or watch.process.poll() is not None:
+                    failures.append(f"{path} has {watch.count(path, text)} lines {text!r}")
+                    break
+                time.sleep(0.1)
+        elif word == "out":
+            outs = (outs or []) + ([rest_] if rest_ else [])
+        if failures:
+            return
+    if outs is not None and watch.lines("out") != outs:
+        failures.append("stdout:\n  " + "\n  ".join(watch.lines("out")))
 
 
 def cases():
-    """The cases of watch.steps, by name: [arguments, needs links, the program it runs under, lines]."""
+    """The cases of watch.steps, by name: [arguments, lines]."""
     found, current = {}, None
     for line in open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "watch.steps")):
         line = line.rstrip("\n")
         if line.startswith("case "):
             name, *args = line[5:].split()
-            current = found[name] = [args, False, "", []]
+            current = found[name] = [args, []]
         elif current and line and not line.startswith("#"):
-            current[1] |= line == "posix"
-            current[2] = line.split()[1] if line.startswith("wrap ") else current[2]
-            current[3].append(line)
+            current[1].append(line)
     return found
 
 
 runs = [("seed", int(s) if s != "new" else random.randrange(1 << 30)) for s in seeds if s]
 table = cases()
-for name in table if wanted == ["all"] else wanted:
-    args, links, wrap, lines = table[name]
-    if links and windows or wrap and (wrapper or not shutil.which(wrap)):
+for name in [n for n in table if "slow" not in table[n][1]] if wanted == ["all"] else wanted:
+    wrap = next((line.split()[1] for line in table[name][1] if line.startswith("wrap ")), "")
+    if "posix" in table[name][1] and windows or wrap and (wrapper or not shutil.which(wrap)):
         print(f"watch_property: skip case {name}: it needs " + (wrap + " on Linux" if wrap else "links"))
         continue
     runs.append(("case", name))
 failed = 0
 for kind, what in runs:
     print(f"watch_property: {kind} {what}" + (f", {steps} steps" if kind == "seed" else ""), flush=True)
-    failures = []
-    work = tempfile.mkdtemp(prefix="skelvane-watchprop-")
-    os.chdir(work)
-    if kind == "seed":
-        log = randomrun(what, failures)
-    else:
-        log = caserun(table[what][0], table[what][3], failures)
-    os.chdir("/")
-    shutil.rmtree(work)
+    failures, done, tail = [], [], ""
+    os.chdir(tempfile.mkdtemp(prefix="skelvane-watchprop-"))
+    try:
+        caserun([], randomrun(what), failures, done) if kind == "seed" else caserun(*table[what], failures, done)
+    finally:
+        while watches:
+            tail += watches.pop().close()
+        while jobs:
+            job = jobs.pop()
+            job.poll() is None and os.killpg(job.pid, signal.SIGKILL)
+        work = os.getcwd()
+        os.chdir("/")
+        shutil.rmtree(work)
     if failures:
         failed = 1
-        print(log + "\nFAIL: " + "\n      ".join(failures))
+        print("steps:\n  " + "\n  ".join(done) + "\nstderr:\n" + tail + "\nFAIL: " + "\n      ".join(failures))
         print(f"again: {sys.argv[0]} {sys.argv[1]} " + (f"{steps} {what}" if kind == "seed" else f"0 '' {what}"))
         if os.environ.get("SKELVANE_FAIL_FAST"):
             break
