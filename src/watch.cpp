@@ -5,6 +5,7 @@
 #include "watchparts.h"
 
 #include <algorithm>
+#include <map>
 #include <set>
 
 namespace skelvane {
@@ -28,13 +29,19 @@ public:
         // A document named twice, by any spelling or link, is one document.
         std::set<idkey> documents;
         std::set<std::size_t> selves;
-        for (const std::string& name : names) {
+        const auto add = [&](const std::string& name, bool infolder) {
             filestatus status;
-            if (statpath(name, status) == 0 && !documents.insert(keyof(status)).second) continue;
+            if (statpath(name, status) == 0 && !documents.insert(keyof(status)).second) return;
             const std::size_t self = fileof(name);
-            if (!selves.insert(self).second) continue;
+            if (!selves.insert(self).second) return;
             files_[self].document = true;
-            docs_.push_back({name, self});
+            docs_.push_back({name, self, infolder});
+        };
+        std::vector<std::string> pages;
+        for (const std::string& name : names) {
+            pages.clear();
+            if (!folders_.add(name, pages)) add(name, false);
+            for (const std::string& page : pages) add(page, true);
         }
     }
 
@@ -45,6 +52,7 @@ public:
         passes_.runlink().leavesame();
         std::vector<directorychange> changes;
         std::vector<std::size_t> stirred;
+        std::vector<std::string> pages;
         clock::time_point lastpoll = clock::now();
         clock::time_point lastretry = clock::now();
         while (going && !stopasked()) {
@@ -59,19 +67,28 @@ public:
             follow_.wait(timeout == clock::duration::max() ? -1 : std::max(0, milliseconds(timeout)), changes);
             if (stopasked()) break;
             stirred.clear();
-            for (const directorychange& change : changes) follow_.notice(change, stirred);
+            pages.clear();
+            for (const directorychange& change : changes) {
+                follow_.notice(change, stirred);
+                folders_.notice(change, pages);
+            }
+            for (const std::string& page : pages) join(page);
             const clock::time_point now = clock::now();
             if (follow_.polling() && now >= lastpoll + pollinterval) {
                 follow_.poll(stirred);
                 lastpoll = now;
             }
             quiet_.stir(stirred);
-            std::set<std::size_t> affected = due();
+            std::set<std::size_t> joined;
+            std::set<std::size_t> affected = due(joined);
             if (passes_.waiting() && now >= lastretry + pollinterval) {
                 passes_.retry(affected);
                 lastretry = now;
             }
-            if (!affected.empty()) going = passes_.go({affected.begin(), affected.end()}, true, *this, files_);
+            // A page that joined has a first pass of its own, as every page had.
+            if (const auto first = present(joined); !first.empty()) going = passes_.go(first, false, *this, files_);
+            if (const auto again = present(affected); going && !again.empty())
+                going = passes_.go(again, true, *this, files_);
         }
         return passes_.allsucceeded() && going ? 0 : 1;
     }
@@ -100,14 +117,68 @@ private:
     }
 
     // The documents to process again: those that read a file which came
-    // to rest and is no longer as they read it.
-    std::set<std::size_t> due() {
+    // to rest and is no longer as they read it; and the pages that joined
+    // whose file came to rest.
+    std::set<std::size_t> due(std::set<std::size_t>& joined) {
         std::set<std::size_t> affected;
         for (const auto& [f, current] : quiet_.due(files_)) {
             follow_.refollow(f, files_[f].path);
             graph_.affected(f, current, affected);
+            if (auto page = joining_.find(f); page != joining_.end()) {
+                joined.insert(page->second);
+                joining_.erase(page);
+            }
         }
         return affected;
+    }
+
+    // A page that appeared in a folder: a document from now on, unless it
+    // is one already, by this name or another.
+    void join(const std::string& path) {
+        if (auto known = files_.find(entrykey(path)); known && files_[*known].document) return;
+        const state now = stateof(path);
+        if (!now || !now->regular) return;
+        for (std::size_t f : files_.filesof(keyof(*now)))
+            if (files_[f].document) return;
+        const std::size_t self = fileof(path);
+        files_[self].document = true;
+        quiet_.stir({self});
+        std::size_t d = docs_.size();
+        if (freedocs_.empty()) {
+            docs_.emplace_back();
+        } else {
+            d = freedocs_.back();
+            freedocs_.pop_back();
+        }
+        docs_[d] = {path, self, true};
+        joining_[self] = d;
+    }
+
+    // The documents in order, but the pages found in folders that are gone,
+    // which leave the watch without a word.
+    std::vector<std::size_t> present(const std::set<std::size_t>& documents) {
+        std::vector<std::size_t> order;
+        for (std::size_t d : documents) {
+            const state now = docs_[d].infolder ? stateof(docs_[d].name) : state();
+            if (!docs_[d].infolder || (now && now->regular))
+                order.push_back(d);
+            else
+                leave(d);
+        }
+        return order;
+    }
+
+    void leave(std::size_t d) {
+        const std::size_t self = docs_[d].self;
+        files_[self].document = false;
+        std::vector<std::size_t> unread = graph_.forget(d);
+        if (graph_.unread(self) && std::find(unread.begin(), unread.end(), self) == unread.end())
+            unread.push_back(self);
+        for (std::size_t f : unread) retire(f);
+        if (auto page = joining_.find(self); page != joining_.end() && page->second == d) joining_.erase(page);
+        passes_.forget(d);
+        docs_[d] = watcheddoc{};
+        freedocs_.push_back(d);
     }
 
     void processed(std::size_t d, const documentreads& reads) override {
@@ -118,7 +189,10 @@ private:
 
     filetable files_;
     std::vector<watcheddoc> docs_;
+    std::vector<std::size_t> freedocs_;  // slots of pages that left
+    std::map<std::size_t, std::size_t> joining_;  // pages before their first pass, by their file
     followedfiles follow_;
+    pagefolders folders_{follow_};
     quiettime quiet_;
     readergraph graph_{files_, docs_};
     passes passes_;

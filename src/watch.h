@@ -9,7 +9,9 @@
 // read it in, so that the program's own rewrites change nothing by
 // themselves, while a page that another page includes carries its change
 // on to that page. A changed file is read once it has been still for a
-// short moment, so that a save under way is not read half made.
+// short moment, so that a save under way is not read half made. A folder
+// stands for the pages under it, those made later too; a page found there
+// that is deleted leaves the watch.
 //
 // Inside (watchparts.h), one part per job, each holding only its own:
 // - filetable, file identity: every followed file in a slot, by the
@@ -21,6 +23,9 @@
 //   system gives no notification.
 // - followedfiles, links: the followed files by folder and name, a link
 //   also where it leads; turns a notification into the files it stirs.
+// - pagefolders: the folders named to the watch and those below them, each
+//   walked once by identity; a change in one may bring a page, which then
+//   joins as a document and has a first pass of its own once it is still.
 // - quiettime: a stirred file is looked at until it has been still for a
 //   moment (a document however long that takes), and is then due.
 // - readergraph: which documents read which files, as they read them, and
@@ -32,9 +37,10 @@
 //   to the run goes through passrun (begin a pass, observe a document's
 //   reads, end the pass), and it reports back through passobserver.
 // A change flows: notification (or poll) -> followedfiles: files stirred
-// -> quiettime: files due, with their state -> readergraph: documents
-// affected -> passes -> what each document read and what became of it,
-// back into the reader graph and the file table.
+// (and pagefolders: pages joined) -> quiettime: files due, with their state
+// -> readergraph: documents affected (a page found in a folder that is
+// gone leaves here) -> passes -> what each document read and what became
+// of it, back into the reader graph and the file table.
 #ifndef SKELVANE_WATCH_H
 #define SKELVANE_WATCH_H
 

@@ -59,10 +59,12 @@ private:
     std::map<idkey, std::set<std::size_t>> byid_;  // only ids that some file has
 };
 
-// A document: the name it is processed by, and its own file.
+// A document: the name it is processed by, and its own file; a page found
+// in a folder leaves once it is gone. A slot with no name is free.
 struct watcheddoc {
     std::string name;
     std::size_t self = 0;
+    bool infolder = false;
 };
 
 // Folders: the directories watched, each as long as a followed file is in
@@ -104,6 +106,9 @@ public:
     // A link may lead elsewhere now: only where it leads now is followed.
     void refollow(std::size_t f, const std::string& path);
     void forget(std::size_t f, const std::string& path);
+    // A folder whose every change is wanted, for the pages in it.
+    void watchfolder(const std::string& folder) { directories_.need(folder); }
+    void unwatchfolder(const std::string& folder) { directories_.release(folder); }
     bool polling() const { return directories_.polling(); }
     void wait(int timeoutms, std::vector<directorychange>& changes) { directories_.wait(timeoutms, changes); }
     void notice(const directorychange& change, std::vector<std::size_t>& stirred);
@@ -155,6 +160,9 @@ public:
     // d's new text was put in place: what it read of itself is that text,
     // and so is what a document that includes it read, when the text stayed.
     void placed(std::size_t d, const commitrecord& record);
+    // d is gone: the files it read that no document reads now.
+    std::vector<std::size_t> forget(std::size_t d);
+    bool unread(std::size_t f) const { return !readers_.contains(f); }
 
 private:
     struct readsof {
@@ -236,6 +244,8 @@ public:
     // waits long.
     void retry(std::set<std::size_t>& affected);
     bool allsucceeded() const;
+    // d is gone, and counts no more.
+    void forget(std::size_t d);
 
 private:
     struct wait {
@@ -248,6 +258,30 @@ private:
     const std::vector<watcheddoc>& docs_;
     std::vector<char> succeeded_;  // by document: its last pass succeeded
     std::map<std::size_t, wait> waiting_;
+};
+
+// Folders named to the watch: every page under them is a document, found
+// as the watch starts and as pages appear. Hidden names (a leading '.',
+// which staging files have too) are passed over, and a folder reached
+// again, through a link, by the identity it has, is walked once.
+class pagefolders {
+public:
+    explicit pagefolders(followedfiles& follow) : follow_(follow) {}
+    // Whether the name is a folder; then its pages are added, in name order.
+    bool add(const std::string& name, std::vector<std::string>& pages);
+    // The pages a change may have brought.
+    void notice(const directorychange& change, std::vector<std::string>& pages);
+    // Files whose names end in .html or .htm, in any letter case.
+    static bool ispage(const std::string& name);
+
+private:
+    void walk(const std::string& folder, std::vector<std::string>& pages);
+    void list(const std::string& folder, std::vector<std::string>& pages);
+    void forget(const std::string& folder);
+
+    followedfiles& follow_;
+    std::map<std::string, idkey> folders_;  // every folder walked, by name
+    std::set<idkey> ids_;
 };
 
 }  // namespace skelvane::watching

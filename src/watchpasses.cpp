@@ -84,6 +84,22 @@ void readergraph::placed(std::size_t d, const commitrecord& record) {
     written_[*(document.written = keyof(record.now))] = record.now;
 }
 
+std::vector<std::size_t> readergraph::forget(std::size_t d) {
+    if (of_.size() <= d) return {};
+    std::vector<std::size_t> unread;
+    for (const auto& [f, read] : of_[d].reads) {
+        auto readers = readers_.find(f);
+        readers->second.erase(d);
+        if (!readers->second.empty()) continue;
+        readers_.erase(readers);
+        if (!files_[f].document) unread.push_back(f);
+    }
+    if (of_[d].written) written_.erase(*of_[d].written);
+    of_[d] = readsof{};
+    warnedcycle_.erase(d);
+    return unread;
+}
+
 void passrun::begin(std::vector<commitrecord>& records, bool announce) {
     run_.staged.records = &records;
     run_.staged.announce = announce;
@@ -168,6 +184,12 @@ void passes::retry(std::set<std::size_t>& affected) {
             waited.said = true;
         }
     }
+}
+
+void passes::forget(std::size_t d) {
+    if (succeeded_.size() <= d) succeeded_.resize(d + 1);
+    succeeded_[d] = true;
+    waiting_.erase(d);
 }
 
 bool passes::allsucceeded() const {
