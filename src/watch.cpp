@@ -18,9 +18,52 @@ using namespace watching;
 // pass, are looked at this often.
 constexpr auto pollinterval = std::chrono::milliseconds(500);
 
+bool isfile(const std::string& path) {
+    const state now = stateof(path);
+    return now && now->regular;
+}
+
 int milliseconds(clock::duration span) {
     return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(span).count());
 }
+
+// The files followed, each from its name to the moment it comes to rest:
+// its identity, the folders and links it is followed through, its quiet time.
+struct filewatch {
+    filetable table;
+    followedfiles follow;
+    quiettime quiet;
+
+    // The file this path names, followed from now on; a path spelled
+    // otherwise that names the same directory entry gets the same file.
+    std::size_t fileof(const std::string& path) {
+        std::string key = entrykey(path);
+        if (auto known = table.find(key)) return *known;
+        const std::size_t f = table.add(path, std::move(key));
+        follow.follow(f, path);
+        // It may have changed between its read and its watch.
+        quiet.stir({f});
+        return f;
+    }
+
+    // A file that no document reads, and is none, is followed no more; its
+    // slot serves the next file. A folder swapped for a copy, a link
+    // pointed elsewhere or a name no longer named would otherwise leave a
+    // file behind each time.
+    void retire(std::size_t f) {
+        follow.forget(f, table[f].path);
+        quiet.forget(f);
+        table.retire(f);
+    }
+
+    // The files that came to rest, with their state now; a link among them
+    // is followed to where it leads now.
+    std::vector<std::pair<std::size_t, state>> due() {
+        auto rested = quiet.due(table);
+        for (const auto& [f, current] : rested) follow.refollow(f, table[f].path);
+        return rested;
+    }
+};
 
 // The watch: its parts, and the way from a change to a pass.
 class watcher final : passobserver {
@@ -32,9 +75,9 @@ public:
         const auto add = [&](const std::string& name, bool infolder) {
             filestatus status;
             if (statpath(name, status) == 0 && !documents.insert(keyof(status)).second) return;
-            const std::size_t self = fileof(name);
+            const std::size_t self = files_.fileof(name);
             if (!selves.insert(self).second) return;
-            files_[self].document = true;
+            files_.table[self].document = true;
             docs_.push_back({name, self, infolder});
         };
         std::vector<std::string> pages;
@@ -48,7 +91,7 @@ public:
     int go() {
         std::vector<std::size_t> all(docs_.size());
         for (std::size_t d = 0; d < all.size(); ++d) all[d] = d;
-        bool going = passes_.go(all, false, *this, files_);
+        bool going = passes_.go(all, false, *this, files_.table);
         passes_.runlink().leavesame();
         std::vector<directorychange> changes;
         std::vector<std::size_t> stirred;
@@ -59,26 +102,27 @@ public:
             // Asleep until something happens, unless a file is stirring,
             // a directory must be polled or a document waits.
             clock::duration timeout = clock::duration::max();
-            if (quiet_.stirring()) timeout = quiet;
-            if (follow_.polling()) timeout = std::min<clock::duration>(timeout, lastpoll + pollinterval - clock::now());
+            if (files_.quiet.stirring()) timeout = quiet;
+            if (files_.follow.polling())
+                timeout = std::min<clock::duration>(timeout, lastpoll + pollinterval - clock::now());
             if (passes_.waiting())
                 timeout = std::min<clock::duration>(timeout, lastretry + pollinterval - clock::now());
             changes.clear();
-            follow_.wait(timeout == clock::duration::max() ? -1 : std::max(0, milliseconds(timeout)), changes);
+            files_.follow.wait(timeout == clock::duration::max() ? -1 : std::max(0, milliseconds(timeout)), changes);
             if (stopasked()) break;
             stirred.clear();
             pages.clear();
             for (const directorychange& change : changes) {
-                follow_.notice(change, stirred);
+                files_.follow.notice(change, stirred);
                 folders_.notice(change, pages);
             }
             for (const std::string& page : pages) join(page);
             const clock::time_point now = clock::now();
-            if (follow_.polling() && now >= lastpoll + pollinterval) {
-                follow_.poll(stirred);
+            if (files_.follow.polling() && now >= lastpoll + pollinterval) {
+                files_.follow.poll(stirred);
                 lastpoll = now;
             }
-            quiet_.stir(stirred);
+            files_.quiet.stir(stirred);
             std::set<std::size_t> joined;
             std::set<std::size_t> affected = due(joined);
             if (passes_.waiting() && now >= lastretry + pollinterval) {
@@ -86,43 +130,21 @@ public:
                 lastretry = now;
             }
             // A page that joined has a first pass of its own, as every page had.
-            if (const auto first = present(joined); !first.empty()) going = passes_.go(first, false, *this, files_);
+            if (const auto first = present(joined); !first.empty())
+                going = passes_.go(first, false, *this, files_.table);
             if (const auto again = present(affected); going && !again.empty())
-                going = passes_.go(again, true, *this, files_);
+                going = passes_.go(again, true, *this, files_.table);
         }
         return passes_.allsucceeded() && going ? 0 : 1;
     }
 
 private:
-    // The file this path names, followed from now on; a path spelled
-    // otherwise that names the same directory entry gets the same file.
-    std::size_t fileof(const std::string& path) {
-        std::string key = entrykey(path);
-        if (auto known = files_.find(key)) return *known;
-        const std::size_t f = files_.add(path, std::move(key));
-        follow_.follow(f, path);
-        // It may have changed between its read and its watch.
-        quiet_.stir({f});
-        return f;
-    }
-
-    // A file that no document reads, and is none, is followed no more; its
-    // slot serves the next file. A folder swapped for a copy, a link
-    // pointed elsewhere or a name no longer named would otherwise leave a
-    // file behind each time.
-    void retire(std::size_t f) {
-        follow_.forget(f, files_[f].path);
-        quiet_.forget(f);
-        files_.retire(f);
-    }
-
     // The documents to process again: those that read a file which came
     // to rest and is no longer as they read it; and the pages that joined
     // whose file came to rest.
     std::set<std::size_t> due(std::set<std::size_t>& joined) {
         std::set<std::size_t> affected;
-        for (const auto& [f, current] : quiet_.due(files_)) {
-            follow_.refollow(f, files_[f].path);
+        for (const auto& [f, current] : files_.due()) {
             graph_.affected(f, current, affected);
             if (auto page = joining_.find(f); page != joining_.end()) {
                 joined.insert(page->second);
@@ -135,14 +157,14 @@ private:
     // A page that appeared in a folder: a document from now on, unless it
     // is one already, by this name or another.
     void join(const std::string& path) {
-        if (auto known = files_.find(entrykey(path)); known && files_[*known].document) return;
+        if (auto known = files_.table.find(entrykey(path)); known && files_.table[*known].document) return;
         const state now = stateof(path);
         if (!now || !now->regular) return;
-        for (std::size_t f : files_.filesof(keyof(*now)))
-            if (files_[f].document) return;
-        const std::size_t self = fileof(path);
-        files_[self].document = true;
-        quiet_.stir({self});
+        for (std::size_t f : files_.table.filesof(keyof(*now)))
+            if (files_.table[f].document) return;
+        const std::size_t self = files_.fileof(path);
+        files_.table[self].document = true;
+        files_.quiet.stir({self});
         std::size_t d = docs_.size();
         if (freedocs_.empty()) {
             docs_.emplace_back();
@@ -159,22 +181,21 @@ private:
     std::vector<std::size_t> present(const std::set<std::size_t>& documents) {
         std::vector<std::size_t> order;
         for (std::size_t d : documents) {
-            const state now = docs_[d].infolder ? stateof(docs_[d].name) : state();
-            if (!docs_[d].infolder || (now && now->regular))
-                order.push_back(d);
-            else
+            if (docs_[d].infolder && !isfile(docs_[d].name))
                 leave(d);
+            else
+                order.push_back(d);
         }
         return order;
     }
 
     void leave(std::size_t d) {
         const std::size_t self = docs_[d].self;
-        files_[self].document = false;
+        files_.table[self].document = false;
         std::vector<std::size_t> unread = graph_.forget(d);
         if (graph_.unread(self) && std::find(unread.begin(), unread.end(), self) == unread.end())
             unread.push_back(self);
-        for (std::size_t f : unread) retire(f);
+        for (std::size_t f : unread) files_.retire(f);
         if (auto page = joining_.find(self); page != joining_.end() && page->second == d) joining_.erase(page);
         passes_.forget(d);
         docs_[d] = watcheddoc{};
@@ -182,19 +203,17 @@ private:
     }
 
     void processed(std::size_t d, const documentreads& reads) override {
-        for (std::size_t f : graph_.remember(d, reads, [this](const std::string& name) { return fileof(name); }))
-            retire(f);
+        for (std::size_t f : graph_.remember(d, reads, [this](const std::string& name) { return files_.fileof(name); }))
+            files_.retire(f);
     }
     void placed(std::size_t d, const commitrecord& record) override { graph_.placed(d, record); }
 
-    filetable files_;
+    filewatch files_;
     std::vector<watcheddoc> docs_;
     std::vector<std::size_t> freedocs_;  // slots of pages that left
     std::map<std::size_t, std::size_t> joining_;  // pages before their first pass, by their file
-    followedfiles follow_;
-    pagefolders folders_{follow_};
-    quiettime quiet_;
-    readergraph graph_{files_, docs_};
+    pagefolders folders_{files_.follow};
+    readergraph graph_{files_.table, docs_};
     passes passes_;
 };
 
