@@ -36,6 +36,9 @@
 //   one left for a later pass, the batch's commit records read; all it does
 //   to the run goes through passrun (begin a pass, observe a document's
 //   reads, end the pass), and it reports back through passobserver.
+// watch.cpp holds filewatch (filetable, followedfiles and quiettime
+// together: a file from its name to its rest) and the watcher, which wires
+// a change to a pass and holds the documents.
 // A change flows: notification (or poll) -> followedfiles: files stirred
 // (and pagefolders: pages joined) -> quiettime: files due, with their state
 // -> readergraph: documents affected (a page found in a folder that is
