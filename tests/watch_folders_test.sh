@@ -152,15 +152,17 @@ case_hidden() {
     expectquiet
 }
 
-# Links to folders are followed once each: a link back up, and two links
-# to one folder, make no loop and no second document.
+# Links to folders are followed once each: links back up and to the folder
+# itself (two, so that a walk that goes round them would fork at every turn
+# until the names are too long), and two links to one folder, make no loop
+# and no second document.
 case_links() {
     [[ -z $wrapper ]] || { echo "  skip ($case): symbolic links are Linux's"; return; }
     mkdir -p site shared
     printf 'N0' >nav.inc
     page nav.inc >site/a.html
     page nav.inc >shared/s.html
-    ln -s .. site/up && ln -s ../shared site/one && ln -s ../shared site/two
+    ln -s .. site/up && ln -s . site/self && ln -s ../shared site/one && ln -s ../shared site/two
     start -v site
     waitfor 'has N0 shared/s.html'
     sleep 1
