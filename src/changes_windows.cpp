@@ -41,7 +41,7 @@ bool changewatcher::watch(const std::string& directory) {
     HANDLE handle = FindFirstChangeNotificationA(
         directory.empty() ? "." : directory.c_str(), FALSE,
         FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_SIZE |
-            FILE_NOTIFY_CHANGE_ATTRIBUTES);
+            FILE_NOTIFY_CHANGE_ATTRIBUTES | FILE_NOTIFY_CHANGE_DIR_NAME);  // a folder made in a watched one
     if (handle == INVALID_HANDLE_VALUE) return false;
     handles_.push_back(handle);
     directories_.push_back(directory);

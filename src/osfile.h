@@ -133,6 +133,8 @@ struct directoryfacts {
     std::vector<std::string> unremovable;
 };
 int lookatdirectory(const std::string& directory, directoryfacts& facts);
+// The names in a directory, but "." and "..", in no particular order.
+int listdirectory(const std::string& directory, std::vector<std::string>& names);
 // What lookatdirectory learnt from the files it found: a staging file that
 // could not be removed marks a directory that keeps names.
 void notekeptnames(directoryfacts& facts);

@@ -577,6 +577,19 @@ int lookatdirectory(const std::string& directory, directoryfacts& facts) {
     return 0;
 }
 
+int listdirectory(const std::string& directory, std::vector<std::string>& names) {
+    DIR* dir = opendir(directory.empty() ? "." : directory.c_str());
+    if (dir == nullptr) return errno;
+    errno = 0;
+    while (struct dirent* entry = readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names.emplace_back(entry->d_name);
+    }
+    const int error = errno;
+    closedir(dir);
+    return error;
+}
+
 void makedurable(const std::vector<stagingfile*>& files, std::vector<int>& errors, std::vector<std::uint64_t>& synced) {
     errors.assign(files.size(), 0);
     std::vector<bool> done(files.size(), false);

@@ -727,6 +727,18 @@ int lookatdirectory(const std::string& directory, directoryfacts& facts) {
     return 0;
 }
 
+int listdirectory(const std::string& directory, std::vector<std::string>& names) {
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA(((directory.empty() ? "." : directory) + "\\*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;
+    do {
+        if (std::strcmp(entry.cFileName, ".") != 0 && std::strcmp(entry.cFileName, "..") != 0)
+            names.emplace_back(entry.cFileName);
+    } while (FindNextFileA(search, &entry));
+    FindClose(search);
+    return 0;
+}
+
 // The C runtime's descriptors, which every open file here has one of.
 std::size_t openfilelimit() { return static_cast<std::size_t>(_getmaxstdio()); }
 

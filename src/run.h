@@ -48,7 +48,7 @@ struct run final : patternhost {
     documentreads* reads = nullptr;
     // A document whose text would stay the same is left as it is, whatever
     // --if-changed says: so a watch after its first pass, so that two
-    // watches over one document settle.
+    // watches over one document come to rest.
     bool leavesame = false;
     // Asked while waiting for another run's turn on a document; true ends
     // the wait, and the document is not done.

@@ -1,0 +1,112 @@
+// The folders named to the watch, and the pages in them.
+#include "osfile.h"
+#include "watchparts.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace skelvane::watching {
+
+namespace {
+
+bool endswith(const std::string& name, const std::string& suffix) {
+    return name.size() > suffix.size() &&
+           std::equal(suffix.rbegin(), suffix.rend(), name.rbegin(), [](char a, char b) {
+               return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+           });
+}
+
+// A name in a folder, spelled with the separator the folder's name uses,
+// else the system's own; the pages of "." by their names alone, as a
+// shell's *.html gives them.
+std::string join(const std::string& folder, const std::string& name) {
+    if (folder == ".") return name;
+    if (ispathseparator(folder.back())) return folder + name;
+    const bool slashed = pathseparator != '/' && folder.find('/') != std::string::npos &&
+                         folder.find(pathseparator) == std::string::npos;
+    return folder + (slashed ? '/' : pathseparator) + name;
+}
+
+// The name without separators at its end, but a root's.
+std::string trimmed(std::string name) {
+    while (name.size() > 1 && ispathseparator(name.back()) && name[name.size() - 2] != ':') name.pop_back();
+    return name;
+}
+
+}  // namespace
+
+bool pagefolders::ispage(const std::string& name) {
+    return name.front() != '.' && (endswith(name, ".html") || endswith(name, ".htm"));
+}
+
+bool pagefolders::add(const std::string& name, std::vector<std::string>& pages) {
+    const state now = stateof(name);
+    if (!now || !now->directory) return false;
+    walk(trimmed(name), pages);
+    return true;
+}
+
+// A folder not walked yet is watched, then looked into; one known by the
+// identity it still has is looked into again for what is new in it.
+void pagefolders::walk(const std::string& folder, std::vector<std::string>& pages) {
+    const state now = stateof(folder);
+    auto known = folders_.find(folder);
+    if (known != folders_.end() && (!now || !now->directory || known->second != keyof(*now))) {
+        forget(folder);
+        known = folders_.end();
+    }
+    if (!now || !now->directory) return;
+    if (known == folders_.end()) {
+        if (!ids_.insert(keyof(*now)).second) return;  // reached before, through a link
+        folders_.emplace(folder, keyof(*now));
+        follow_.watchfolder(folder);
+    }
+    list(folder, pages);
+}
+
+void pagefolders::list(const std::string& folder, std::vector<std::string>& pages) {
+    std::vector<std::string> names;
+    listdirectory(folder, names);  // what could not be read stays unknown
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        if (name.front() == '.') continue;
+        const std::string path = join(folder, name);
+        const state entry = stateof(path);
+        if (!entry) continue;
+        if (entry->directory && !folders_.contains(path)) walk(path, pages);
+        if (entry->regular && ispage(name)) pages.push_back(path);
+    }
+}
+
+void pagefolders::notice(const directorychange& change, std::vector<std::string>& pages) {
+    if (!folders_.contains(change.directory)) return;
+    if (change.name.empty()) {
+        walk(change.directory, pages);
+        return;
+    }
+    if (change.name.front() == '.') return;
+    const std::string path = join(change.directory, change.name);
+    const state entry = stateof(path);
+    if (!entry || entry->directory) {
+        walk(path, pages);
+    } else if (entry->regular && ispage(change.name)) {
+        pages.push_back(path);
+    }
+}
+
+// The folder, and every folder walked below it, are watched no more.
+void pagefolders::forget(const std::string& folder) {
+    const auto drop = [&](std::map<std::string, idkey>::iterator at) {
+        ids_.erase(at->second);
+        follow_.unwatchfolder(at->first);
+        return folders_.erase(at);
+    };
+    if (auto at = folders_.find(folder); at != folders_.end()) drop(at);
+    for (const char separator : {'/', pathseparator}) {
+        const std::string below = folder + separator;
+        auto at = folders_.lower_bound(below);
+        while (at != folders_.end() && at->first.compare(0, below.size(), below) == 0) at = drop(at);
+    }
+}
+
+}  // namespace skelvane::watching
