@@ -1,17 +1,11 @@
 #!/usr/bin/env python3
-"""A generated site three folders deep, one navigation for every page: after a
-run with --relative --links=relative --mark-current --indent, every href and
-src of every page must lead to an existing file, resolved by urllib from the
-page's URL as a browser reads it (C0 controls and spaces around it and tabs
-and line ends in it dropped), and each page's
-navigation must mark exactly the link to the page itself. Links carry such
-bytes and character references (read first, as a browser does), some
-files' names begin with bytes a browser would strip, one folder of pages is
-reached through a symbolic link, and half the pages are named from a folder
-below the root, through "..". Files named as pages but for letter case,
-linked too, are other files on Linux, never marked.
-
-usage: site_links_test.py SKELVANE"""
+"""site_links_test.py SKELVANE: a generated site three folders deep, run with
+--relative --links=relative --mark-current --indent: every href and src leads
+to a file (urllib resolving the URL a browser reads from the page's URL), and
+each navigation marks exactly the link to its page. Links carry references
+and bytes a browser drops; some file names begin with such bytes; a folder is
+reached through a symbolic link; half the pages are named through "..", from a
+folder below the root; files named as pages but for letter case are linked, never marked."""
 import html, html.parser, os, random, subprocess, sys, tempfile, urllib.parse
 
 class links(html.parser.HTMLParser):
@@ -28,7 +22,7 @@ class links(html.parser.HTMLParser):
             self.marked.append(attributes.get("href"))
 
 def browser_url(value):
-    """The URL a browser reads in an attribute value (decoded already)."""
+    """The URL a browser reads in a decoded attribute value (tags_html5lib.py's too)."""
     stripped = "".join(chr(c) for c in range(1, 33))
     return "".join(c for c in value.strip(stripped) if c not in "\t\n\r").replace("\\", "/")
 
@@ -138,4 +132,5 @@ def main():
         sys.exit(1)
     subprocess.run(["rm", "-rf", site])
 
-main()
+if __name__ == "__main__":
+    main()

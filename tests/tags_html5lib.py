@@ -1,18 +1,14 @@
 #!/usr/bin/env python3
-"""The tag scanner against html5lib's tokenizer, driven by its tree builder
-so that script, raw text and RCDATA begin where a browser's would.
-
-tags_html5lib.py TAGDUMP DIRECTORY SEEDS [COUNT]: the .html and .inc files
-under DIRECTORY, the fuzz seeds' pattern texts, then COUNT (4000) generated
-snippets. For each start tag that is an <a> or has a non-empty URL attribute
-(named by tagdump), both agree on where it ends, its aria-current and its
-URL values (html5lib knowing only the named references that give ASCII, as
-skelvane). Marking every link as leading to the page adds aria-current="page"
-to each <a> with an href and none, and changes nothing else html5lib reads.
-Rebasing for a page at the top and one folder down leaves each URL and srcset
-candidate (read as a browser does) leading where it led, by urllib, or as
-written where a reference gives its '/' or comes before it. Exits 77 without
-html5lib."""
+"""tags_html5lib.py TAGDUMP DIRECTORY SEEDS [COUNT]: the tag scanner against
+html5lib's tokenizer (driven by its tree builder, so raw text begins where a
+browser's would) over DIRECTORY's .html and .inc files, the fuzz seeds'
+patterns and COUNT (4000) generated snippets. For each <a> and each start tag
+with a URL attribute, both agree on where it ends, its aria-current and its
+URL values (with the named references that give ASCII, as skelvane). Marking
+every link adds aria-current="page" to each <a> with an href and none, and
+changes nothing else. Rebasing for a page at the top and one folder down
+leaves each URL and srcset candidate (read as a browser does) leading where
+it led, by urllib, or as written. Exits 77 without html5lib."""
 import itertools
 import os
 import pathlib
@@ -21,6 +17,8 @@ import subprocess
 import sys
 import types
 from urllib.parse import urljoin
+
+from site_links_test import browser_url
 
 try:
     from html5lib import HTMLParser, _tokenizer, constants, html5parser
@@ -103,12 +101,6 @@ def ours(data, lines):
         if tag:
             tags.append((linecolumn(data, end), tag))
     return tags
-
-
-def browser_url(value):
-    """The URL a browser reads in a decoded attribute value."""
-    stripped = "".join(chr(c) for c in range(1, 33))
-    return "".join(c for c in value.strip(stripped) if c not in "\t\n\r").replace("\\", "/")
 
 
 def candidates(value):
