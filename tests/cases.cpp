@@ -84,6 +84,9 @@ std::vector<testcase> readcases(const fs::path& path, std::map<std::string, std:
     std::string* body = nullptr;  // where | lines go
     expectation* expected = nullptr;
     int number = 0;
+    auto fault = [&](const std::string& why) {
+        return std::runtime_error(path.string() + ":" + std::to_string(number) + ": " + why);
+    };
     for (std::string line; std::getline(in, line);) {
         ++number;
         const std::size_t blank = std::min(line.find(' '), line.size());
@@ -95,49 +98,29 @@ std::vector<testcase> readcases(const fs::path& path, std::map<std::string, std:
                 if (word.starts_with("@")) into += texts.at(word.substr(1));
             return &into;
         };
-        if (line.starts_with("|")) {
-            body->append(unescape(line.substr(1))).append(line.ends_with("\\c") ? "" : "\n");
-        } else if (line.empty() || line.starts_with("#")) {
-            body = nullptr;
-        } else if (keyword == "text") {
-            body = &(texts[rest] = "");
-        } else if (keyword == "===") {
+        if (line.starts_with("|")) body->append(unescape(line.substr(1))).append(line.ends_with("\\c") ? "" : "\n");
+        else if (line.empty() || line.starts_with("#")) body = nullptr;
+        else if (keyword == "text") body = &(texts[rest] = "");
+        else if (keyword == "===") {
             cases.emplace_back().name = rest;
             cases.back().line = number;
             expected = &cases.back().posix;
-        } else if (cases.empty()) {
-            throw std::runtime_error(path.string() + ":" + std::to_string(number) + ": outside a case");
-        } else if (keyword == "$") {
-            cases.back().args = words(rest);
-        } else if (keyword == "$$") {
-            cases.back().shell = rest;
-        } else if (keyword == "!") {
-            cases.back().setup.push_back(rest);
-        } else if (line == "as nobody") {
-            cases.back().unprivileged = true;
-        } else if (keyword == "<") {
-            body = named(cases.back().before.emplace_back(target, "").second);
-        } else if (keyword == ">" && rest.ends_with(" gone")) {
-            expected->after[rest.substr(0, rest.size() - 5)] = std::nullopt;
-        } else if (keyword == ">") {
-            body = named(*(expected->after[target] = ""));
-        } else if (keyword == "stdout") {
-            body = named(*(expected->out = expected->out.value_or("")));
-        } else if (keyword == "stderr") {
-            body = &*(expected->err = expected->err.value_or(""));
-        } else if (keyword == "both") {
-            body = named(*(expected->both = expected->both.value_or("")));
-        } else if (keyword == "status") {
-            expected->status = std::stoi(rest);
-        } else if (line == "bytes") {
-            expected->bytes = true;
-        } else if (keyword == "skip") {
-            expected->skip = rest;
-        } else if (line == "windows") {
-            expected = &cases.back().windows;
-        } else {
-            throw std::runtime_error(path.string() + ":" + std::to_string(number) + ": cannot read " + line);
-        }
+        } else if (cases.empty()) throw fault("outside a case");
+        else if (keyword == "$") cases.back().args = words(rest);
+        else if (keyword == "$$") cases.back().shell = rest;
+        else if (keyword == "!") cases.back().setup.push_back(rest);
+        else if (line == "as nobody") cases.back().unprivileged = true;
+        else if (keyword == "<") body = named(cases.back().before.emplace_back(target, "").second);
+        else if (keyword == ">" && rest.ends_with(" gone")) expected->after[rest.substr(0, rest.size() - 5)].reset();
+        else if (keyword == ">") body = named(*(expected->after[target] = ""));
+        else if (keyword == "stdout") body = named(*(expected->out = expected->out.value_or("")));
+        else if (keyword == "stderr") body = &*(expected->err = expected->err.value_or(""));
+        else if (keyword == "both") body = named(*(expected->both = expected->both.value_or("")));
+        else if (keyword == "status") expected->status = std::stoi(rest);
+        else if (line == "bytes") expected->bytes = true;
+        else if (keyword == "skip") expected->skip = rest;
+        else if (line == "windows") expected = &cases.back().windows;
+        else throw fault("cannot read " + line);
     }
     return cases;
 }
@@ -192,11 +175,14 @@ void runcase(const testcase& c) {
     if (e.both) result.out = normalised(result.out, dir.path());
     SCOPED_TRACE("stderr:\n" + result.err);
     EXPECT_EQ(result.out, e.both ? *e.both : e.out.value_or(""));
-    if (!e.both) EXPECT_EQ(result.err, e.err.value_or(""));
+    if (!e.both) {
+        EXPECT_EQ(result.err, e.err.value_or(""));
+    }
     EXPECT_EQ(result.status, e.status.value_or(0));
     // Every way a run can fail says why: a failure without a word would
     // be no use to a user, and under Wine it is how a lost run shows.
-    EXPECT_FALSE(result.status != 0 && result.out.empty() && result.err.empty()) << "status " << result.status << " without a word";
+    EXPECT_FALSE(result.status != 0 && result.out.empty() && result.err.empty())
+        << "status " << result.status << " without a word";
     tree actual = dir.snapshot();
     // The Windows build rewrites a document whose text stays the same with
     // CR LF line ends.
