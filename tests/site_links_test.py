@@ -28,16 +28,14 @@ def browser_url(value):
 
 
 def leadsto(site, page, value):
-    """The file a link on the page leads to, as urllib resolves the URL a
-    browser reads (a folder by its index page); None on another host."""
+    """The file a link on the page leads to by urllib (a folder: its index page); None on another host."""
     parts = urllib.parse.urlsplit(urllib.parse.urljoin("http://site/" + page, browser_url(value)))
     path = urllib.parse.unquote(parts.path)
     return os.path.join(site, path[1:] + ("index.html" if path.endswith("/") else "")) if parts.netloc == "site" else None
 
 
 def referenced(rng, url):
-    """The URL with some of its bytes after the first written as character
-    references."""
+    """The URL with some of its bytes after the first written as character references."""
     named = {"/": "&sol;", ".": "&period;", "#": "&num;", ":": "&colon;", "?": "&quest;", "\t": "&Tab;"}
     return url[:1] + "".join(
         c if rng.random() < 0.8 else rng.choice([f"&#{ord(c)};", f"&#x{ord(c):X};", named.get(c, html.escape(c))])
@@ -68,16 +66,12 @@ def main():
     write("img/logo svg.svg", "<svg/>")
     # Files whose names begin with what a browser strips from a URL's ends.
     odd = [" odd.txt", "\x0c/x.txt", "\x01/y.txt", "a:b.txt", "img/\x1fz.txt"]
-    for name in odd:
-        write(name)
     # A folder of pages reached through a link to a folder elsewhere in the site.
     os.makedirs(os.path.join(site, "store", "y"))
     os.symlink(os.path.join("store", "y"), os.path.join(site, "shop"))
     pages.append(f"shop/item{random.randrange(99)}.html")
     def nav_url(page):  # folders by their index page, some by the folder itself
-        if page.endswith("index.html") and random.random() < 0.7:
-            return "/" + page[: -len("index.html")]
-        return "/" + page
+        return "/" + (page[: -len("index.html")] if page.endswith("index.html") and random.random() < 0.7 else page)
     nav = ['<nav><img src="/img/logo%20svg.svg" alt="">']
     nav += [f'  <A HREF={nav_url(page)}?from=nav#top>{page}</A>' if random.random() < 0.5 else
             f'  <a href="{disguised(random, nav_url(page) + "#top")}">{page}</a>' for page in pages]
@@ -92,8 +86,8 @@ def main():
         folder, name = os.path.split(page)
         at = random.choice([i for i, c in enumerate(name.split(".")[0]) if c.isalpha()])
         twins.append(os.path.join(folder, name[:at] + name[at].upper() + name[at + 1:]))
-    for twin in twins:
-        write(twin)
+    for name in odd + twins:
+        write(name)
     nav += [f'  <a href="{disguised(random, "/" + twin)}">twin</a>' for twin in twins]
     nav += ['  <a href="#main">skip</a> <a href="https://example.org/">out</a>', "</nav>"]
     write("parts/nav.inc", "\n".join(nav))

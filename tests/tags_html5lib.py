@@ -32,7 +32,6 @@ except ImportError:
 
 TAGDUMP = sys.argv[1]
 URLNAMES = set(subprocess.run([TAGDUMP, "names"], stdout=subprocess.PIPE, check=True, text=True).stdout.split())
-STARTTAG = constants.tokenTypes["StartTag"]
 found = []
 
 
@@ -41,7 +40,7 @@ class Recorder(_tokenizer.HTMLTokenizer):
 
     def __iter__(self):
         for token in super().__iter__():
-            if token["type"] == STARTTAG:
+            if token["type"] == constants.tokenTypes["StartTag"]:
                 found.append((self.stream.position(), token["name"], dict(token["data"])))
             yield token
 
@@ -128,10 +127,6 @@ def candidates(value):
         found.append((url, descriptors + [current] if current else descriptors))
 
 
-def rootabsolute(url):
-    return url.startswith("/") and not url.startswith("//")
-
-
 def rebased(data, edited, depth):
     """Whether each URL of the edited text, srcset candidates too, leads
     where the text's led from the site's top (urllib resolving them as a
@@ -151,7 +146,8 @@ def rebased(data, edited, depth):
             for (written, _), (edit, _) in zip(split(was), split(now)):
                 url = browser_url(written)
                 meant = urljoin("http://site/", "./s" + url)  # relative too: urljoin drops empty names in those
-                if edit != written and not (rootabsolute(url) and urljoin(base, browser_url(edit)) == meant):
+                rootabsolute = url.startswith("/") and not url.startswith("//")
+                if edit != written and not (rootabsolute and urljoin(base, browser_url(edit)) == meant):
                     return f"<{name} {attribute}={was!r}> became {now!r}: {edit!r} does not lead to {meant}"
     return None
 
