@@ -23,9 +23,8 @@ snippet() {
         /^```$/ { on = 0 } on' "$here/README.md"
 }
 [[ -n $(snippet 1) && -n $(snippet 2) ]] || { fail "README's In your repository lacks its two yaml snippets"; finish; }
-inputs=$(snippet 2)
-files=$(sed -n "s/^ *files: '\(.*\)'\$/\1/p" <<<"$inputs")
-options=$(sed -n "s/^ *options: '\(.*\)'\$/\1/p" <<<"$inputs")
+files=$(snippet 2 | sed -n "s/^ *files: '\(.*\)'\$/\1/p")
+options=$(snippet 2 | sed -n "s/^ *options: '\(.*\)'\$/\1/p")
 [[ -n $files && -n $options ]] || fail "README's workflow lacks its files and options inputs"
 grep -q 'INPUT_OPTIONS: ${{ inputs.options }}' "$here/action.yml" && grep -q '^  options:' "$here/action.yml" &&
     grep -q 'run: bash "$GITHUB_ACTION_PATH/action/check.sh"' "$here/action.yml" ||

@@ -67,11 +67,11 @@ def parse(data, entities=ALL_ENTITIES):
     _tokenizer.entitiesTrie = entities
     HTMLParser().parse(data.decode())
     _tokenizer.entitiesTrie = ALL_ENTITIES
+    return found
 
 
 def starttags(data):
-    parse(data)
-    return [(name, attributes) for _, name, attributes in found]
+    return [(name, attributes) for _, name, attributes in parse(data)]
 
 
 def marked(tags):
@@ -82,10 +82,9 @@ def marked(tags):
 
 
 def theirs(data):
-    parse(data, ASCII_ENTITIES)
     tags = [(end, kept(name == "a", "aria-current" in attributes,
                        {n: v for n, v in attributes.items() if n in URLNAMES}))
-            for end, name, attributes in found]
+            for end, name, attributes in parse(data, ASCII_ENTITIES)]
     return [tag for tag in tags if tag[1]]
 
 
@@ -96,10 +95,8 @@ def ours(data, lines):
         begin, end, closeat, anchor, current = map(int, word[1:6])
         values = {word[i]: bytes.fromhex(word[i + 3][1:]).decode() for i in range(6, len(word), 4)}
         assert data[begin:begin + 1] == b"<" and data[end - 1:end] == b">" and data[closeat:end] in (b">", b"/>")
-        tag = kept(anchor == 1, current == 1, values)
-        if tag:
-            tags.append((linecolumn(data, end), tag))
-    return tags
+        tags.append((linecolumn(data, end), kept(anchor == 1, current == 1, values)))
+    return [tag for tag in tags if tag[1]]
 
 
 def candidates(value):
