@@ -76,8 +76,7 @@ std::vector<std::string> words(const std::string& line) {
     return found;
 }
 
-// The cases of one file; texts holds the @NAME texts, and gets those the
-// file defines.
+// The cases of one file; texts holds the @NAME texts, and gets those the file defines.
 std::vector<testcase> readcases(const fs::path& path, std::map<std::string, std::string>& texts) {
     std::ifstream in(path, std::ios::binary);
     std::vector<testcase> cases;
@@ -184,8 +183,7 @@ void runcase(const testcase& c) {
     EXPECT_FALSE(result.status != 0 && result.out.empty() && result.err.empty())
         << "status " << result.status << " without a word";
     tree actual = dir.snapshot();
-    // The Windows build rewrites a document whose text stays the same with
-    // CR LF line ends.
+    // The Windows build rewrites a document whose text stays the same with CR LF line ends.
     if (testingwindows() && !e.bytes)
         for (auto& [name, content] : expected)
             if (actual.count(name) != 0 && actual[name] == windowstext(content)) content = actual[name];

@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
-# docs_test.sh SKELVANE: every relative link in the Markdown files leads to a
-# file (an anchor to a heading), and every sh snippet of README.md and doc/*.md
-# works: skelvane commands in a copy of the example site (a watch for two
-# seconds) meet no unknown option or usage error, build commands name presets
-# and files that exist, archive names are this version's. Without GoogleTest
-# the release preset configures and the test preset stops, saying so.
+# docs_test.sh SKELVANE: every relative link in the Markdown files leads to a file (an anchor to a heading), and every
+# sh snippet of README.md and doc/*.md works: skelvane commands in a copy of the example site (a watch for two seconds)
+# meet no unknown option or usage error, build commands name presets and files that exist, archive names are this
+# version's. Without GoogleTest the release preset configures and the test preset stops, saying so.
 here=$(cd "$(dirname "$0")/.." && pwd)
 . "$here/tests/lib.sh"
 cd "$here" || exit 1

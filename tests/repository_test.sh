@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
-# repository_test.sh SKELVANE: README's "In your repository", run as its
-# callers run it, each case in a scratch git repository: the hooks through
-# pre-commit itself, from a copy of this repository's hooks tagged v1.0, with
-# README's config; the action's script with a workflow's environment and
-# README's inputs; README's workflow through actionlint. Outputs are compared
-# whole: the scratch folder written WORK, the action's log without its diffs.
+# repository_test.sh SKELVANE: README's "In your repository", run as its callers run it, each case in a scratch git
+# repository: the hooks through pre-commit itself, from a copy of this repository's hooks tagged v1.0, with README's
+# config; the action's script with a workflow's environment and README's inputs; README's workflow through actionlint.
+# Outputs are compared whole: the scratch folder written WORK, the action's log without its diffs.
 here=$(cd "$(dirname "$0")/.." && pwd)
 . "$here/tests/lib.sh"
 command -v git >/dev/null || { echo "skipped: git is missing"; exit 77; }

@@ -1,10 +1,8 @@
 #!/usr/bin/env python3
-"""site_links_test.py SKELVANE: a generated site three folders deep, run with
---relative --links=relative --mark-current --indent: every href and src leads
-to a file (urllib resolving the URL a browser reads from the page's URL), and
-each navigation marks exactly the link to its page. Links carry references
-and bytes a browser drops; some file names begin with such bytes; a folder is
-reached through a symbolic link; half the pages are named through "..", from a
+"""site_links_test.py SKELVANE: a generated site three folders deep, run with --relative --links=relative --mark-current
+--indent: every href and src leads to a file (urllib resolving the URL a browser reads from the page's URL), and each
+navigation marks exactly the link to its page. Links carry references and bytes a browser drops; some file names
+begin with such bytes; a folder is reached through a symbolic link; half the pages are named through "..", from a
 folder below the root; files named as pages but for letter case are linked, never marked."""
 import html, html.parser, os, random, subprocess, sys, tempfile, urllib.parse
 

@@ -1,14 +1,11 @@
 #!/usr/bin/env python3
-"""tags_html5lib.py TAGDUMP DIRECTORY SEEDS [COUNT]: the tag scanner against
-html5lib's tokenizer (driven by its tree builder, so raw text begins where a
-browser's would) over DIRECTORY's .html and .inc files, the fuzz seeds'
-patterns and COUNT (4000) generated snippets. For each <a> and each start tag
-with a URL attribute, both agree on where it ends, its aria-current and its
-URL values (with the named references that give ASCII, as skelvane). Marking
-every link adds aria-current="page" to each <a> with an href and none, and
-changes nothing else. Rebasing for a page at the top and one folder down
-leaves each URL and srcset candidate (read as a browser does) leading where
-it led, by urllib, or as written. Exits 77 without html5lib."""
+"""tags_html5lib.py TAGDUMP DIRECTORY SEEDS [COUNT]: the tag scanner against html5lib's tokenizer (driven by its tree
+builder, so raw text begins where a browser's would) over DIRECTORY's .html and .inc files, the fuzz seeds' patterns
+and COUNT (4000) generated snippets. For each <a> and each start tag with a URL attribute, both agree on where it
+ends, its aria-current and its URL values (with the named references that give ASCII, as skelvane). Marking every
+link adds aria-current="page" to each <a> with an href and none, and changes nothing else. Rebasing for a page at the
+top and one folder down leaves each URL and srcset candidate (read as a browser does) leading where it led, by
+urllib, or as written. Exits 77 without html5lib."""
 import itertools
 import os
 import pathlib
