@@ -25,7 +25,8 @@ presets=$(grep -o '"name": "[^"]*"' CMakePresets.json | cut -d'"' -f4)
 runline() {  # DOCUMENT LINE
     case $2 in
     sudo\ cmake*) runline "$1" "${2#sudo }" ;;
-    "tar -xzf "* | "sudo install "* | "install "*) bash -n <<<"$2" || fail "$1: not a shell command: $2" ;;  # packaging/old-linux.sh runs them
+    # Install commands: packaging/old-linux.sh runs them on Debian 11.
+    "tar -xzf "* | "sudo install "* | "install "*) bash -n <<<"$2" || fail "$1: not a shell command: $2" ;;
     cmake*)
         for preset in $(grep -o -- '--preset [a-z0-9-]*' <<<"$2" | cut -d' ' -f2); do
             grep -qx -- "$preset" <<<"$presets" || fail "$1: no preset $preset: $2"
