@@ -118,10 +118,8 @@ said() {  # STATUS WHY: as a glob
     [[ $status == "$1" && $(grep -c '^skelvane: ' "$log") == 1 && $line == "skelvane: "$2 ]] ||
         fail "expected status $1 and one line 'skelvane: $2', got $status: $(cat "$log")"
 }
-repository nothing
-printf 'NAV\n' >nav.inc && commit nothing
-mkdir "$work/plain" "$work/tools" "$work/nogit"
-git init -q --bare "$work/bare.git"
+repository nothing && printf 'NAV\n' >nav.inc && commit nothing
+mkdir "$work/plain" "$work/tools" "$work/nogit" && git init -q --bare "$work/bare.git"
 # PATH with git and pre-commit's interpreter, without skelvane; and the scripts' tools without git.
 ln -s "$(command -v git)" "$(command -v python3)" ${precommit:+"$precommit"} "$work/tools/"
 for tool in bash dirname mktemp rm cat head sed perl ls grep; do ln -s "$(command -v $tool)" "$work/nogit/"; done

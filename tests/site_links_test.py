@@ -97,11 +97,10 @@ def main():
             f'  <!--#pattern file="{foot}" -->\n  <!--#endpattern -->\n</body>\n')
     options = ["--relative", "--links=relative", "--mark-current", "--indent"]
     below = [page for page in pages if random.random() < 0.5]
-    names = "".join(page + "\n" for page in pages if page not in below)
-    subprocess.run([skelvane, *options, "--files-from=-"], cwd=site, input=names.encode(), check=True)
-    names = "".join("../" + page + "\n" for page in below)
-    subprocess.run([skelvane, *options, "--root=..", "--files-from=-"], cwd=os.path.join(site, "news"),
-                   input=names.encode(), check=True)
+    for folder, up, named in (("", "", [page for page in pages if page not in below]), ("news", "../", below)):
+        root = ["--root=.."] if up else []
+        subprocess.run([skelvane, *options, *root, "--files-from=-"], cwd=os.path.join(site, folder),
+                       input="".join(up + page + "\n" for page in named).encode(), check=True)
     failures = []
     for page in pages:
         parser = links()
