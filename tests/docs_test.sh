@@ -8,18 +8,6 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here" || exit 1
 documents=(README.md doc/*.md)
 
-# The anchors GitHub makes of a file's headings.
-anchors() { sed -n 's/^#\{1,6\} //p' "$1" | tr 'A-Z' 'a-z' | sed -e 's/[^a-z0-9 _-]//g' -e 's/ /-/g'; }
-for document in "${documents[@]}"; do
-    while IFS= read -r link; do
-        file=$document anchor=
-        [[ $link == *"#"* ]] && anchor=${link#*#}
-        [[ -n ${link%%#*} ]] && file=$(dirname "$document")/${link%%#*}
-        [[ -e $file ]] || { fail "$document: the link $link leads nowhere"; continue; }
-        [[ -z $anchor || $file != *.md ]] || anchors "$file" | grep -qx -- "$anchor" || fail "$document: $link: no such heading in $file"
-    done < <(grep -o '\](\([^)]*\))' "$document" | sed 's/^](\(.*\))$/\1/' | grep -v '^[a-z]*:')
-done
-
 version=$(sed -n 's/^project(skelvane VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 presets=$(grep -o '"name": "[^"]*"' CMakePresets.json | cut -d'"' -f4)
 runline() {  # DOCUMENT LINE
@@ -48,7 +36,16 @@ runline() {  # DOCUMENT LINE
     *) fail "$1: a snippet line this test does not know how to try: $2" ;;
     esac
 }
+# The anchors GitHub makes of a file's headings.
+anchors() { sed -n 's/^#\{1,6\} //p' "$1" | tr 'A-Z' 'a-z' | sed -e 's/[^a-z0-9 _-]//g' -e 's/ /-/g'; }
 for document in "${documents[@]}"; do
+    while IFS= read -r link; do
+        file=$document anchor=
+        [[ $link == *"#"* ]] && anchor=${link#*#}
+        [[ -n ${link%%#*} ]] && file=$(dirname "$document")/${link%%#*}
+        [[ -e $file ]] || { fail "$document: the link $link leads nowhere"; continue; }
+        [[ -z $anchor || $file != *.md ]] || anchors "$file" | grep -qx -- "$anchor" || fail "$document: $link: no such heading in $file"
+    done < <(grep -o '\](\([^)]*\))' "$document" | sed 's/^](\(.*\))$/\1/' | grep -v '^[a-z]*:')
     while IFS= read -r line; do
         [[ -n $line ]] && runline "$document" "$line"
     done < <(awk '/^ *```/ { insh = ($0 ~ /^ *```sh$/); next } insh { sub(/^ +/, ""); print }' "$document")
