@@ -15,7 +15,8 @@ import sys
 import types
 from urllib.parse import urljoin
 
-from site_links_test import browser_url
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+from site_links_test import browser_url  # noqa: E402
 
 try:
     from html5lib import HTMLParser, _tokenizer, constants, html5parser
