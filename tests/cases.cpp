@@ -76,14 +76,16 @@ std::vector<std::string> words(const std::string& line) {
     return found;
 }
 
-// The cases of one file; texts holds the @NAME texts, and gets those the
-// file defines.
+// The cases of one file; texts holds the @NAME texts, and gets those the file defines.
 std::vector<testcase> readcases(const fs::path& path, std::map<std::string, std::string>& texts) {
     std::ifstream in(path, std::ios::binary);
     std::vector<testcase> cases;
     std::string* body = nullptr;  // where | lines go
     expectation* expected = nullptr;
     int number = 0;
+    auto fault = [&](const std::string& why) {
+        return std::runtime_error(path.string() + ":" + std::to_string(number) + ": " + why);
+    };
     for (std::string line; std::getline(in, line);) {
         ++number;
         const std::size_t blank = std::min(line.find(' '), line.size());
@@ -95,49 +97,29 @@ std::vector<testcase> readcases(const fs::path& path, std::map<std::string, std:
                 if (word.starts_with("@")) into += texts.at(word.substr(1));
             return &into;
         };
-        if (line.starts_with("|")) {
-            body->append(unescape(line.substr(1))).append(line.ends_with("\\c") ? "" : "\n");
-        } else if (line.empty() || line.starts_with("#")) {
-            body = nullptr;
-        } else if (keyword == "text") {
-            body = &(texts[rest] = "");
-        } else if (keyword == "===") {
+        if (line.starts_with("|")) body->append(unescape(line.substr(1))).append(line.ends_with("\\c") ? "" : "\n");
+        else if (line.empty() || line.starts_with("#")) body = nullptr;
+        else if (keyword == "text") body = &(texts[rest] = "");
+        else if (keyword == "===") {
             cases.emplace_back().name = rest;
             cases.back().line = number;
             expected = &cases.back().posix;
-        } else if (cases.empty()) {
-            throw std::runtime_error(path.string() + ":" + std::to_string(number) + ": outside a case");
-        } else if (keyword == "$") {
-            cases.back().args = words(rest);
-        } else if (keyword == "$$") {
-            cases.back().shell = rest;
-        } else if (keyword == "!") {
-            cases.back().setup.push_back(rest);
-        } else if (line == "as nobody") {
-            cases.back().unprivileged = true;
-        } else if (keyword == "<") {
-            body = named(cases.back().before.emplace_back(target, "").second);
-        } else if (keyword == ">" && rest.ends_with(" gone")) {
-            expected->after[rest.substr(0, rest.size() - 5)] = std::nullopt;
-        } else if (keyword == ">") {
-            body = named(*(expected->after[target] = ""));
-        } else if (keyword == "stdout") {
-            body = named(*(expected->out = expected->out.value_or("")));
-        } else if (keyword == "stderr") {
-            body = &*(expected->err = expected->err.value_or(""));
-        } else if (keyword == "both") {
-            body = named(*(expected->both = expected->both.value_or("")));
-        } else if (keyword == "status") {
-            expected->status = std::stoi(rest);
-        } else if (line == "bytes") {
-            expected->bytes = true;
-        } else if (keyword == "skip") {
-            expected->skip = rest;
-        } else if (line == "windows") {
-            expected = &cases.back().windows;
-        } else {
-            throw std::runtime_error(path.string() + ":" + std::to_string(number) + ": cannot read " + line);
-        }
+        } else if (cases.empty()) throw fault("outside a case");
+        else if (keyword == "$") cases.back().args = words(rest);
+        else if (keyword == "$$") cases.back().shell = rest;
+        else if (keyword == "!") cases.back().setup.push_back(rest);
+        else if (line == "as nobody") cases.back().unprivileged = true;
+        else if (keyword == "<") body = named(cases.back().before.emplace_back(target, "").second);
+        else if (keyword == ">" && rest.ends_with(" gone")) expected->after[rest.substr(0, rest.size() - 5)].reset();
+        else if (keyword == ">") body = named(*(expected->after[target] = ""));
+        else if (keyword == "stdout") body = named(*(expected->out = expected->out.value_or("")));
+        else if (keyword == "stderr") body = &*(expected->err = expected->err.value_or(""));
+        else if (keyword == "both") body = named(*(expected->both = expected->both.value_or("")));
+        else if (keyword == "status") expected->status = std::stoi(rest);
+        else if (line == "bytes") expected->bytes = true;
+        else if (keyword == "skip") expected->skip = rest;
+        else if (line == "windows") expected = &cases.back().windows;
+        else throw fault("cannot read " + line);
     }
     return cases;
 }
@@ -147,17 +129,14 @@ std::vector<testcase> readcases(const fs::path& path, std::map<std::string, std:
 expectation expectationfor(const testcase& c) {
     if (!testingwindows()) return c.posix;
     expectation e = c.posix;
-    for (const auto& [name, content] : c.windows.after) e.after[name] = content;
-    if (c.windows.out) e.out = c.windows.out;
-    if (c.windows.status) e.status = c.windows.status;
-    if (c.windows.err) e.err = c.windows.err;
-    if (c.windows.both) e.both = c.windows.both;
-    e.skip = c.windows.skip;
-    e.bytes = c.windows.bytes;
-    if (e.bytes) return e;
+    const expectation& w = c.windows;
+    for (const auto& [name, content] : w.after) e.after[name] = content;
+    e.out = w.out ? w.out : e.out, e.status = w.status ? w.status : e.status;
+    e.err = w.err ? w.err : e.err, e.both = w.both ? w.both : e.both;
+    e.skip = w.skip, e.bytes = w.bytes;
     for (auto& [name, content] : e.after)
-        if (content) content = windowstext(*content);
-    if (e.out) e.out = windowstext(*e.out);
+        if (content && !e.bytes) content = windowstext(*content);
+    if (e.out && !e.bytes) e.out = windowstext(*e.out);
     return e;
 }
 
@@ -188,8 +167,8 @@ void runcase(const testcase& c) {
     if (!e.skip.empty()) GTEST_SKIP() << e.skip;
     scratch dir;
     tree expected = prepare(dir, c);
-    for (const auto& [name, content] : e.after) expected[name] = content.value_or("\1gone");
-    std::erase_if(expected, [](const auto& file) { return file.second == "\1gone"; });
+    for (const auto& [name, content] : e.after)
+        content ? void(expected[name] = *content) : void(expected.erase(name));
     runresult result = run(dir, c, c.args, e.both.has_value());
     result.err = normalised(result.err, dir.path());
     if (e.both) result.out = normalised(result.out, dir.path());
@@ -201,12 +180,10 @@ void runcase(const testcase& c) {
     EXPECT_EQ(result.status, e.status.value_or(0));
     // Every way a run can fail says why: a failure without a word would
     // be no use to a user, and under Wine it is how a lost run shows.
-    if (result.status != 0) {
-        EXPECT_FALSE(result.out.empty() && result.err.empty()) << "status " << result.status << " without a word";
-    }
+    EXPECT_FALSE(result.status != 0 && result.out.empty() && result.err.empty())
+        << "status " << result.status << " without a word";
     tree actual = dir.snapshot();
-    // The Windows build rewrites a document whose text stays the same with
-    // CR LF line ends.
+    // The Windows build rewrites a document whose text stays the same with CR LF line ends.
     if (testingwindows() && !e.bytes)
         for (auto& [name, content] : expected)
             if (actual.count(name) != 0 && actual[name] == windowstext(content)) content = actual[name];
@@ -217,11 +194,10 @@ void runcase(const testcase& c) {
 // --check gives the case the verdict of its run: 2 when the run fails, 1
 // when it changes a file, 0 when it leaves every file as it was.
 void checkcase(const testcase& c) {
-    bool changes = false;
-    for (const auto& [name, content] : c.posix.after) {
-        auto was = std::find_if(c.before.begin(), c.before.end(), [&](const auto& b) { return b.first == name; });
-        changes = changes || was == c.before.end() || !content || was->second != *content;
-    }
+    const bool changes = std::ranges::any_of(c.posix.after, [&](const auto& file) {
+        auto was = std::ranges::find(c.before, file.first, &std::pair<std::string, std::string>::first);
+        return was == c.before.end() || !file.second || was->second != *file.second;
+    });
     scratch dir;
     const tree before = prepare(dir, c);
     std::vector<std::string> args = c.args;
@@ -251,15 +227,12 @@ int main(int argc, char** argv) {
         for (const testcase& c : readcases(file, texts)) {
             struct one : testing::Test {
                 std::function<void()> body;
+                explicit one(std::function<void()> b) : body(std::move(b)) {}
                 void TestBody() override { body(); }
             };
             auto test = [&](const std::string& prefix, void (*body)(const testcase&)) {
                 testing::RegisterTest((prefix + suite).c_str(), c.name.c_str(), nullptr, nullptr, file.c_str(), c.line,
-                                      [=]() -> testing::Test* {
-                                          auto* made = new one;
-                                          made->body = [=] { body(c); };
-                                          return made;
-                                      });
+                                      [=]() -> testing::Test* { return new one([=] { body(c); }); });
             };
             test("run_", runcase);
             if (!isacheck(c) && !testingwindows()) test("check_", checkcase);

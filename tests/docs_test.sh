@@ -1,35 +1,19 @@
 #!/usr/bin/env bash
-# docs_test.sh SKELVANE: every relative link in the Markdown files leads to a
-# file (and an anchor to a heading), and every sh snippet of README.md and
-# doc/*.md works: skelvane commands run in a scratch copy of the example
-# site (a watch for two seconds) and must not meet an unknown option or a
-# usage error; build commands must name presets that exist and files that
-# are there; archive names must be this version's (packaging/old-linux.sh
-# runs the install commands on Debian 11). The first build command must
-# configure without GoogleTest, and the test command must stop without it,
-# saying so.
+# docs_test.sh SKELVANE: every relative link in the Markdown files leads to a file (an anchor to a heading), and every
+# sh snippet of README.md and doc/*.md works: skelvane commands in a copy of the example site (a watch for two seconds)
+# meet no unknown option or usage error, build commands name presets and files that exist, archive names are this
+# version's. Without GoogleTest the release preset configures and the test preset stops, saying so.
 here=$(cd "$(dirname "$0")/.." && pwd)
 . "$here/tests/lib.sh"
 cd "$here" || exit 1
 documents=(README.md doc/*.md)
-
-# The anchors GitHub makes of a file's headings.
-anchors() { sed -n 's/^#\{1,6\} //p' "$1" | tr 'A-Z' 'a-z' | sed -e 's/[^a-z0-9 _-]//g' -e 's/ /-/g'; }
-for document in "${documents[@]}"; do
-    while IFS= read -r link; do
-        file=$document anchor=
-        [[ $link == *"#"* ]] && anchor=${link#*#}
-        [[ -n ${link%%#*} ]] && file=$(dirname "$document")/${link%%#*}
-        [[ -e $file ]] || { fail "$document: the link $link leads nowhere"; continue; }
-        [[ -z $anchor || $file != *.md ]] || anchors "$file" | grep -qx -- "$anchor" || fail "$document: $link: no such heading in $file"
-    done < <(grep -o '\](\([^)]*\))' "$document" | sed 's/^](\(.*\))$/\1/' | grep -v '^[a-z]*:')
-done
 
 version=$(sed -n 's/^project(skelvane VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 presets=$(grep -o '"name": "[^"]*"' CMakePresets.json | cut -d'"' -f4)
 runline() {  # DOCUMENT LINE
     case $2 in
     sudo\ cmake*) runline "$1" "${2#sudo }" ;;
+    # Install commands: packaging/old-linux.sh runs them on Debian 11.
     "tar -xzf "* | "sudo install "* | "install "*) bash -n <<<"$2" || fail "$1: not a shell command: $2" ;;
     cmake*)
         for preset in $(grep -o -- '--preset [a-z0-9-]*' <<<"$2" | cut -d' ' -f2); do
@@ -52,7 +36,16 @@ runline() {  # DOCUMENT LINE
     *) fail "$1: a snippet line this test does not know how to try: $2" ;;
     esac
 }
+# The anchors GitHub makes of a file's headings.
+anchors() { sed -n 's/^#\{1,6\} //p' "$1" | tr 'A-Z' 'a-z' | sed -e 's/[^a-z0-9 _-]//g' -e 's/ /-/g'; }
 for document in "${documents[@]}"; do
+    while IFS= read -r link; do
+        file=$document anchor=
+        [[ $link == *"#"* ]] && anchor=${link#*#}
+        [[ -n ${link%%#*} ]] && file=$(dirname "$document")/${link%%#*}
+        [[ -e $file ]] || { fail "$document: the link $link leads nowhere"; continue; }
+        [[ -z $anchor || $file != *.md ]] || anchors "$file" | grep -qx -- "$anchor" || fail "$document: $link: no such heading in $file"
+    done < <(grep -o '\](\([^)]*\))' "$document" | sed 's/^](\(.*\))$/\1/' | grep -v '^[a-z]*:')
     while IFS= read -r line; do
         [[ -n $line ]] && runline "$document" "$line"
     done < <(awk '/^ *```/ { insh = ($0 ~ /^ *```sh$/); next } insh { sub(/^ +/, ""); print }' "$document")

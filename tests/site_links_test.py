@@ -1,17 +1,9 @@
 #!/usr/bin/env python3
-"""A generated site three folders deep, one navigation for every page: after a
-run with --relative --links=relative --mark-current --indent, every href and
-src of every page must lead to an existing file, resolved by urllib from the
-page's URL as a browser reads it (C0 controls and spaces around it and tabs
-and line ends in it dropped), and each page's
-navigation must mark exactly the link to the page itself. Links carry such
-bytes and character references (read first, as a browser does), some
-files' names begin with bytes a browser would strip, one folder of pages is
-reached through a symbolic link, and half the pages are named from a folder
-below the root, through "..". Files named as pages but for letter case,
-linked too, are other files on Linux, never marked.
-
-usage: site_links_test.py SKELVANE"""
+"""site_links_test.py SKELVANE: a generated site three folders deep, run with --relative --links=relative --mark-current
+--indent: every href and src leads to a file (urllib resolving the URL a browser reads from the page's URL), and each
+navigation marks exactly the link to its page. Links carry references and bytes a browser drops; some file names
+begin with such bytes; a folder is reached through a symbolic link; half the pages are named through "..", from a
+folder below the root; files named as pages but for letter case are linked, never marked."""
 import html, html.parser, os, random, subprocess, sys, tempfile, urllib.parse
 
 class links(html.parser.HTMLParser):
@@ -28,22 +20,20 @@ class links(html.parser.HTMLParser):
             self.marked.append(attributes.get("href"))
 
 def browser_url(value):
-    """The URL a browser reads in an attribute value (decoded already)."""
+    """The URL a browser reads in a decoded attribute value (tags_html5lib.py's too)."""
     stripped = "".join(chr(c) for c in range(1, 33))
     return "".join(c for c in value.strip(stripped) if c not in "\t\n\r").replace("\\", "/")
 
 
 def leadsto(site, page, value):
-    """The file a link on the page leads to, as urllib resolves the URL a
-    browser reads (a folder by its index page); None on another host."""
+    """The file a link on the page leads to by urllib (a folder: its index page); None on another host."""
     parts = urllib.parse.urlsplit(urllib.parse.urljoin("http://site/" + page, browser_url(value)))
     path = urllib.parse.unquote(parts.path)
     return os.path.join(site, path[1:] + ("index.html" if path.endswith("/") else "")) if parts.netloc == "site" else None
 
 
 def referenced(rng, url):
-    """The URL with some of its bytes after the first written as character
-    references."""
+    """The URL with some of its bytes after the first written as character references."""
     named = {"/": "&sol;", ".": "&period;", "#": "&num;", ":": "&colon;", "?": "&quest;", "\t": "&Tab;"}
     return url[:1] + "".join(
         c if rng.random() < 0.8 else rng.choice([f"&#{ord(c)};", f"&#x{ord(c):X};", named.get(c, html.escape(c))])
@@ -74,16 +64,12 @@ def main():
     write("img/logo svg.svg", "<svg/>")
     # Files whose names begin with what a browser strips from a URL's ends.
     odd = [" odd.txt", "\x0c/x.txt", "\x01/y.txt", "a:b.txt", "img/\x1fz.txt"]
-    for name in odd:
-        write(name)
     # A folder of pages reached through a link to a folder elsewhere in the site.
     os.makedirs(os.path.join(site, "store", "y"))
     os.symlink(os.path.join("store", "y"), os.path.join(site, "shop"))
     pages.append(f"shop/item{random.randrange(99)}.html")
     def nav_url(page):  # folders by their index page, some by the folder itself
-        if page.endswith("index.html") and random.random() < 0.7:
-            return "/" + page[: -len("index.html")]
-        return "/" + page
+        return "/" + (page[: -len("index.html")] if page.endswith("index.html") and random.random() < 0.7 else page)
     nav = ['<nav><img src="/img/logo%20svg.svg" alt="">']
     nav += [f'  <A HREF={nav_url(page)}?from=nav#top>{page}</A>' if random.random() < 0.5 else
             f'  <a href="{disguised(random, nav_url(page) + "#top")}">{page}</a>' for page in pages]
@@ -98,8 +84,8 @@ def main():
         folder, name = os.path.split(page)
         at = random.choice([i for i, c in enumerate(name.split(".")[0]) if c.isalpha()])
         twins.append(os.path.join(folder, name[:at] + name[at].upper() + name[at + 1:]))
-    for twin in twins:
-        write(twin)
+    for name in odd + twins:
+        write(name)
     nav += [f'  <a href="{disguised(random, "/" + twin)}">twin</a>' for twin in twins]
     nav += ['  <a href="#main">skip</a> <a href="https://example.org/">out</a>', "</nav>"]
     write("parts/nav.inc", "\n".join(nav))
@@ -111,11 +97,10 @@ def main():
             f'  <!--#pattern file="{foot}" -->\n  <!--#endpattern -->\n</body>\n')
     options = ["--relative", "--links=relative", "--mark-current", "--indent"]
     below = [page for page in pages if random.random() < 0.5]
-    names = "".join(page + "\n" for page in pages if page not in below)
-    subprocess.run([skelvane, *options, "--files-from=-"], cwd=site, input=names.encode(), check=True)
-    names = "".join("../" + page + "\n" for page in below)
-    subprocess.run([skelvane, *options, "--root=..", "--files-from=-"], cwd=os.path.join(site, "news"),
-                   input=names.encode(), check=True)
+    for folder, up, named in (("", "", [page for page in pages if page not in below]), ("news", "../", below)):
+        root = ["--root=.."] if up else []
+        subprocess.run([skelvane, *options, *root, "--files-from=-"], cwd=os.path.join(site, folder),
+                       input="".join(up + page + "\n" for page in named).encode(), check=True)
     failures = []
     for page in pages:
         parser = links()
@@ -138,4 +123,5 @@ def main():
         sys.exit(1)
     subprocess.run(["rm", "-rf", site])
 
-main()
+if __name__ == "__main__":
+    main()

@@ -1,11 +1,7 @@
-// What the tag scanner finds, for tags_html5lib.py to hold against another
-// tokenizer. With an argument, the URL attributes' names. Else, for each
-// text on standard input (a line with its length, then its bytes), a line
-// "tag BEGIN END CLOSEAT ANCHOR ARIACURRENT" for each reported tag, with
-// "NAME BEGIN END xDECODED" for each value (decoded, in hex); then "marked
-// xHEX", the text as --mark-current makes it when every <a> with an href
-// leads to the page, and "top xHEX", "down xHEX", as --links=relative makes
-// it for a page at the top of the site and one folder down.
+// The tag scanner's findings, for tags_html5lib.py. With an argument, the URL attributes' names. Else, for each text on
+// stdin (a line with its length, then its bytes), "tag BEGIN END CLOSEAT ANCHOR ARIACURRENT" and "NAME BEGIN END
+// xDECODED" (hex) for each value; then "marked xHEX", the text as --mark-current makes it when every <a> with an href
+// leads to the page; "top xHEX", "down xHEX": as --links=relative makes it at the top, one folder down.
 #include "charrefs.h"
 #include "htmltags.h"
 #include "linkedit.h"
@@ -23,9 +19,8 @@ struct stringsink : bytesink {
     void overflow(std::string_view bytes) override { text.append(bytes); }
 };
 
-// The text with the tags' edits: links rebased for a page below uptoroot,
-// or every anchor made to lead to the page index.html at the top (its href
-// read from a '/' put after the text, which is dropped again).
+// The text with the tags' edits: links rebased for a page below uptoroot, or every anchor made to lead to the page
+// index.html at the top (its href read from a '/' put after the text, which is dropped again).
 std::string edited(const std::string& text, const std::vector<foundtag>& tags, bool mark, const char* uptoroot) {
     std::vector<textedit> edits;
     for (const foundtag& tag : tags) planedits(tag, text, 0, !mark, mark, edits);
@@ -44,10 +39,7 @@ std::string edited(const std::string& text, const std::vector<foundtag>& tags, b
 
 std::string hex(std::string_view bytes) {
     std::string digits = "x";
-    for (unsigned char c : bytes) {
-        digits += "0123456789abcdef"[c >> 4];
-        digits += "0123456789abcdef"[c & 15];
-    }
+    for (unsigned char c : bytes) digits += {"0123456789abcdef"[c >> 4], "0123456789abcdef"[c & 15]};
     return digits;
 }
 

@@ -1,18 +1,11 @@
 #!/usr/bin/env python3
-"""The tag scanner against html5lib's tokenizer, driven by its tree builder
-so that script, raw text and RCDATA begin where a browser's would.
-
-tags_html5lib.py TAGDUMP DIRECTORY SEEDS [COUNT]: the .html and .inc files
-under DIRECTORY, the fuzz seeds' pattern texts, then COUNT (4000) generated
-snippets. For each start tag that is an <a> or has a non-empty URL attribute
-(named by tagdump), both agree on where it ends, its aria-current and its
-URL values (html5lib knowing only the named references that give ASCII, as
-skelvane). Marking every link as leading to the page adds aria-current="page"
-to each <a> with an href and none, and changes nothing else html5lib reads.
-Rebasing for a page at the top and one folder down leaves each URL and srcset
-candidate (read as a browser does) leading where it led, by urllib, or as
-written where a reference gives its '/' or comes before it. Exits 77 without
-html5lib."""
+"""tags_html5lib.py TAGDUMP DIRECTORY SEEDS [COUNT]: the tag scanner against html5lib's tokenizer (driven by its tree
+builder, so raw text begins where a browser's would) over DIRECTORY's .html and .inc files, the fuzz seeds' patterns
+and COUNT (4000) generated snippets. For each <a> and each start tag with a URL attribute, both agree on where it
+ends, its aria-current and its URL values (with the named references that give ASCII, as skelvane). Marking every
+link adds aria-current="page" to each <a> with an href and none, and changes nothing else. Rebasing for a page at the
+top and one folder down leaves each URL and srcset candidate (read as a browser does) leading where it led, by
+urllib, or as written. Exits 77 without html5lib."""
 import itertools
 import os
 import pathlib
@@ -21,6 +14,9 @@ import subprocess
 import sys
 import types
 from urllib.parse import urljoin
+
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+from site_links_test import browser_url  # noqa: E402
 
 try:
     from html5lib import HTMLParser, _tokenizer, constants, html5parser
@@ -34,7 +30,6 @@ except ImportError:
 
 TAGDUMP = sys.argv[1]
 URLNAMES = set(subprocess.run([TAGDUMP, "names"], stdout=subprocess.PIPE, check=True, text=True).stdout.split())
-STARTTAG = constants.tokenTypes["StartTag"]
 found = []
 
 
@@ -43,7 +38,7 @@ class Recorder(_tokenizer.HTMLTokenizer):
 
     def __iter__(self):
         for token in super().__iter__():
-            if token["type"] == STARTTAG:
+            if token["type"] == constants.tokenTypes["StartTag"]:
                 found.append((self.stream.position(), token["name"], dict(token["data"])))
             yield token
 
@@ -70,11 +65,11 @@ def parse(data, entities=ALL_ENTITIES):
     _tokenizer.entitiesTrie = entities
     HTMLParser().parse(data.decode())
     _tokenizer.entitiesTrie = ALL_ENTITIES
+    return found
 
 
 def starttags(data):
-    parse(data)
-    return [(name, attributes) for _, name, attributes in found]
+    return [(name, attributes) for _, name, attributes in parse(data)]
 
 
 def marked(tags):
@@ -85,10 +80,9 @@ def marked(tags):
 
 
 def theirs(data):
-    parse(data, ASCII_ENTITIES)
     tags = [(end, kept(name == "a", "aria-current" in attributes,
                        {n: v for n, v in attributes.items() if n in URLNAMES}))
-            for end, name, attributes in found]
+            for end, name, attributes in parse(data, ASCII_ENTITIES)]
     return [tag for tag in tags if tag[1]]
 
 
@@ -99,16 +93,8 @@ def ours(data, lines):
         begin, end, closeat, anchor, current = map(int, word[1:6])
         values = {word[i]: bytes.fromhex(word[i + 3][1:]).decode() for i in range(6, len(word), 4)}
         assert data[begin:begin + 1] == b"<" and data[end - 1:end] == b">" and data[closeat:end] in (b">", b"/>")
-        tag = kept(anchor == 1, current == 1, values)
-        if tag:
-            tags.append((linecolumn(data, end), tag))
-    return tags
-
-
-def browser_url(value):
-    """The URL a browser reads in a decoded attribute value."""
-    stripped = "".join(chr(c) for c in range(1, 33))
-    return "".join(c for c in value.strip(stripped) if c not in "\t\n\r").replace("\\", "/")
+        tags.append((linecolumn(data, end), kept(anchor == 1, current == 1, values)))
+    return [tag for tag in tags if tag[1]]
 
 
 def candidates(value):
@@ -136,10 +122,6 @@ def candidates(value):
         found.append((url, descriptors + [current] if current else descriptors))
 
 
-def rootabsolute(url):
-    return url.startswith("/") and not url.startswith("//")
-
-
 def rebased(data, edited, depth):
     """Whether each URL of the edited text, srcset candidates too, leads
     where the text's led from the site's top (urllib resolving them as a
@@ -159,7 +141,8 @@ def rebased(data, edited, depth):
             for (written, _), (edit, _) in zip(split(was), split(now)):
                 url = browser_url(written)
                 meant = urljoin("http://site/", "./s" + url)  # relative too: urljoin drops empty names in those
-                if edit != written and not (rootabsolute(url) and urljoin(base, browser_url(edit)) == meant):
+                rootabsolute = url.startswith("/") and not url.startswith("//")
+                if edit != written and not (rootabsolute and urljoin(base, browser_url(edit)) == meant):
                     return f"<{name} {attribute}={was!r}> became {now!r}: {edit!r} does not lead to {meant}"
     return None
 
