@@ -78,6 +78,7 @@ public:
             const std::size_t self = files_.fileof(name);
             if (!selves.insert(self).second) return;
             files_.table[self].document = true;
+            docbyself_[self] = docs_.size();
             docs_.push_back({name, self, infolder});
         };
         std::vector<std::string> pages;
@@ -155,13 +156,22 @@ private:
     }
 
     // A page that appeared in a folder: a document from now on, unless it
-    // is one already, by this name or another.
+    // is one already, by this name or another. A page renamed or moved
+    // within the folders is the same file under a new name: the old name
+    // leads to it no more, so that page leaves and this name joins.
     void join(const std::string& path) {
         if (auto known = files_.table.find(entrykey(path)); known && files_.table[*known].document) return;
         const state now = stateof(path);
         if (!now || !now->regular) return;
-        for (std::size_t f : files_.table.filesof(keyof(*now)))
-            if (files_.table[f].document) return;
+        std::vector<std::size_t> moved;
+        for (std::size_t f : files_.table.filesof(keyof(*now))) {
+            if (!files_.table[f].document) continue;
+            const std::size_t d = docbyself_.at(f);
+            const state old = stateof(docs_[d].name);
+            if (!docs_[d].infolder || (old && keyof(*old) == keyof(*now))) return;
+            moved.push_back(d);
+        }
+        for (std::size_t d : moved) leave(d);
         const std::size_t self = files_.fileof(path);
         files_.table[self].document = true;
         files_.quiet.stir({self});
@@ -173,6 +183,7 @@ private:
             freedocs_.pop_back();
         }
         docs_[d] = {path, self, true};
+        docbyself_[self] = d;
         joining_[self] = d;
     }
 
@@ -192,6 +203,7 @@ private:
     void leave(std::size_t d) {
         const std::size_t self = docs_[d].self;
         files_.table[self].document = false;
+        docbyself_.erase(self);
         std::vector<std::size_t> unread = graph_.forget(d);
         if (graph_.unread(self) && std::find(unread.begin(), unread.end(), self) == unread.end())
             unread.push_back(self);
@@ -211,6 +223,7 @@ private:
     filewatch files_;
     std::vector<watcheddoc> docs_;
     std::vector<std::size_t> freedocs_;  // slots of pages that left
+    std::map<std::size_t, std::size_t> docbyself_;  // each document by its own file
     std::map<std::size_t, std::size_t> joining_;  // pages before their first pass, by their file
     pagefolders folders_{files_.follow};
     readergraph graph_{files_.table, docs_};

@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# watch_folders_more.sh SKELVANE [CASE...]: more of --watch given a folder
+# (pages moved within it, folders that cannot be read, the folder itself
+# replaced); each case in a fresh directory, as watch_folders_test.sh.
+set -uo pipefail
+bin=$(realpath "$1")
+shift
+wrapper=${SKELVANE_WRAPPER:-}
+root=$(mktemp -d)
+pid=
+failed=0
+trap '[[ -n $pid ]] && kill -KILL $pid 2>/dev/null; cd /; rm -rf "$root"' EXIT
+
+fail() { echo "  FAIL ($case): $*" >&2; failed=1 casefailed=1; }
+
+# The watch names a page found in folder site as site, its separator, the name.
+sep=/ term=TERM
+[[ ${SKELVANE_PLATFORM:-} == windows ]] && sep='\' term=INT
+text() { if [[ ${SKELVANE_PLATFORM:-} == windows ]]; then tr -d '\r' <"$1"; else cat "$1"; fi; }
+lines() { text out | grep -c -x -F -- "$1"; }
+has() { text "$2" | grep -q -x -F -- "$1"; }
+page() { printf '<body>\n<!--#pattern file="%s" -->\n<!--#endpattern -->\n</body>\n' "$1"; }
+
+start() {
+    rm -f out err
+    $wrapper "$bin" --watch "$@" >out 2>err &
+    pid=$!
+}
+
+# Runs a command until it succeeds, for at most 30 s (Wine: 90 s).
+patience=300
+[[ -n $wrapper ]] && patience=900
+waitfor() {
+    local i
+    [[ $casefailed == 0 ]] || return 1
+    for ((i = 0; i < patience; i++)); do
+        eval "$1" 2>/dev/null && return 0
+        kill -0 $pid 2>/dev/null || break
+        sleep 0.1
+    done
+    fail "gave up waiting for: $1"
+    echo "  stdout: $(tail -5 out)" >&2
+    echo "  stderr: $(tail -5 err)" >&2
+    return 1
+}
+
+stop() {  # STATUS
+    local i status
+    kill -$term $pid
+    for ((i = 0; i < 300; i++)); do
+        kill -0 $pid 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -0 $pid 2>/dev/null && { fail "still running 30 s after SIG$term"; kill -KILL $pid; }
+    wait $pid
+    status=$?
+    pid=
+    [[ $status == "$1" ]] || fail "status $status, expected $1"
+}
+
+expectout() { printf '%s\n' "$@" | cmp -s - <(text out) || fail "stdout is not as expected: $(cat -A out)"; }
+expectquiet() { [[ ! -s err ]] || fail "stderr: $(cat err)"; }
+
+# Pages in site, and a navigation they include (named from the current
+# folder, as a run names it); each save of it is waited for until the
+# page given has it.
+nav() {  # TEXT PAGE
+    printf '%s' "$1" >nav.inc
+    waitfor "has $1 $2"
+}
+
+# A page renamed or moved within the watched folder stays in the watch by
+# its new name; one moved out of a hidden name keeps the others going.
+case_moved() {
+    mkdir -p site/sub
+    printf 'N0' >nav.inc
+    page nav.inc >site/a.html && page nav.inc >site/b.html && page nav.inc >site/c.html
+    start site
+    waitfor 'has N0 site/a.html && has N0 site/b.html && has N0 site/c.html'
+    mv site/a.html site/sub/a.html
+    mv site/b.html site/B.HTM
+    mv site/c.html site/c2.html
+    sleep 1
+    nav N1 site/sub/a.html
+    waitfor 'has N1 site/B.HTM && has N1 site/c2.html'
+    stop 0
+    printf '%s\n' "Updated site${sep}B.HTM" "Updated site${sep}c2.html" "Updated site${sep}sub${sep}a.html" | LC_ALL=C sort |
+        cmp -s - <(text out | LC_ALL=C sort) || fail "stdout is not as expected: $(cat -A out)"
+    expectquiet
+}
+
+cases=("$@")
+[[ ${#cases[@]} -gt 0 ]] || cases=(moved)
+for case in "${cases[@]}"; do
+    mkdir "$root/$case" && cd "$root/$case" || exit 1
+    echo "case $case"
+    casefailed=0
+    "case_$case"
+    [[ -n $pid ]] && kill -KILL $pid 2>/dev/null
+    pid=
+done
+exit $failed
