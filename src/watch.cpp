@@ -136,7 +136,7 @@ public:
             if (const auto again = present(affected); going && !again.empty())
                 going = passes_.go(again, true, *this, files_.table);
         }
-        return passes_.allsucceeded() && going ? 0 : 1;
+        return passes_.allsucceeded() && folders_.allread() && going ? 0 : 1;
     }
 
 private:

@@ -1,9 +1,11 @@
 // The folders named to the watch, and the pages in them.
+#include "messages.h"
 #include "osfile.h"
 #include "watchparts.h"
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 
 namespace skelvane::watching {
 
@@ -66,7 +68,13 @@ void pagefolders::walk(const std::string& folder, std::vector<std::string>& page
 
 void pagefolders::list(const std::string& folder, std::vector<std::string>& pages) {
     std::vector<std::string> names;
-    listdirectory(folder, names);  // what could not be read stays unknown
+    // A folder that cannot be read hides pages the watch should keep
+    // current: said once while it stays so, and the watch ends with 1.
+    if (const int error = listdirectory(folder, names); error != 0 && error != ENOENT && error != ENOTDIR) {
+        if (unreadable_.insert(folder).second) reportproblem(folder, "cannot read the folder: " + describe(error));
+    } else {
+        unreadable_.erase(folder);
+    }
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
         if (name.front() == '.') continue;
@@ -98,6 +106,7 @@ void pagefolders::notice(const directorychange& change, std::vector<std::string>
 void pagefolders::forget(const std::string& folder) {
     const auto drop = [&](std::map<std::string, idkey>::iterator at) {
         ids_.erase(at->second);
+        unreadable_.erase(at->first);
         follow_.unwatchfolder(at->first);
         return folders_.erase(at);
     };

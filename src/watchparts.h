@@ -273,6 +273,8 @@ public:
     void notice(const directorychange& change, std::vector<std::string>& pages);
     // Files whose names end in .html or .htm, in any letter case.
     static bool ispage(const std::string& name);
+    // Every folder walked could be read when last looked into.
+    bool allread() const { return unreadable_.empty(); }
 
 private:
     void walk(const std::string& folder, std::vector<std::string>& pages);
@@ -282,6 +284,7 @@ private:
     followedfiles& follow_;
     std::map<std::string, idkey> folders_;  // every folder walked, by name
     std::set<idkey> ids_;
+    std::set<std::string> unreadable_;  // folders whose listing failed
 };
 
 }  // namespace skelvane::watching

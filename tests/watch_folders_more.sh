@@ -89,8 +89,36 @@ case_moved() {
     expectquiet
 }
 
+# A folder that cannot be read is said on stderr, by its name and the
+# reason, and the watch ends with 1: its pages may not be current. The
+# other pages are kept current all the same. Root reads every folder, so
+# as root the watch runs as nobody.
+case_unreadable() {
+    [[ -z $wrapper ]] || { echo "  skip ($case): folder permissions are Linux's"; return; }
+    local as=
+    if [[ $(id -u) == 0 ]]; then
+        command -v setpriv >/dev/null || { echo "  skip ($case): no setpriv to drop root"; return; }
+        as="setpriv --reuid=nobody --regid=$(id -g nobody) --clear-groups"
+        chmod 755 "$root"
+    fi
+    mkdir -p site/priv
+    printf 'N0' >nav.inc
+    page nav.inc >site/a.html && page nav.inc >site/priv/p.html
+    chmod 000 site/priv
+    [[ -n $as ]] && chown -R nobody . && chmod 755 .
+    wrapper=$as start site
+    waitfor 'has N0 site/a.html'
+    nav N1 site/a.html
+    stop 1
+    chmod 755 site/priv
+    [[ $(cat site/priv/p.html) == "$(page nav.inc)" ]] || fail "p.html was changed"
+    expectout "Updated site${sep}a.html"
+    printf 'skelvane: site/priv: cannot read the folder: Permission denied\n' | cmp -s - err ||
+        fail "stderr is not as expected: $(cat -A err)"
+}
+
 cases=("$@")
-[[ ${#cases[@]} -gt 0 ]] || cases=(moved)
+[[ ${#cases[@]} -gt 0 ]] || cases=(moved unreadable)
 for case in "${cases[@]}"; do
     mkdir "$root/$case" && cd "$root/$case" || exit 1
     echo "case $case"
