@@ -79,6 +79,7 @@ public:
             if (!selves.insert(self).second) return;
             files_.table[self].document = true;
             docbyself_[self] = docs_.size();
+            docbyname_.emplace(name, docs_.size());
             docs_.push_back({name, self, infolder});
         };
         std::vector<std::string> pages;
@@ -163,6 +164,12 @@ private:
         if (auto known = files_.table.find(entrykey(path)); known && files_.table[*known].document) return;
         const state now = stateof(path);
         if (!now || !now->regular) return;
+        // A page whose name leads to another file now (its folder replaced)
+        // leaves, and the name joins anew; a directly named document stays.
+        if (auto named = docbyname_.find(path); named != docbyname_.end()) {
+            if (!docs_[named->second].infolder) return;
+            leave(named->second);
+        }
         std::vector<std::size_t> moved;
         for (std::size_t f : files_.table.filesof(keyof(*now))) {
             if (!files_.table[f].document) continue;
@@ -184,6 +191,7 @@ private:
         }
         docs_[d] = {path, self, true};
         docbyself_[self] = d;
+        docbyname_[path] = d;
         joining_[self] = d;
     }
 
@@ -204,6 +212,8 @@ private:
         const std::size_t self = docs_[d].self;
         files_.table[self].document = false;
         docbyself_.erase(self);
+        if (auto named = docbyname_.find(docs_[d].name); named != docbyname_.end() && named->second == d)
+            docbyname_.erase(named);
         std::vector<std::size_t> unread = graph_.forget(d);
         if (graph_.unread(self) && std::find(unread.begin(), unread.end(), self) == unread.end())
             unread.push_back(self);
@@ -224,6 +234,7 @@ private:
     std::vector<watcheddoc> docs_;
     std::vector<std::size_t> freedocs_;  // slots of pages that left
     std::map<std::size_t, std::size_t> docbyself_;  // each document by its own file
+    std::map<std::string, std::size_t> docbyname_;  // each document by its name
     std::map<std::size_t, std::size_t> joining_;  // pages before their first pass, by their file
     pagefolders folders_{files_.follow};
     readergraph graph_{files_.table, docs_};

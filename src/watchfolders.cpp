@@ -35,6 +35,14 @@ std::string trimmed(std::string name) {
     return name;
 }
 
+// The folder a name is in, as the name spells it.
+std::string parentof(const std::string& name) {
+    std::size_t at = name.size();
+    while (at > 0 && !ispathseparator(name[at - 1])) --at;
+    if (at == 0) return ".";
+    return at == 1 ? name.substr(0, 1) : trimmed(name.substr(0, at));
+}
+
 }  // namespace
 
 bool pagefolders::ispage(const std::string& name) {
@@ -44,7 +52,11 @@ bool pagefolders::ispage(const std::string& name) {
 bool pagefolders::add(const std::string& name, std::vector<std::string>& pages) {
     const state now = stateof(name);
     if (!now || !now->directory) return false;
-    walk(trimmed(name), pages);
+    const std::string folder = trimmed(name);
+    // The folder above is watched too, so that the folder removed and made
+    // again, swapped for a copy or a link to it pointed elsewhere is walked anew.
+    if (tops_.insert(folder).second) follow_.watchfolder(parentof(folder));
+    walk(folder, pages);
     return true;
 }
 
@@ -87,7 +99,15 @@ void pagefolders::list(const std::string& folder, std::vector<std::string>& page
 }
 
 void pagefolders::notice(const directorychange& change, std::vector<std::string>& pages) {
-    if (!folders_.contains(change.directory)) return;
+    if (!folders_.contains(change.directory)) {
+        if (change.name.empty()) {
+            for (const std::string& top : tops_)
+                if (parentof(top) == change.directory) walk(top, pages);
+        } else if (const std::string path = join(change.directory, change.name); tops_.contains(path)) {
+            walk(path, pages);
+        }
+        return;
+    }
     if (change.name.empty()) {
         walk(change.directory, pages);
         return;

@@ -285,6 +285,7 @@ private:
     std::map<std::string, idkey> folders_;  // every folder walked, by name
     std::set<idkey> ids_;
     std::set<std::string> unreadable_;  // folders whose listing failed
+    std::set<std::string> tops_;        // the folders named to the watch
 };
 
 }  // namespace skelvane::watching

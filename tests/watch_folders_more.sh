@@ -117,8 +117,53 @@ case_unreadable() {
         fail "stderr is not as expected: $(cat -A err)"
 }
 
+# The folder named to the watch replaced: swapped for a copy, removed and
+# made again, or a link to it pointed elsewhere. The pages of the folder
+# now under the name are watched, a page new in it too, and those of the
+# old folder no more.
+case_replaced() {
+    mkdir -p site/sub
+    printf 'N0' >nav.inc
+    page nav.inc >site/a.html && page nav.inc >site/sub/b.html
+    start site
+    waitfor 'has N0 site/a.html && has N0 site/sub/b.html'
+    mv site site.old && cp -r site.old site
+    page nav.inc >site/c.html
+    waitfor 'has N0 site/c.html'
+    nav N1 site/a.html
+    waitfor 'has N1 site/sub/b.html && has N1 site/c.html'
+    rm -rf site && mkdir site
+    page nav.inc >site/d.html
+    waitfor 'has N1 site/d.html'
+    nav N2 site/d.html
+    sleep 1
+    stop 0
+    has N0 site.old/a.html || fail "site.old/a.html was changed"
+    printf '%s\n' "Updated site${sep}a.html" "Updated site${sep}c.html" "Updated site${sep}sub${sep}b.html" "Updated site${sep}d.html" |
+        LC_ALL=C sort | cmp -s - <(text out | LC_ALL=C sort) || fail "stdout is not as expected: $(cat -A out)"
+    expectquiet
+}
+
+case_relinked() {
+    [[ -z $wrapper ]] || { echo "  skip ($case): symbolic links are Linux's"; return; }
+    mkdir r1 r2
+    printf 'N0' >nav.inc
+    page nav.inc >r1/a.html && page nav.inc >r2/b.html
+    ln -s r1 site
+    start site
+    waitfor 'has N0 site/a.html'
+    ln -s r2 new && mv -T new site
+    waitfor 'has N0 r2/b.html'
+    nav N1 r2/b.html
+    sleep 1
+    stop 0
+    has N0 r1/a.html || fail "r1/a.html was changed"
+    expectout "Updated site${sep}b.html"
+    expectquiet
+}
+
 cases=("$@")
-[[ ${#cases[@]} -gt 0 ]] || cases=(moved unreadable)
+[[ ${#cases[@]} -gt 0 ]] || cases=(moved unreadable replaced relinked)
 for case in "${cases[@]}"; do
     mkdir "$root/$case" && cd "$root/$case" || exit 1
     echo "case $case"
