@@ -95,6 +95,24 @@ def snapshot(top="."):
     return found
 
 
+def pages(args, top):
+    """A plain run's arguments: it refuses a folder, so it is given the pages the watch finds in one."""
+    found, seen = [], set()
+
+    def walk(folder):
+        where = os.stat(os.path.join(top, folder))
+        if (where.st_dev, where.st_ino) not in seen:  # a folder reached twice through links is walked once
+            seen.add((where.st_dev, where.st_ino))
+            for name in sorted(n for n in os.listdir(os.path.join(top, folder)) if not n.startswith(".")):
+                path = os.path.join(folder, name)
+                walk(path) if os.path.isdir(os.path.join(top, path)) else (
+                    name.lower().endswith((".html", ".htm")) and found.append(path))
+
+    for arg in args:
+        walk(arg) if os.path.isdir(os.path.join(top, arg)) else found.append(arg)
+    return found
+
+
 class Watch:
     """A watch in the current directory, its stdout and stderr in files beside it."""
 
@@ -138,7 +156,7 @@ class Watch:
         shutil.copytree(".", copy, symlinks=True, dirs_exist_ok=True)
         # Windows writes CR LF: a page whose text stayed the same is one the
         # watch leaves alone, and so does --if-changed.
-        subprocess.run(wrapper + [program] + (["--if-changed"] if windows else []) + self.args, cwd=copy,
+        subprocess.run(wrapper + [program] + (["--if-changed"] if windows else []) + pages(self.args, copy), cwd=copy,
                        capture_output=True)
         for path, data in snapshot(copy).items():
             if watched.get(path) != data and path not in self.unjudged:
