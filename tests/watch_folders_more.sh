@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # watch_folders_more.sh SKELVANE [CASE...]: more of --watch given a folder
 # (pages moved within it, folders that cannot be read, the folder itself
-# replaced); each case in a fresh directory, as watch_folders_test.sh.
+# replaced); each case in a fresh directory.
 set -uo pipefail
 bin=$(realpath "$1")
 shift
