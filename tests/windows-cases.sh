@@ -43,4 +43,4 @@ export SKELVANE_EXE="$source_dir/build/$preset/skelvane.exe" SKELVANE_WRAPPER="$
 "$tests/case_tests" --gtest_filter='run_*' && "$tests/hostiles_tests" --gtest_filter='*concurrent*:windows*' &&
     bash "$source_dir/tests/watch_test.sh" "$SKELVANE_EXE" idle &&
     python3 "$source_dir/tests/watch_property.py" "$SKELVANE_EXE" 8 new saves appears cascade cycle failed mended list folders \
-        added removed nested hidden links
+        added removed nested hidden links moved replaced
