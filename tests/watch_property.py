@@ -302,6 +302,9 @@ for name in [n for n in table if "slow" not in table[n][1]] if wanted == ["all"]
     if "posix" in table[name][1] and windows or wrap and (wrapper or not shutil.which(wrap)):
         print(f"watch_property: skip case {name}: it needs " + (wrap + " on Linux" if wrap else "links"))
         continue
+    if "root" in table[name][1] and os.geteuid() != 0:
+        print(f"watch_property: skip case {name}: it needs root, to run the watch as another user")
+        continue
     runs.append(("case", name))
 failed = 0
 for kind, what in runs:
