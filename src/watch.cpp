@@ -182,13 +182,7 @@ private:
         const std::size_t self = files_.fileof(path);
         files_.table[self].document = true;
         files_.quiet.stir({self});
-        std::size_t d = docs_.size();
-        if (freedocs_.empty()) {
-            docs_.emplace_back();
-        } else {
-            d = freedocs_.back();
-            freedocs_.pop_back();
-        }
+        const std::size_t d = takeslot(docs_, freedocs_);
         docs_[d] = {path, self, true};
         docbyself_[self] = d;
         docbyname_[path] = d;

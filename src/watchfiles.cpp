@@ -56,13 +56,7 @@ std::optional<std::size_t> filetable::find(const std::string& key) const {
 }
 
 std::size_t filetable::add(const std::string& path, std::string key) {
-    std::size_t f = files_.size();
-    if (retired_.empty()) {
-        files_.emplace_back();
-    } else {
-        f = retired_.back();
-        retired_.pop_back();
-    }
+    const std::size_t f = takeslot(files_, retired_);
     files_[f].path = path;
     files_[f].key = key;
     bykey_.emplace(std::move(key), f);

@@ -17,6 +17,17 @@
 
 namespace skelvane::watching {
 
+// A slot of items to use: one given back to free before, or a new one.
+template <class item> std::size_t takeslot(std::vector<item>& items, std::vector<std::size_t>& free) {
+    if (free.empty()) {
+        items.emplace_back();
+        return items.size() - 1;
+    }
+    const std::size_t slot = free.back();
+    free.pop_back();
+    return slot;
+}
+
 using clock = std::chrono::steady_clock;
 using state = std::optional<filestatus>;  // none: missing, or not to be looked at
 using idkey = std::pair<std::uint64_t, std::uint64_t>;
