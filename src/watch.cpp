@@ -74,7 +74,9 @@ public:
         std::set<std::size_t> selves;
         const auto add = [&](const std::string& name, bool infolder) {
             filestatus status;
-            if (statpath(name, status) == 0 && !documents.insert(keyof(status)).second) return;
+            // Hard links are names of their own, as a plain run treats them:
+            // the first rewrite parts them.
+            if (statpath(name, status) == 0 && status.links < 2 && !documents.insert(keyof(status)).second) return;
             const std::size_t self = files_.fileof(name);
             if (!selves.insert(self).second) return;
             files_.table[self].document = true;
@@ -161,9 +163,17 @@ private:
     // within the folders is the same file under a new name: the old name
     // leads to it no more, so that page leaves and this name joins.
     void join(const std::string& path) {
-        if (auto known = files_.table.find(entrykey(path)); known && files_.table[*known].document) return;
         const state now = stateof(path);
         if (!now || !now->regular) return;
+        // The same directory entry: this name spells a document's, or the
+        // document's folder was renamed (or a link to it replaced) and its
+        // old name leads nowhere now, so it leaves and this name joins.
+        const std::string key = entrykey(path);
+        if (auto known = files_.table.find(key); known && files_.table[*known].document) {
+            const std::size_t d = docbyself_.at(*known);
+            if (!docs_[d].infolder || entrykey(docs_[d].name) == key) return;
+            leave(d);
+        }
         // A page whose name leads to another file now (its folder replaced)
         // leaves, and the name joins anew; a directly named document stays.
         if (auto named = docbyname_.find(path); named != docbyname_.end()) {
@@ -175,7 +185,11 @@ private:
             if (!files_.table[f].document) continue;
             const std::size_t d = docbyself_.at(f);
             const state old = stateof(docs_[d].name);
-            if (!docs_[d].infolder || (old && keyof(*old) == keyof(*now))) return;
+            if (old && keyof(*old) == keyof(*now)) {
+                if (now->links > 1) continue;  // another hard link: a page of its own
+                return;
+            }
+            if (!docs_[d].infolder) return;
             moved.push_back(d);
         }
         for (std::size_t d : moved) leave(d);

@@ -80,22 +80,29 @@ void pagefolders::walk(const std::string& folder, std::vector<std::string>& page
 
 void pagefolders::list(const std::string& folder, std::vector<std::string>& pages) {
     std::vector<std::string> names;
-    // A folder that cannot be read hides pages the watch should keep
-    // current: said once while it stays so, and the watch ends with 1.
-    if (const int error = listdirectory(folder, names); error != 0 && error != ENOENT && error != ENOTDIR) {
-        if (unreadable_.insert(folder).second) reportproblem(folder, "cannot read the folder: " + describe(error));
-    } else {
-        unreadable_.erase(folder);
-    }
+    int error = listdirectory(folder, names);
+    if (error == ENOENT || error == ENOTDIR) error = 0;  // gone: its change says so
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
         if (name.front() == '.') continue;
         const std::string path = join(folder, name);
-        const state entry = stateof(path);
-        if (!entry) continue;
-        if (entry->directory && !folders_.contains(path)) walk(path, pages);
-        if (entry->regular && ispage(name)) pages.push_back(path);
+        filestatus entry;
+        if (const int failed = statpath(path, entry); failed != 0) {
+            // A folder that can be listed but not entered hides its pages
+            // as much as one that cannot be listed. A link that leads
+            // nowhere is no page.
+            if ((failed == EACCES || failed == EPERM) && error == 0) error = failed;
+            continue;
+        }
+        if (entry.directory && !folders_.contains(path)) walk(path, pages);
+        if (entry.regular && ispage(name)) pages.push_back(path);
     }
+    // A folder that cannot be read hides pages the watch should keep
+    // current: said once while it stays so, and the watch ends with 1.
+    if (error == 0)
+        unreadable_.erase(folder);
+    else if (unreadable_.insert(folder).second)
+        reportproblem(folder, "cannot read the folder: " + describe(error));
 }
 
 void pagefolders::notice(const directorychange& change, std::vector<std::string>& pages) {

@@ -42,5 +42,5 @@ cd "$source_dir" && cmake --preset "$preset" >/dev/null && cmake --build --prese
 export SKELVANE_EXE="$source_dir/build/$preset/skelvane.exe" SKELVANE_WRAPPER="$wine" SKELVANE_PLATFORM=windows
 "$tests/case_tests" --gtest_filter='run_*' && "$tests/hostiles_tests" --gtest_filter='*concurrent*:windows*' &&
     bash "$source_dir/tests/watch_test.sh" "$SKELVANE_EXE" idle &&
-    python3 "$source_dir/tests/watch_property.py" "$SKELVANE_EXE" 8 new saves appears cascade cycle failed mended list folders \
+    python3 "$source_dir/tests/watch_property.py" "$SKELVANE_EXE" 8 new saves appears cascade cycle failed mended list folders hardlinks \
         added removed nested hidden links moved replaced
