@@ -36,6 +36,9 @@ check_options() {
     done
 }
 
+# Whether a pathspec excludes (:!x, :^x, :(exclude)x) rather than names pages.
+excludes() { [[ $1 =~ ^:[/]*[!^] || $1 =~ ^:\([^\)]*exclude ]]; }
+
 # specs (as given) to pathspecs, one meaning for hooks and action: a plain
 # git pathspec (its * crosses folders), one holding ** read with :(glob),
 # one that begins with : as written; *.html when all of them exclude.
@@ -50,7 +53,7 @@ make_pathspecs() {
         else
             pathspecs+=("$spec")
         fi
-        [[ $spec =~ ^:[/]*[!^] || $spec =~ ^:\([^\)]*exclude ]] || include=1
+        excludes "$spec" || include=1
     done
     [[ -n $include ]] || pathspecs+=('*.html')
 }
@@ -93,6 +96,14 @@ list_pages() {
         stop 2 "git ls-files failed, so no page was checked: $(head -n 1 "$tmp/git.err")"
     fi
     [[ -s $tmp/listed ]] || stop 2 "no page that git tracks matches $(printf "'%s' " "${pathspecs[@]}")so none was checked"
+    # Each pathspec that names pages must name one: a misspelt name in a list
+    # would otherwise leave its page unchecked while the rest pass.
+    local spec
+    for spec in "${pathspecs[@]}"; do
+        excludes "$spec" && continue
+        [[ -n $(git ls-files -- "$spec" 2>/dev/null | head -c 1) ]] ||
+            stop 2 "no page that git tracks matches '$spec', so it was not checked"
+    done
     # A page that is a link leading out of the work tree is not one of its
     # files: refused, named.
     list=$tmp/pages refused=$tmp/refused
