@@ -148,7 +148,9 @@ struct meaning {
 constexpr meaning drywords[] = {{"dry", "--check"},      {"dryrun", "--check"},   {"noop", "--check"},
                                 {"nowrite", "--check"},  {"readonly", "--check"}, {"preview", "--diff"},
                                 {"simulate", "--check"}, {"pretend", "--check"},  {"whatif", "--check"},
-                                {"unified", "--diff"}};
+                                {"unified", "--diff"},   {"justprint", "--check"}, {"recon", "--check"},
+                                {"noact", "--check"},    {"noexec", "--check"},  {"nochange", "--check"},
+                                {"trialrun", "--check"}};
 
 // Edits between two words, letter case aside; two neighbours swapped
 // count as one edit.
@@ -220,6 +222,15 @@ std::string_view writeslessmeant(std::string_view word) {
             (dry.letters.size() >= 5 && distance(letters, dry.letters) <= few))
             return dry.option;
     return {};
+}
+
+// An unknown word of an option, and the option it was taken for: one that
+// writes less ends the run.
+unknownoption unknownword(const char* argument, std::string_view word) {
+    std::string meant(writeslessmeant(word));
+    if (meant.empty()) meant = suggestion(word);
+    const optionspec* close = findoption(std::string_view(meant).substr(0, meant.find('=')));
+    return {argument, meant, close != nullptr && close->writeslessrank != 0};
 }
 
 std::string describeunknown(const unknownoption& option, bool ignored) {
@@ -340,10 +351,7 @@ int testoption(const char* argument, optionpass& pass) {
                                         ": a second list; give one --files-from (join the lists first)");
             pass.*option->slot = argument + name.size() + 1;
         } else {
-            std::string meant(writeslessmeant(word));
-            if (meant.empty()) meant = suggestion(word);
-            const optionspec* close = findoption(std::string_view(meant).substr(0, meant.find('=')));
-            pass.unknown.push_back({argument, meant, close != nullptr && close->writeslessrank != 0});
+            pass.unknown.push_back(unknownword(argument, word));
         }
         return 0;
     }
@@ -361,11 +369,14 @@ int testoption(const char* argument, optionpass& pass) {
             someknown = true;
         }
     }
-    // A word such as -diff was meant as a long option; in -vx only x is unknown.
-    if (!strange.empty() && someknown)
+    // A word such as -diff or -dry-run was meant as a long option; in -vx
+    // only x is unknown. -n asks for a dry run in many tools.
+    if (strange == "n")
+        pass.unknown.push_back({someknown ? "-n in " + std::string(argument) : std::string(argument), "--check", true});
+    else if (!strange.empty() && someknown)
         pass.unknown.push_back({"-" + strange + " in " + argument, suggestion(strange)});
     else if (!strange.empty())
-        pass.unknown.push_back({argument, suggestion(word)});
+        pass.unknown.push_back(unknownword(argument, word));
     return 0;
 }
 
