@@ -334,10 +334,42 @@ int take(const optionspec& option, optionpass& pass) {
     return 0;
 }
 
+// How many bytes of dashes begin the word when one of them only looks like
+// -: a hyphen, an en or em dash or a minus sign (UTF-8), as autocorrect and
+// copied text put them; 0 when none does.
+std::size_t lookalikedashes(std::string_view word) {
+    std::size_t at = 0;
+    bool lookalike = false;
+    for (;;) {
+        const std::string_view rest = word.substr(at);
+        if (rest.starts_with('-')) {
+            ++at;
+        } else if ((rest.starts_with("\xE2\x80") && rest.size() >= 3 && static_cast<unsigned char>(rest[2]) >= 0x90 &&
+                    static_cast<unsigned char>(rest[2]) <= 0x95) ||
+                   rest.starts_with("\xE2\x88\x92")) {
+            at += 3;
+            lookalike = true;
+        } else {
+            return lookalike ? at : 0;
+        }
+    }
+}
+
 // 0 to go on; -1 when a text was printed and the run ends.
 int testoption(const char* argument, optionpass& pass) {
     const std::string_view word = argument;
-    if (word.empty() || word[0] != '-') return 0;
+    if (!word.empty() && word[0] != '-') {
+        // An em dash and "check" name a document only when there is such a file: else
+        // an option that writes less, mistyped, would let the documents
+        // before it be written.
+        if (const std::size_t dashes = lookalikedashes(word); dashes > 0) {
+            unknownoption option = unknownword(argument, "--" + std::string(word.substr(dashes)));
+            filestatus status;
+            if (option.writesless && statpath(argument, status) == ENOENT) pass.unknown.push_back(option);
+        }
+        return 0;
+    }
+    if (word.empty()) return 0;
     if (word.starts_with("--")) {
         const std::string_view name = word.substr(0, word.find('='));
         const optionspec* option = findoption(name);
