@@ -124,7 +124,7 @@ for my $i (0 .. $#pages) {
         $e = $end;
     }
     # Its part of stdout, when it is stale: to the next "would update".
-    my $update = "would update $page\n";
+    my $update = 'would update ' . ($page =~ /[\x00-\x1f\x7f]/ ? cquote($page, 0) : $page) . "\n";
     my $diff;
     if (substr($out, $o, length $update) eq $update) {
         my $end = findline($out, 'would update ', $o + length $update);

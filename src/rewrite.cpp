@@ -259,7 +259,8 @@ outcome checkdocument(run& current, document& doc) {
     if (failed.failed()) return fail(current, failed);
     if (report.replaces(current)) warnhardlinks(doc);
     if (!report.changes) return outcome::done;
-    std::printf("would update %s\n", doc.path.c_str());
+    // A control byte in a name would act on the terminal or the log.
+    std::printf("would update %s\n", quotename(doc.path).c_str());
     if (!diff) return outcome::wouldchange;
     if (standardoutputerror() != 0) return outcome::outputlost;
     filesink& out = standardoutput();
