@@ -93,12 +93,17 @@ sub fileproperty {
     return '' if $name =~ /[\x00-\x09\x0b\x0c\x0e-\x1f\x7f]/ || !utf8ok($name);
     return 'file=' . property($name) . ',';
 }
-# Warnings (of the run, or of a page): in the log and as annotations.
+# Warnings (of the run, or of a page): in the log and as annotations, on
+# the page only when they are about it (NAME: or NAME:LINE:), not about a
+# folder or a pattern met on its way.
 sub warnings {
-    my ($text, $file) = @_;
+    my ($text, $page) = @_;
     for my $line (split /\n/, $text) {
         print "$line\n";
-        push @annotations, "::warning ${file}title=skelvane::" . data($1) if $line =~ /^skelvane: warning: (.*)/;
+        next unless $line =~ /^skelvane: warning: (.*)/;
+        my $said = $1;
+        my $about = defined $page && grep { index($said, "$_:") == 0 } $page, cquote($page, 0);
+        push @annotations, '::warning ' . ($about ? fileproperty($page) : '') . 'title=skelvane::' . data($said);
     }
 }
 for my $page (@refused) {
@@ -114,7 +119,7 @@ for my $i (0 .. $#pages) {
     my $opening = "Opening file $page\n";
     my $at = findline($err, $opening, $e);
     my $ended = $at >= length $err;
-    warnings(substr($err, $e, $at - $e), '') if $at > $e;
+    warnings(substr($err, $e, $at - $e)) if $at > $e;
     $e = $at;
     my $errpart = '';
     unless ($ended) {
@@ -136,7 +141,7 @@ for my $i (0 .. $#pages) {
     print "skelvane: $_\n" for @reasons;
     my $name = cquote($page, 1);
     my $file = fileproperty($page);
-    warnings(join("\n", grep { /^skelvane: warning: / } split /\n/, $errpart), $file);
+    warnings(join("\n", grep { /^skelvane: warning: / } split /\n/, $errpart), $page);
     if ($ended || @reasons || $errpart =~ /^File error\.$/m) {
         @reasons = ('skelvane ended before this page') if $ended;
         @reasons = ('could not be checked') unless @reasons;
