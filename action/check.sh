@@ -27,8 +27,8 @@ stop() {
 # A shell word, quoted for the fix command.
 shellword() { printf "'%s'" "${1//\'/\'\\\'\'}"; }
 
+# None given, as in the hooks: *.html.
 read -ra specs <<<"${INPUT_FILES-**/*.html}"
-((${#specs[@]} > 0)) || stop 2 "the files input names no pathspec"
 read -ra options <<<"${INPUT_OPTIONS-}"
 check_options check
 make_pathspecs
@@ -39,7 +39,12 @@ list_pages
 make_copy
 run=(--diff --strict "${fence[@]}" ${options[@]+"${options[@]}"})
 # Options that cannot be used fail once, not once per page.
-in_copy "${run[@]}" >/dev/null 2>"$tmp/err" || stop 2 "the options cannot be used: $(sed -n "1s/^skelvane: //p" "$tmp/err")"
+in_copy "${run[@]}" >/dev/null 2>"$tmp/err"
+status=$?
+if ((status != 0)); then
+    why=$(sed -n "1s/^skelvane: //p" "$tmp/err")
+    stop 2 "the options cannot be used: ${why:-skelvane ended with status $status and said nothing}"
+fi
 
 # One run; report.pl finds each page's part of its output.
 in_copy "${run[@]}" -v --null --files-from="$list" >"$tmp/out" 2>"$tmp/err"

@@ -132,6 +132,7 @@ while IFS='|' read -r status folder run why; do
 done <<'EOF'
 2|nothing|action 'docs/**/*.html' ''|no page that git tracks matches ':(glob)docs/**/*.html' so none was checked
 2|nothing|action ':(bogus)x' ''|git ls-files failed, so no page was checked: fatal: *bogus*
+2|nothing|action ' ' ''|no page that git tracks matches '*.html' so none was checked
 2|nothing|action 'nav.inc abuot.html' ''|no page that git tracks matches 'abuot.html', so it was not checked
 127|nothing|action '*.html' '' "$work/bin/none"|skelvane is not installed ('WORK/bin/none' is not on PATH)*
 2|nothing|hook skelvane-check "['docs/*.html']"|no page that git tracks matches 'docs/*.html' so none was checked
