@@ -1,6 +1,7 @@
 #include "watch.h"
 
 #include "changes.h"
+#include "messages.h"
 #include "osfile.h"
 #include "watchparts.h"
 
@@ -139,10 +140,32 @@ public:
             if (const auto again = present(affected); going && !again.empty())
                 going = passes_.go(again, true, *this, files_.table);
         }
-        return passes_.allsucceeded() && folders_.allread() && going ? 0 : 1;
+        const bool current = !going || !stopasked() || allcurrent();
+        return passes_.allsucceeded() && folders_.allread() && going && current ? 0 : 1;
     }
 
 private:
+    // When a stop comes: whether every document is current. Those a change
+    // reached that no pass has taken up yet (the stop came in the quiet
+    // time, or during a pass, or while another program wrote one), and
+    // pages yet to have their first pass, are said: the first by name,
+    // and how many more. One that failed has said why already.
+    bool allcurrent() {
+        std::set<std::size_t> behind;
+        for (std::size_t d = 0; d < docs_.size(); ++d)
+            if (passes_.behind(d)) behind.insert(d);
+        for (const auto& [f, d] : joining_) behind.insert(d);
+        for (std::size_t f = 0; f < files_.table.slots(); ++f)
+            if (!files_.table[f].path.empty()) graph_.affected(f, stateof(files_.table[f].path), behind);
+        std::erase_if(behind, [&](std::size_t d) { return docs_[d].name.empty() || passes_.failed(d); });
+        if (behind.empty()) return true;
+        std::string reason = "not brought up to date: the watch was stopped before its pass";
+        if (const std::size_t more = behind.size() - 1; more > 0)
+            reason += more == 1 ? " (so was 1 more document)" : " (so were " + std::to_string(more) + " more documents)";
+        reportproblem(docs_[*behind.begin()].name, reason);
+        return false;
+    }
+
     // The documents to process again: those that read a file which came
     // to rest and is no longer as they read it; and the pages that joined
     // whose file came to rest.
@@ -189,8 +212,7 @@ private:
                 if (now->links > 1) continue;  // another hard link: a page of its own
                 return;
             }
-            if (!docs_[d].infolder) return;
-            moved.push_back(d);
+            if (docs_[d].infolder) moved.push_back(d);  // a named document keeps its name
         }
         for (std::size_t d : moved) leave(d);
         const std::size_t self = files_.fileof(path);

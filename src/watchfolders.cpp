@@ -57,12 +57,13 @@ bool pagefolders::add(const std::string& name, std::vector<std::string>& pages) 
     // again, swapped for a copy or a link to it pointed elsewhere is walked anew.
     if (tops_.insert(folder).second) follow_.watchfolder(parentof(folder));
     walk(folder, pages);
+    walkorphans(pages);
     return true;
 }
 
 // A folder not walked yet is watched, then looked into; one known by the
 // identity it still has is looked into again for what is new in it.
-void pagefolders::walk(const std::string& folder, std::vector<std::string>& pages) {
+void pagefolders::walk(const std::string& folder, std::vector<std::string>& pages, bool again) {
     const state now = stateof(folder);
     auto known = folders_.find(folder);
     if (known != folders_.end() && (!now || !now->directory || known->second != keyof(*now))) {
@@ -71,15 +72,33 @@ void pagefolders::walk(const std::string& folder, std::vector<std::string>& page
     }
     if (!now || !now->directory) return;
     if (known == folders_.end()) {
-        if (!ids_.insert(keyof(*now)).second) return;  // reached before, through a link
+        if (!ids_.insert(keyof(*now)).second) {  // reached before, by another name
+            auto [alias, end] = aliases_.equal_range(keyof(*now));
+            while (alias != end && alias->second != folder) ++alias;
+            if (alias == end) aliases_.emplace(keyof(*now), folder);
+            return;
+        }
         folders_.emplace(folder, keyof(*now));
         follow_.watchfolder(folder);
     }
-    list(folder, pages);
+    list(folder, pages, again);
 }
 
-void pagefolders::list(const std::string& folder, std::vector<std::string>& pages) {
+// A folder forgotten under one name is walked under another that leads
+// there still.
+void pagefolders::walkorphans(std::vector<std::string>& pages) {
+    while (!orphans_.empty()) {
+        const std::string alias = std::move(orphans_.back());
+        orphans_.pop_back();
+        walk(alias, pages);
+    }
+}
+
+void pagefolders::list(const std::string& folder, std::vector<std::string>& pages, bool again) {
     std::vector<std::string> names;
+    // Folders below one that could not be read are looked into again
+    // once it can be: what is in them may have left meanwhile.
+    again = again || unreadable_.contains(folder);
     int error = listdirectory(folder, names);
     if (error == ENOENT || error == ENOTDIR) error = 0;  // gone: its change says so
     std::sort(names.begin(), names.end());
@@ -94,7 +113,7 @@ void pagefolders::list(const std::string& folder, std::vector<std::string>& page
             if ((failed == EACCES || failed == EPERM) && error == 0) error = failed;
             continue;
         }
-        if (entry.directory && !folders_.contains(path)) walk(path, pages);
+        if (entry.directory && (again || !folders_.contains(path))) walk(path, pages, again);
         if (entry.regular && ispage(name)) pages.push_back(path);
     }
     // A folder that cannot be read hides pages the watch should keep
@@ -106,6 +125,11 @@ void pagefolders::list(const std::string& folder, std::vector<std::string>& page
 }
 
 void pagefolders::notice(const directorychange& change, std::vector<std::string>& pages) {
+    lookat(change, pages);
+    walkorphans(pages);
+}
+
+void pagefolders::lookat(const directorychange& change, std::vector<std::string>& pages) {
     if (!folders_.contains(change.directory)) {
         if (change.name.empty()) {
             for (const std::string& top : tops_)
@@ -133,6 +157,8 @@ void pagefolders::notice(const directorychange& change, std::vector<std::string>
 void pagefolders::forget(const std::string& folder) {
     const auto drop = [&](std::map<std::string, idkey>::iterator at) {
         ids_.erase(at->second);
+        for (auto [alias, end] = aliases_.equal_range(at->second); alias != end; alias = aliases_.erase(alias))
+            orphans_.push_back(alias->second);
         unreadable_.erase(at->first);
         follow_.unwatchfolder(at->first);
         return folders_.erase(at);

@@ -58,6 +58,8 @@ public:
     void retire(std::size_t f);
     watchedfile& operator[](std::size_t f) { return files_[f]; }
     const watchedfile& operator[](std::size_t f) const { return files_[f]; }
+    // Slots, retired ones among them (no path).
+    std::size_t slots() const { return files_.size(); }
     void recordid(std::size_t f, const state& read);
     // The files last read as the file with this id, whatever their names.
     std::vector<std::size_t> filesof(const idkey& id) const;
@@ -255,6 +257,9 @@ public:
     // waits long.
     void retry(std::set<std::size_t>& affected);
     bool allsucceeded() const;
+    // Whether d's last pass failed (and said why), or it waits for its turn.
+    bool failed(std::size_t d) const { return d < succeeded_.size() && !succeeded_[d] && !behind(d); }
+    bool behind(std::size_t d) const { return kept_.contains(d) || waiting_.contains(d); }
     // d is gone, and counts no more.
     void forget(std::size_t d);
 
@@ -268,6 +273,7 @@ private:
     passrun run_;
     const std::vector<watcheddoc>& docs_;
     std::vector<char> succeeded_;  // by document: its last pass succeeded
+    std::set<std::size_t> kept_;   // documents a stop kept from their pass
     std::map<std::size_t, wait> waiting_;
 };
 
@@ -288,8 +294,11 @@ public:
     bool allread() const { return unreadable_.empty(); }
 
 private:
-    void walk(const std::string& folder, std::vector<std::string>& pages);
-    void list(const std::string& folder, std::vector<std::string>& pages);
+    // again: every folder below is looked into, known or not.
+    void walk(const std::string& folder, std::vector<std::string>& pages, bool again = false);
+    void list(const std::string& folder, std::vector<std::string>& pages, bool again);
+    void lookat(const directorychange& change, std::vector<std::string>& pages);
+    void walkorphans(std::vector<std::string>& pages);
     void forget(const std::string& folder);
 
     followedfiles& follow_;
@@ -297,6 +306,10 @@ private:
     std::set<idkey> ids_;
     std::set<std::string> unreadable_;  // folders whose listing failed
     std::set<std::string> tops_;        // the folders named to the watch
+    // Folders passed over as reached before by another name: walked when
+    // that name no longer leads there (a link removed or pointed elsewhere).
+    std::multimap<idkey, std::string> aliases_;
+    std::vector<std::string> orphans_;  // aliases whose folder was forgotten
 };
 
 }  // namespace skelvane::watching

@@ -144,7 +144,11 @@ bool passes::go(const std::vector<std::size_t>& order, bool announce, passobserv
     bool lost = false;
     for (std::size_t d : order) {
         succeeded_[d] = false;
-        if (stopasked() || lost) continue;  // not done: the watch ends
+        if (stopasked() || lost) {  // not done: the watch ends
+            kept_.insert(d);
+            continue;
+        }
+        kept_.erase(d);
         // Asked first, so that a document being written is passed over
         // without a word; the guard that counts is taken as it is read.
         if (openforwriting(docs_[d].name)) {
@@ -195,6 +199,7 @@ void passes::forget(std::size_t d) {
     if (succeeded_.size() <= d) succeeded_.resize(d + 1);
     succeeded_[d] = true;
     waiting_.erase(d);
+    kept_.erase(d);
 }
 
 bool passes::allsucceeded() const {
