@@ -41,8 +41,8 @@ void complain(std::string_view text);
 // put in place is held here, and said in order as each document is put in
 // place, so that the output is that of a run that does one document after
 // the other: a run that stops at one of them says nothing of the documents
-// after it. Held text beyond a small size waits in a temporary file. The
-// batch (batch.h) is its one user, and calls it so:
+// after it. Held text beyond a small size waits in a temporary file. One
+// holds at a time: the batch (batch.h) is its one user, and calls it so:
 //   - a document joins the batch: mark = hold(); what was said of it ends
 //     at the mark, and what is said from then on is held;
 //   - the batch is put in place: stopholding() first, then for each
