@@ -72,13 +72,12 @@ bool batch::holds(const fileid& id) const { return !ids_.empty() && ids_.count({
 bool batch::add(std::unique_ptr<document> doc) {
     bytes_ += doc->staging.written();
     ids_.insert({doc->before.id.device, doc->before.id.inode});
-    entries_.push_back({std::move(doc), messagesheld()});
-    holdmessages(true);
+    entries_.push_back({std::move(doc), output_.hold()});
     return entries_.size() >= limit_ || bytes_ >= bytelimit;
 }
 
 bool batch::commit(const runsettings& settings) {
-    holdmessages(false);
+    output_.stopholding();
     std::vector<stagingfile*> files;
     for (entry& e : entries_) files.push_back(&e.doc->staging);
     std::vector<int> errors;
@@ -92,7 +91,7 @@ bool batch::commit(const runsettings& settings) {
     bool placed = true;
     for (std::size_t i = 0; i < entries_.size() && (placed || settings.keepgoing()); ++i) {
         document& doc = *entries_[i].doc;
-        releasemessages(entries_[i].messagesend);
+        output_.sayupto(entries_[i].messagesend);
         // A watch leaves a document that changed, or is being written, to
         // the pass that its change brings: its text is made again then.
         const bool postponed = settings.watch && errors[i] == 0 && !untouched(doc);
@@ -117,9 +116,9 @@ bool batch::commit(const runsettings& settings) {
         if (records != nullptr) records->push_back(std::move(record));
     }
     if (placed || settings.keepgoing())
-        releasemessages(messagesheld());
+        output_.sayall();
     else
-        dropmessages();
+        output_.drop();
     entries_.clear();
     ids_.clear();
     bytes_ = 0;

@@ -5,13 +5,14 @@
 // barrier and put in place in command-line order, so that a run over
 // thousands of pages waits for the disk a few times instead of once per
 // page. Until then each document stays open and locked, and what the run
-// says about it is held (see holdmessages). When a document fails, the
+// says about it is held (see heldoutput). When a document fails, the
 // documents before it are put in place first; when a new text cannot be
 // made durable or put in place, its document fails as it would have alone,
 // and the documents after it stay as they were.
 #ifndef SKELVANE_BATCH_H
 #define SKELVANE_BATCH_H
 
+#include "messages.h"
 #include "osfile.h"
 #include "settings.h"
 
@@ -100,6 +101,7 @@ private:
         std::uint64_t messagesend;  // what is held up to the end of its messages
     };
     std::vector<entry> entries_;
+    heldoutput output_;  // what the run says while documents wait
     std::set<std::pair<std::uint64_t, std::uint64_t>> ids_;  // the documents' files
     std::uint64_t bytes_ = 0;
     std::size_t limit_ = documentlimit();

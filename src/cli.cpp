@@ -482,8 +482,8 @@ int runcommand(int argc, char** argv) {
     for (std::string name; options.filesfrom != nullptr && !stopped && options.names.next(name);)
         process(name.c_str());
     if (options.filesfrom != nullptr && !stopped && options.names.error() != 0) {
-        current.commitstaged();  // what was said of the documents before it comes first
-        reportproblem(options.filesfrom, "cannot read the list of documents: " + describe(options.names.error()));
+        current.reportafterstaged(options.filesfrom,
+                                  "cannot read the list of documents: " + describe(options.names.error()));
         status = std::max(status, 2);
     }
     if (!settings.checking() && !settings.tostdout && finishdocuments(current) != outcome::done)

@@ -9,6 +9,9 @@
 
 namespace skelvane {
 
+// Says a message now, or holds it (see heldoutput).
+void say(std::FILE* stream, std::string_view text);
+
 namespace {
 
 int outputfailure = 0;  // the first error standard output gave
@@ -32,18 +35,8 @@ void writenow(std::FILE* stream, std::string_view text) {
     put(stream, text);
 }
 
-// Held messages: each is a record of its stream ('o' or 'e'), its length
-// in four bytes, and its text.
-struct heldmessages {
-    spool records;
-    std::uint64_t said = 0;  // where the records not yet said begin
-    bool holding = false;
-};
-
-heldmessages& held() {
-    static heldmessages messages;
-    return messages;
-}
+// The batch's output while it holds what the run says, if any.
+heldoutput* holder = nullptr;
 
 // Says held records as they are replayed, which may cut them anywhere.
 class recordreader : public bytesink {
@@ -71,19 +64,6 @@ private:
     std::string header_;
     std::uint32_t left_ = 0;
 };
-
-void say(std::FILE* stream, std::string_view text) {
-    heldmessages& messages = held();
-    if (!messages.holding) {
-        writenow(stream, text);
-        return;
-    }
-    const auto length = static_cast<std::uint32_t>(text.size());
-    const char header[] = {stream == stderr ? 'e' : 'o', static_cast<char>(length >> 24),
-                           static_cast<char>(length >> 16), static_cast<char>(length >> 8), static_cast<char>(length)};
-    messages.records.write(std::string_view(header, sizeof header));
-    messages.records.write(text);
-}
 
 bool control(unsigned char c) { return c < ' ' || c == 0x7f; }
 
@@ -186,28 +166,48 @@ std::string quotename(std::string_view name, bool blanks) {
     return text + "\"";
 }
 
-void holdmessages(bool hold) { held().holding = hold; }
+void say(std::FILE* stream, std::string_view text) {
+    if (holder != nullptr)
+        holder->keep(stream, text);
+    else
+        writenow(stream, text);
+}
 
-std::uint64_t messagesheld() { return held().records.size(); }
+heldoutput::~heldoutput() { stopholding(); }
 
-void releasemessages(std::uint64_t upto) {
-    heldmessages& messages = held();
-    if (upto > messages.said) {
+std::uint64_t heldoutput::hold() {
+    holder = this;
+    return records_.size();
+}
+
+void heldoutput::stopholding() {
+    if (holder == this) holder = nullptr;
+}
+
+void heldoutput::sayupto(std::uint64_t mark) {
+    if (mark > said_) {
         recordreader reader;
-        messages.records.replay(reader, messages.said, upto);
-        messages.said = upto;
+        records_.replay(reader, said_, mark);
+        said_ = mark;
     }
-    if (messages.said == messages.records.size() && !messages.holding) {
-        messages.records.clear();
-        messages.said = 0;
+    if (said_ == records_.size() && holder != this) {
+        records_.clear();
+        said_ = 0;
     }
 }
 
-void dropmessages() {
-    heldmessages& messages = held();
-    messages.holding = false;
-    messages.records.clear();
-    messages.said = 0;
+void heldoutput::drop() {
+    stopholding();
+    records_.clear();
+    said_ = 0;
+}
+
+void heldoutput::keep(std::FILE* stream, std::string_view text) {
+    const auto length = static_cast<std::uint32_t>(text.size());
+    const char header[] = {stream == stderr ? 'e' : 'o', static_cast<char>(length >> 24),
+                           static_cast<char>(length >> 16), static_cast<char>(length >> 8), static_cast<char>(length)};
+    records_.write(std::string_view(header, sizeof header));
+    records_.write(text);
 }
 
 std::string fileline(std::string_view name, long line) {

@@ -8,8 +8,10 @@
 
 #include "failure.h"
 #include "settings.h"
+#include "spool.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -35,18 +37,44 @@ void warn(std::string_view subject, std::string_view reason);
 // "skelvane: TEXT", for what concerns the command line as a whole.
 void complain(std::string_view text);
 
-// While the new texts of a batch of documents wait to be put in place,
-// what the run says is held back, and said in order as each document is
-// done, so that a run that stops at one of them says nothing of the
-// documents after it: the output is that of a run that does one document
-// after the other. Held text beyond a small size waits in a temporary file.
-void holdmessages(bool hold);
-// Where what is held ends now: a mark for releasemessages.
-std::uint64_t messagesheld();
-// Says what is held, in order, up to a mark.
-void releasemessages(std::uint64_t upto);
-// Forgets what is held and not yet said, and holds nothing more.
-void dropmessages();
+// What the run says while the new texts of a batch of documents wait to be
+// put in place is held here, and said in order as each document is put in
+// place, so that the output is that of a run that does one document after
+// the other: a run that stops at one of them says nothing of the documents
+// after it. Held text beyond a small size waits in a temporary file. One
+// holds at a time: the batch (batch.h) is its one user, and calls it so:
+//   - a document joins the batch: mark = hold(); what was said of it ends
+//     at the mark, and what is said from then on is held;
+//   - the batch is put in place: stopholding() first, then for each
+//     document sayupto(its mark) before it is put in place, so that what
+//     is said of it then follows what was said before;
+//   - after the last: sayall(), or drop() when the run stops at one.
+class heldoutput {
+public:
+    heldoutput() = default;
+    heldoutput(const heldoutput&) = delete;
+    heldoutput& operator=(const heldoutput&) = delete;
+    ~heldoutput();
+
+    // Holds what is said from now on; where what is held now ends.
+    std::uint64_t hold();
+    // What is said from now on is said at once.
+    void stopholding();
+    // Says what is held, in order, up to a mark.
+    void sayupto(std::uint64_t mark);
+    void sayall() { sayupto(records_.size()); }
+    // Forgets what is held and not yet said, and holds nothing more.
+    void drop();
+
+private:
+    // Each record is its stream ('o' or 'e'), its length in four bytes,
+    // and its text.
+    void keep(std::FILE* stream, std::string_view text);
+    friend void say(std::FILE* stream, std::string_view text);
+
+    spool records_;
+    std::uint64_t said_ = 0;  // where the records not yet said begin
+};
 
 // Flushes standard output (the printed lines, and the sink that --stdout
 // and --diff write through); the first error it ever gave, 0 for none.

@@ -25,10 +25,9 @@ namespace skelvane {
 
 namespace {
 
-// Reports a failed document, as a run that does one document after the
-// other would: the documents before it are put in place first.
+// Reports a failed document after the documents before it.
 outcome fail(run& current, const failure& why) {
-    if (current.commitstaged()) faildocument(current.settings, why);
+    current.failafterstaged(why);
     return outcome::failed;
 }
 
@@ -314,6 +313,7 @@ outcome rewritedocument(run& current, std::unique_ptr<document> owned) {
             failed = {doc.path, "cannot write the new text: " + describe(error)};
     }
     if (failed.failed()) {
+        // The documents before it come first, to skelvane.tmp too.
         if (!current.commitstaged()) return outcome::failed;
         // A whole new text, even one of a region without an end, is kept.
         const bool whole = report.pass.status == passstatus::complete || report.pass.status == passstatus::unclosed;

@@ -5,6 +5,7 @@
 #define SKELVANE_RUN_H
 
 #include "batch.h"
+#include "messages.h"
 #include "pattern.h"
 #include "settings.h"
 #include "sitepaths.h"
@@ -14,6 +15,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace skelvane {
@@ -79,6 +81,19 @@ struct run final : patternhost {
         if (!stopped && !staged.commit(settings) && !settings.keepgoing()) stopped = true;
         patterns.newround();
         return !stopped;
+    }
+
+    // What the run says after the documents it did follows what was said of
+    // those waiting in the batch, which are put in place first, as a run
+    // that does one document after the other would have. A failed document
+    // goes unsaid when one of those failed, as the run ended there.
+    void failafterstaged(const failure& why) {
+        if (commitstaged()) faildocument(settings, why);
+    }
+    // A problem of the run as a whole is said whatever became of them.
+    void reportafterstaged(std::string_view subject, std::string_view reason) {
+        commitstaged();
+        reportproblem(subject, reason);
     }
 };
 
