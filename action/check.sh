@@ -28,8 +28,10 @@ stop() {
 shellword() { printf "'%s'" "${1//\'/\'\\\'\'}"; }
 
 # None given, as in the hooks: *.html.
-read -ra specs <<<"${INPUT_FILES-**/*.html}"
-read -ra options <<<"${INPUT_OPTIONS-}"
+# Blanks, line ends (a YAML block) and CRs all separate words.
+words() { read -rd '' -a "$1" <<<"${2//$'\r'/ }" || true; }
+words specs "${INPUT_FILES-**/*.html}"
+words options "${INPUT_OPTIONS-}"
 check_options check
 make_pathspecs
 need_skelvane

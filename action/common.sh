@@ -102,7 +102,7 @@ list_pages() {
     for spec in "${pathspecs[@]}"; do
         excludes "$spec" && continue
         [[ -n $(git ls-files -- "$spec" 2>/dev/null | head -c 1) ]] ||
-            stop 2 "no page that git tracks matches '$spec', so it was not checked"
+            stop 2 "no page that git tracks matches '$spec' so it was not checked"
     done
     # A page that is a link leading out of the work tree is not one of its
     # files: refused, named.

@@ -133,11 +133,13 @@ done <<'EOF'
 2|nothing|action 'docs/**/*.html' ''|no page that git tracks matches ':(glob)docs/**/*.html' so none was checked
 2|nothing|action ':(bogus)x' ''|git ls-files failed, so no page was checked: fatal: *bogus*
 2|nothing|action ' ' ''|no page that git tracks matches '*.html' so none was checked
-2|nothing|action 'nav.inc abuot.html' ''|no page that git tracks matches 'abuot.html', so it was not checked
+2|nothing|action $'nav.inc\nabuot.html' ''|no page that git tracks matches 'abuot.html' so it was not checked
+2|nothing|action 'nav.inc' $'--indent\r\n--bogus'|the option '--bogus' cannot be used here*
+2|nothing|action 'nav.inc abuot.html' ''|no page that git tracks matches 'abuot.html' so it was not checked
 127|nothing|action '*.html' '' "$work/bin/none"|skelvane is not installed ('WORK/bin/none' is not on PATH)*
 2|nothing|hook skelvane-check "['docs/*.html']"|no page that git tracks matches 'docs/*.html' so none was checked
 2|nothing|hook skelvane-check "[':(bogus)x']"|git ls-files failed, so no page was checked: fatal: *bogus*
-2|nothing|hook skelvane-check "['nav.inc', ':!x', 'abuot.html']"|no page that git tracks matches 'abuot.html', so it was not checked
+2|nothing|hook skelvane-check "['nav.inc', ':!x', 'abuot.html']"|no page that git tracks matches 'abuot.html' so it was not checked
 127|nothing|PATH=$work/tools:/bin hook skelvane-check|skelvane is not installed ('skelvane' is not on PATH)*: cmake --preset release && cmake --build --preset release && sudo cmake --install build/release
 2|bare.git|action '*.html' ''|WORK/bare.git is in a git repository without a work tree (a bare clone, or .git), so no page was checked
 2|nothing|PATH=$work/nogit action '*.html' ''|git is not installed (not on PATH), so no page was checked
