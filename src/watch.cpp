@@ -116,16 +116,20 @@ private:
 };
 
 watcher::watcher(run& current, const std::vector<std::string>& names) : passes_(current, docs_) {
-    // A document named twice, by any spelling or link, is one document.
-    std::set<idkey> documents;
-    std::set<std::size_t> selves;
+    // A document named twice, by any spelling or link, is one document;
+    // named on the command line, it is not a page that leaves unsaid.
+    std::map<idkey, std::size_t> documents;
     const auto add = [&](const std::string& name, bool infolder) {
+        const auto again = [&](std::size_t d) { docs_[d].infolder = docs_[d].infolder && infolder; };
         filestatus status;
         // Hard links are names of their own, as a plain run treats them:
         // the first rewrite parts them.
-        if (statpath(name, status) == 0 && status.links < 2 && !documents.insert(keyof(status)).second) return;
+        if (statpath(name, status) == 0 && status.links < 2) {
+            if (auto same = documents.find(keyof(status)); same != documents.end()) return again(same->second);
+            documents.emplace(keyof(status), docs_.size());
+        }
         const std::size_t self = files_.fileof(name);
-        if (!selves.insert(self).second) return;
+        if (auto same = docbyself_.find(self); same != docbyself_.end()) return again(same->second);
         files_.table[self].document = true;
         docbyself_[self] = docs_.size();
         docbyname_.emplace(name, docs_.size());
@@ -202,7 +206,10 @@ bool watcher::allcurrent() {
     for (const auto& [f, d] : joining_) behind.insert(d);
     for (std::size_t f = 0; f < files_.table.slots(); ++f)
         if (!files_.table[f].path.empty()) graph_.affected(f, stateof(files_.table[f].path), behind);
-    std::erase_if(behind, [&](std::size_t d) { return docs_[d].name.empty() || passes_.failed(d); });
+    // A page gone from its folder leaves without a word.
+    std::erase_if(behind, [&](std::size_t d) {
+        return docs_[d].name.empty() || passes_.failed(d) || (docs_[d].infolder && !isfile(docs_[d].name));
+    });
     if (behind.empty()) return true;
     std::string reason = "not brought up to date: the watch was stopped before its pass";
     if (const std::size_t more = behind.size() - 1; more > 0)
