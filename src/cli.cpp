@@ -200,9 +200,13 @@ std::string suggestion(std::string_view typed) {
 // few edits from one of five letters or more. A few: a third of the
 // letters, at least one.
 std::string_view writeslessmeant(std::string_view word) {
+    // Only ASCII letters and digits: a zero-width space inside a word
+    // hides nothing.
     std::string letters;
     for (char c : word.substr(0, word.find('=')))
-        if (c != '-' && c != '_') letters += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (std::isalnum(static_cast<unsigned char>(c)) && static_cast<unsigned char>(c) < 0x80)
+            letters += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (letters == "n") return "--check";  // -n is a dry run in many tools
     std::size_t few = std::max<std::size_t>(1, letters.size() / 3);
     std::vector<const optionspec*> writesless;
     for (const optionspec& option : options)
@@ -334,20 +338,27 @@ int take(const optionspec& option, optionpass& pass) {
     return 0;
 }
 
+// Characters that look like - (hyphens, en and em dashes, minus signs,
+// as autocorrect and copied text put them) or show as nothing before one
+// (a no-break or zero-width space, a byte order mark), in UTF-8.
+constexpr std::string_view dashlookalikes[] = {
+    "\xE2\x80\x90", "\xE2\x80\x91", "\xE2\x80\x92", "\xE2\x80\x93", "\xE2\x80\x94", "\xE2\x80\x95",
+    "\xE2\x81\x83", "\xE2\x88\x92", "\xEF\xB9\xA3", "\xEF\xBC\x8D", "\xC2\xA0",     "\xE2\x80\x8B",
+    "\xE2\x81\xA0", "\xEF\xBB\xBF"};
+
 // How many bytes of dashes begin the word when one of them only looks like
-// -: a hyphen, an en or em dash or a minus sign (UTF-8), as autocorrect and
-// copied text put them; 0 when none does.
+// -; 0 when none does.
 std::size_t lookalikedashes(std::string_view word) {
     std::size_t at = 0;
     bool lookalike = false;
     for (;;) {
         const std::string_view rest = word.substr(at);
+        auto found = std::find_if(std::begin(dashlookalikes), std::end(dashlookalikes),
+                                  [&](std::string_view dash) { return rest.starts_with(dash); });
         if (rest.starts_with('-')) {
             ++at;
-        } else if ((rest.starts_with("\xE2\x80") && rest.size() >= 3 && static_cast<unsigned char>(rest[2]) >= 0x90 &&
-                    static_cast<unsigned char>(rest[2]) <= 0x95) ||
-                   rest.starts_with("\xE2\x88\x92")) {
-            at += 3;
+        } else if (found != std::end(dashlookalikes)) {
+            at += found->size();
             lookalike = true;
         } else {
             return lookalike ? at : 0;
@@ -402,9 +413,13 @@ int testoption(const char* argument, optionpass& pass) {
         }
     }
     // A word such as -diff or -dry-run was meant as a long option; in -vx
-    // only x is unknown. -n asks for a dry run in many tools.
-    if (strange == "n")
-        pass.unknown.push_back({someknown ? "-n in " + std::string(argument) : std::string(argument), "--check", true});
+    // only x is unknown. -n asks for a dry run in many tools, also doubled
+    // or beside one more unknown letter (-nn, -xn, -n=1).
+    std::string letters;
+    for (char c : strange)
+        if (std::isalpha(static_cast<unsigned char>(c)) && static_cast<unsigned char>(c) < 0x80) letters += c;
+    if (letters.find('n') != std::string::npos && letters.size() <= 2)
+        pass.unknown.push_back({someknown ? "-" + strange + " in " + argument : std::string(argument), "--check", true});
     else if (!strange.empty() && someknown)
         pass.unknown.push_back({"-" + strange + " in " + argument, suggestion(strange)});
     else if (!strange.empty())
