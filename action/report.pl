@@ -42,6 +42,12 @@ sub cquote {
     $name =~ s/([\x00-\x1f\x7f-\xff])/sprintf('\\%03o', ord $1)/ge;
     return "\"$name\"";
 }
+# A name as skelvane's report and progress lines show it: quoted when it
+# holds a control byte.
+sub shown {
+    my $name = shift;
+    return $name =~ /[\x00-\x1f\x7f]/ ? cquote($name, 0) : $name;
+}
 # TEXT with each byte that is not part of UTF-8 written \ooo.
 sub utf8only {
     my $text = shift;
@@ -116,7 +122,7 @@ for my $i (0 .. $#pages) {
     my $page = $pages[$i];
     # Its part of stderr: from its "Opening file" line to the next page's;
     # what comes before the first is the run's own (warnings).
-    my $opening = "Opening file $page\n";
+    my $opening = 'Opening file ' . shown($page) . "\n";
     my $at = findline($err, $opening, $e);
     my $ended = $at >= length $err;
     warnings(substr($err, $e, $at - $e)) if $at > $e;
@@ -124,12 +130,12 @@ for my $i (0 .. $#pages) {
     my $errpart = '';
     unless ($ended) {
         $e += length $opening;
-        my $end = $i < $#pages ? findline($err, "Opening file $pages[$i + 1]\n", $e) : length $err;
+        my $end = $i < $#pages ? findline($err, 'Opening file ' . shown($pages[$i + 1]) . "\n", $e) : length $err;
         $errpart = substr($err, $e, $end - $e);
         $e = $end;
     }
     # Its part of stdout, when it is stale: to the next "would update".
-    my $update = 'would update ' . ($page =~ /[\x00-\x1f\x7f]/ ? cquote($page, 0) : $page) . "\n";
+    my $update = 'would update ' . shown($page) . "\n";
     my $diff;
     if (substr($out, $o, length $update) eq $update) {
         my $end = findline($out, 'would update ', $o + length $update);

@@ -76,10 +76,12 @@ void tostderr(std::string_view prefix, std::string_view subject, std::string_vie
 
 std::FILE* progressstream(const runsettings& settings) { return settings.stdoutbusy() ? stderr : stdout; }
 
-void showline(const runsettings& settings, std::string_view what, std::string_view text) {
+// A name that holds a control byte is quoted, so that no name can forge a
+// line or act on the terminal that shows it.
+void showline(const runsettings& settings, std::string_view what, std::string_view name) {
     if (!settings.verbose) return;
     std::string line(what);
-    line.append(text).append("\n");
+    line.append(quotename(name)).append("\n");
     say(progressstream(settings), line);
 }
 
@@ -93,7 +95,7 @@ void showunchanged(const runsettings& settings, std::string_view path) { showlin
 
 void showupdated(std::string_view path) {
     std::string line("Updated ");
-    line.append(path).append("\n");
+    line.append(quotename(path)).append("\n");
     say(stdout, line);
 }
 
