@@ -194,14 +194,13 @@ std::string suggestion(std::string_view typed) {
 }
 
 // The option that writes less which an unknown long word was meant as, if
-// any. Its letters (lower case, without -, _ and =VALUE) hold check, diff,
+// any. Its letters (its ASCII letters and digits before any =VALUE, lower
+// case: a zero-width space inside hides nothing) are n, hold check, diff,
 // stdout or ifchanged, begin one of them (two letters or more), or are a
 // few edits from one; or they hold a word that asks for a dry run, or are a
 // few edits from one of five letters or more. A few: a third of the
 // letters, at least one.
 std::string_view writeslessmeant(std::string_view word) {
-    // Only ASCII letters and digits: a zero-width space inside a word
-    // hides nothing.
     std::string letters;
     for (char c : word.substr(0, word.find('=')))
         if (std::isalnum(static_cast<unsigned char>(c)) && static_cast<unsigned char>(c) < 0x80)

@@ -257,8 +257,10 @@ public:
     // waits long.
     void retry(std::set<std::size_t>& affected);
     bool allsucceeded() const;
-    // Whether d's last pass failed (and said why), or it waits for its turn.
+    // Whether d's last pass failed, which said why.
     bool failed(std::size_t d) const { return d < succeeded_.size() && !succeeded_[d] && !behind(d); }
+    // Whether d waits for a pass: a stop kept it from one, or another
+    // program was writing it.
     bool behind(std::size_t d) const { return kept_.contains(d) || waiting_.contains(d); }
     // d is gone, and counts no more.
     void forget(std::size_t d);
