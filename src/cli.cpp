@@ -205,7 +205,8 @@ std::string_view writeslessmeant(std::string_view word) {
     for (char c : word.substr(0, word.find('=')))
         if (std::isalnum(static_cast<unsigned char>(c)) && static_cast<unsigned char>(c) < 0x80)
             letters += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (letters == "n") return "--check";  // -n is a dry run in many tools
+    if (!letters.empty() && letters.find_first_not_of('n') == std::string::npos)
+        return "--check";  // -n is a dry run in many tools
     std::size_t few = std::max<std::size_t>(1, letters.size() / 3);
     std::vector<const optionspec*> writesless;
     for (const optionspec& option : options)
@@ -337,13 +338,19 @@ int take(const optionspec& option, optionpass& pass) {
     return 0;
 }
 
-// Characters that look like - (hyphens, en and em dashes, minus signs,
-// as autocorrect and copied text put them) or show as nothing before one
-// (a no-break or zero-width space, a byte order mark), in UTF-8.
-constexpr std::string_view dashlookalikes[] = {
-    "\xE2\x80\x90", "\xE2\x80\x91", "\xE2\x80\x92", "\xE2\x80\x93", "\xE2\x80\x94", "\xE2\x80\x95",
-    "\xE2\x81\x83", "\xE2\x88\x92", "\xEF\xB9\xA3", "\xEF\xBC\x8D", "\xC2\xA0",     "\xE2\x80\x8B",
-    "\xE2\x81\xA0", "\xEF\xBB\xBF"};
+// The length of a character (UTF-8) at the start of rest that looks like -
+// (a hyphen, an en or em dash, a minus sign, as autocorrect and copied text
+// put them) or shows as a blank or nothing before one (a no-break, thin or
+// zero-width space, a soft hyphen, a byte order mark); 0 for any other.
+std::size_t lookalikeat(std::string_view rest) {
+    const auto byte = [&](std::size_t i) { return i < rest.size() ? static_cast<unsigned char>(rest[i]) : 0u; };
+    if (byte(0) == 0xC2 && (byte(1) == 0xA0 || byte(1) == 0xAD)) return 2;
+    if (byte(0) == 0xE2 && byte(1) == 0x80 && ((byte(2) >= 0x80 && byte(2) <= 0x95) || byte(2) == 0xAF)) return 3;
+    for (std::string_view other : {"\xE2\x81\x83", "\xE2\x81\x9F", "\xE2\x81\xA0", "\xE2\x88\x92", "\xE3\x80\x80",
+                                   "\xE1\xA0\x8E", "\xEF\xB9\xA3", "\xEF\xBC\x8D", "\xEF\xBB\xBF"})
+        if (rest.starts_with(other)) return 3;
+    return 0;
+}
 
 // How many bytes of dashes begin the word when one of them only looks like
 // -; 0 when none does.
@@ -351,13 +358,10 @@ std::size_t lookalikedashes(std::string_view word) {
     std::size_t at = 0;
     bool lookalike = false;
     for (;;) {
-        const std::string_view rest = word.substr(at);
-        auto found = std::find_if(std::begin(dashlookalikes), std::end(dashlookalikes),
-                                  [&](std::string_view dash) { return rest.starts_with(dash); });
-        if (rest.starts_with('-')) {
+        if (word.substr(at).starts_with('-')) {
             ++at;
-        } else if (found != std::end(dashlookalikes)) {
-            at += found->size();
+        } else if (const std::size_t length = lookalikeat(word.substr(at)); length > 0) {
+            at += length;
             lookalike = true;
         } else {
             return lookalike ? at : 0;
@@ -412,12 +416,9 @@ int testoption(const char* argument, optionpass& pass) {
         }
     }
     // A word such as -diff or -dry-run was meant as a long option; in -vx
-    // only x is unknown. -n asks for a dry run in many tools, also doubled
-    // or beside one more unknown letter (-nn, -xn, -n=1).
-    std::string letters;
-    for (char c : strange)
-        if (std::isalpha(static_cast<unsigned char>(c)) && static_cast<unsigned char>(c) < 0x80) letters += c;
-    if (letters.find('n') != std::string::npos && letters.size() <= 2)
+    // only x is unknown. -n asks for a dry run in many tools, in a cluster
+    // too (rsync's -navz).
+    if (strange.find('n') != std::string::npos)
         pass.unknown.push_back({someknown ? "-" + strange + " in " + argument : std::string(argument), "--check", true});
     else if (!strange.empty() && someknown)
         pass.unknown.push_back({"-" + strange + " in " + argument, suggestion(strange)});
